@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs with apt-get whatever the build and the tests need and this machine lacks.
+# Usage: scripts/install-deps.sh [build|test]   (build: just the native build)
+set -euo pipefail
+
+want=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev curl)
+if [ "${1:-test}" = test ]; then
+  want+=(g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 python3
+         podman runc busybox-static docker.io afl++)
+fi
+
+missing=()
+for pkg in "${want[@]}"; do
+  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "ok installed" || missing+=("$pkg")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  sudo_cmd=""
+  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+  $sudo_cmd apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" >/dev/null
+fi

@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds both targets and runs every test suite:
+# Linux, Linux under AddressSanitizer and UndefinedBehaviorSanitizer, and the Windows build
+# under Wine. Every service it starts is stopped by its PID when it ends.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+cd "$here"
+jobs=$(nproc)
+
+"$here/scripts/install-deps.sh" test
+
+work=$(mktemp -d /tmp/zelk-test.XXXXXX)
+export WINEPREFIX="$work/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+cleanup() {
+  status=$?
+  "$here/scripts/services.sh" stop "$work" || true
+  if [ -d "$WINEPREFIX" ]; then wineserver -k 2>/dev/null || true; fi
+  rm -rf "$work"
+  exit $status
+}
+trap cleanup EXIT INT TERM
+
+summary=()
+run_suite() {  # name build-dir
+  local name=$1 dir=$2 log="$work/$1.ctest.log"
+  echo "== $name tests"
+  set +e
+  (cd "$dir" && ctest -j"$jobs" --output-on-failure --timeout 600) 2>&1 | tee "$log"
+  local rc=${PIPESTATUS[0]}
+  set -e
+  summary+=("$name: $(grep -E 'tests passed|tests failed' "$log" | tail -n 1)")
+  return $rc
+}
+
+echo "== build: linux"
+cmake -S . -B build/linux -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake --build build/linux -j"$jobs"
+echo "== build: linux with sanitizers"
+cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZELK_SANITIZE=ON >/dev/null
+cmake --build build/sanitize -j"$jobs"
+echo "== build: windows"
+cmake -S . -B build/windows -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake >/dev/null
+cmake --build build/windows -j"$jobs"
+
+"$here/scripts/services.sh" start "$work"
+
+failed=0
+run_suite linux build/linux || failed=1
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_suite sanitize build/sanitize || failed=1
+
+echo "== preparing Wine in $WINEPREFIX"
+wineboot -i >/dev/null 2>&1 || true
+wineserver -w
+wineserver -p
+# The first program Wine starts also starts its background services, which inherit that
+# program's streams; start them here so they never hold the test log's pipe open.
+wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+run_suite windows build/windows || failed=1
+
+echo
+echo "== summary"
+printf '%s\n' "${summary[@]}"
+exit $failed

@@ -1,0 +1,45 @@
+#pragma once
+/// Operating-system services shared by both programs: the data folder, environment
+/// variables, program lookup, random bytes and the browser. Every function here is free of
+/// state and may be called from any thread.
+
+#include <cstdint>
+#include <expected>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace zelk {
+
+/// The platform word the commands branch on: "windows" on Windows builds, "linux" elsewhere.
+extern const std::string_view platform_word;
+
+/// A path made from UTF-8 text. Use it instead of constructing a path from std::string,
+/// which on Windows would read the bytes in the ANSI code page.
+std::filesystem::path path_from_utf8(std::string_view text);
+
+/// The UTF-8 text of a path.
+std::string path_to_utf8(const std::filesystem::path& path);
+
+/// The value of an environment variable as UTF-8, or none when it is not set.
+std::optional<std::string> get_env(std::string_view name);
+
+/// The data folder: ZELK_HOME when set and not empty, else the user's folder (USERPROFILE on
+/// Windows, HOME elsewhere) joined with ".torvo"; none when neither gives one.
+std::optional<std::filesystem::path> data_folder();
+
+/// What to start for a program name: on Windows the name itself when <name>.exe is on PATH,
+/// else Podman's standard folder under ProgramFiles when it holds it; elsewhere the name.
+std::string find_program(std::string_view name);
+
+/// Fills the buffer with random bytes from the operating system. Fails with "The operating
+/// system gave no random data." when the generator refuses.
+std::expected<void, std::string> fill_random(std::span<std::uint8_t> buffer);
+
+/// Starts the user's browser at the address without waiting for it; fails only when the
+/// browser helper cannot be started, with "<system message> (os error <code>)".
+std::expected<void, std::string> open_in_browser(const std::string& address);
+
+}  // namespace zelk

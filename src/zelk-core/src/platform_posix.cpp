@@ -1,0 +1,63 @@
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/random.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "platform.h"
+#include "runner.h"
+
+extern char** environ;
+
+namespace zelk {
+
+const std::string_view platform_word = "linux";
+
+std::optional<std::string> get_env(std::string_view name) {
+  const char* value = std::getenv(std::string(name).c_str());
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+}
+
+std::optional<std::filesystem::path> data_folder() {
+  if (auto home = get_env("ZELK_HOME"); home && !home->empty()) return path_from_utf8(*home);
+  if (auto user = get_env("HOME"); user && !user->empty()) return path_from_utf8(*user) / ".torvo";
+  return std::nullopt;
+}
+
+// PATH search is left to the process start itself, as the system's own convention is.
+std::string find_program(std::string_view name) { return std::string(name); }
+
+std::expected<void, std::string> fill_random(std::span<std::uint8_t> buffer) {
+  std::size_t filled = 0;
+  while (filled < buffer.size()) {
+    ssize_t got = getrandom(buffer.data() + filled, buffer.size() - filled, 0);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected("The operating system gave no random data.");
+    }
+    filled += static_cast<std::size_t>(got);
+  }
+  return {};
+}
+
+std::expected<void, std::string> open_in_browser(const std::string& address) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  for (int fd = 0; fd <= 2; ++fd) {
+    posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+  }
+  std::string program = "xdg-open";
+  char* argv[] = {program.data(), const_cast<char*>(address.c_str()), nullptr};
+  pid_t pid = 0;
+  int rc = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return std::unexpected(os_error_text(rc));
+  // Not waited for: the browser outlives this call. A child that ends becomes a zombie until
+  // this short-lived program exits, which is harmless.
+  return {};
+}
+
+}  // namespace zelk

@@ -1,0 +1,103 @@
+#pragma once
+/// The one way the system starts outside programs: captured runs with a time limit and
+/// attached runs that share the console. A runner holds only its flags byte, so one runner
+/// may serve several threads at once.
+
+#include <chrono>
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace zelk {
+
+/// The captured streams of a finished run, decoded as UTF-8 (invalid bytes become U+FFFD),
+/// and its exit code (absent when the process ended without one, by a signal).
+struct RunOutput {
+  std::string stdout_text;
+  std::string stderr_text;
+  std::optional<std::int32_t> exit_code;
+
+  /// True only when the exit code is present and 0.
+  bool success() const { return exit_code && *exit_code == 0; }
+};
+
+/// Why a run gave no result.
+struct RunError {
+  enum class Kind { NotFound, TimedOut, Os };
+  Kind kind = Kind::Os;
+  std::string text;  ///< the system's text, for Kind::Os only
+
+  static RunError not_found() { return {Kind::NotFound, {}}; }
+  static RunError timed_out() { return {Kind::TimedOut, {}}; }
+  static RunError os(std::string text) { return {Kind::Os, std::move(text)}; }
+  bool operator==(const RunError&) const = default;
+};
+
+/// The display text every message shows for a run error: "the program was not found",
+/// "no answer in time", or the system's text.
+std::string fmt_run_error(const RunError& error);
+
+/// How an attached run's streams are connected.
+enum class AttachMode : std::uint8_t { Output = 0, ErrorsOnly = 1, Interactive = 2 };
+
+using EnvPairs = std::vector<std::pair<std::string, std::string>>;
+
+/// Runs outside programs. Implementations must be usable from several threads at once.
+class CommandRunner {
+ public:
+  virtual ~CommandRunner() = default;
+
+  /// Runs the program with its output and errors captured; a program still running at the
+  /// limit is killed and the run gives RunError TimedOut.
+  virtual std::expected<RunOutput, RunError> run_captured(
+      const std::string& program, const std::vector<std::string>& args,
+      std::chrono::nanoseconds limit) const = 0;
+
+  /// Runs the program attached to this process's console (or to nothing when hidden),
+  /// with the environment pairs added; waits without limit and gives the exit code.
+  virtual std::expected<std::optional<std::int32_t>, RunError> run_attached(
+      const std::string& program, const std::vector<std::string>& args, const EnvPairs& environment,
+      AttachMode mode) const = 0;
+};
+
+/// The real runner. Bit 0 of the flags hides every started program: no console window, and
+/// every stream of an attached run goes to the null device.
+class SystemRunner final : public CommandRunner {
+ public:
+  static constexpr std::uint8_t hidden = 1;
+
+  explicit SystemRunner(std::uint8_t flags = 0) : flags_(flags) {}
+
+  std::expected<RunOutput, RunError> run_captured(const std::string& program,
+                                                  const std::vector<std::string>& args,
+                                                  std::chrono::nanoseconds limit) const override;
+  std::expected<std::optional<std::int32_t>, RunError> run_attached(
+      const std::string& program, const std::vector<std::string>& args, const EnvPairs& environment,
+      AttachMode mode) const override;
+
+ private:
+  std::uint8_t flags_;
+};
+
+/// Decodes bytes as UTF-8, one U+FFFD for each maximal subpart of an ill-formed sequence.
+std::string decode_utf8_lossy(std::string_view bytes);
+
+/// One argument quoted by the standard Windows rules, so that the C runtime and
+/// CommandLineToArgvW give it back unchanged.
+std::string quote_windows_argument(std::string_view argument);
+
+/// The command line for a program and its arguments, each quoted by the Windows rules.
+std::string windows_command_line(std::string_view program, const std::vector<std::string>& args);
+
+/// Turns a system error code of a start or a wait into a RunError: NotFound for the
+/// not-found kinds, else Os with "<system message> (os error <code>)".
+RunError run_error_from_io(int os_error_code);
+
+/// "<system message> (os error <code>)" for a system error code.
+std::string os_error_text(int os_error_code);
+
+}  // namespace zelk

@@ -1,0 +1,50 @@
+#pragma once
+/// The services a front end hands to the commands. Commands never print, sleep, draw random
+/// bytes, read the clock or open a browser except through these, so tests plug fakes in.
+
+#include <chrono>
+#include <cstdint>
+#include <expected>
+#include <filesystem>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "http.h"
+#include "recipe.h"
+#include "runner.h"
+
+namespace zelk {
+
+/// Where command output goes, as bytes. Write errors are the writer's to ignore.
+class OutputWriter {
+ public:
+  virtual ~OutputWriter() = default;
+  virtual void write(std::string_view bytes) = 0;
+};
+
+using SleepFn = std::function<void(std::chrono::nanoseconds)>;
+using FillRandomFn = std::function<std::expected<void, std::string>(std::span<std::uint8_t>)>;
+using OpenInBrowserFn = std::function<std::expected<void, std::string>(const std::string&)>;
+using ClockFn = std::function<std::chrono::system_clock::time_point()>;
+
+/// Everything a command may use. Owns only `home`; the rest is borrowed from the front end
+/// and outlives the command.
+struct CommandContext {
+  std::filesystem::path home;
+  std::span<const Recipe> recipes;
+  const CommandRunner& runner;
+  OutputWriter& output;
+  const HttpProbe& probe;
+  const SleepFn& sleep;
+  const FillRandomFn& fill_random;
+  const OpenInBrowserFn& open_in_browser;
+  std::string_view platform;
+  const ClockFn& now;
+};
+
+/// Writes the text and "\n" in one write through the writer.
+void say(OutputWriter& output, std::string_view text);
+
+}  // namespace zelk

@@ -1,0 +1,11 @@
+#include "zelk/commands.h"
+
+namespace zelk {
+
+CommandResult cmd_open(CommandContext& ctx, const Args& args) {
+  auto app = app_argument(args, ctx.recipes, args[0]);
+  if (!app) return std::unexpected(app.error());
+  return std::unexpected(not_built_yet("open"));
+}
+
+}  // namespace zelk

@@ -1,0 +1,12 @@
+#include "zelk/commands.h"
+
+namespace zelk {
+
+CommandResult cmd_remove(CommandContext& ctx, const Args& args) {
+  if (args.size() >= 2 && args[1] == "--everything") return std::unexpected(not_built_yet("remove"));
+  auto app = app_argument(args, ctx.recipes, args[0]);
+  if (!app) return std::unexpected(app.error());
+  return std::unexpected(not_built_yet("remove"));
+}
+
+}  // namespace zelk
