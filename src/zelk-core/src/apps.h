@@ -31,6 +31,10 @@ struct Admission {
 /// with an added file becomes a notice.
 RecipeCatalogue load_catalogue(const std::filesystem::path& home);
 
+/// FNV-1a with 64 bits (offset basis 0xcbf29ce484222325, prime 0x100000001b3) of the bytes,
+/// as exactly 16 lower-case hexadecimal digits.
+std::string fnv1a_64(std::string_view bytes);
+
 /// The first recipe with that id, or 'Unknown app "<id>". Choose: <ids>.'
 std::expected<const Recipe*, std::string> find_app(std::span<const Recipe> recipes,
                                                    std::string_view id);

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstdio>
 
+#include "utf8.h"
+
 namespace zelk {
 
 namespace {
@@ -20,42 +22,6 @@ std::string_view trim(std::string_view text) {
   while (!text.empty() && is_space(text.front())) text.remove_prefix(1);
   while (!text.empty() && is_space(text.back())) text.remove_suffix(1);
   return text;
-}
-
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool valid_utf8(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    std::size_t extra = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (byte < 0x80) {
-      ++i;
-      continue;
-    } else if (byte >= 0xC2 && byte <= 0xDF) {
-      extra = 1;
-    } else if (byte >= 0xE0 && byte <= 0xEF) {
-      extra = 2;
-      if (byte == 0xE0) low = 0xA0;
-      if (byte == 0xED) high = 0x9F;
-    } else if (byte >= 0xF0 && byte <= 0xF4) {
-      extra = 3;
-      if (byte == 0xF0) low = 0x90;
-      if (byte == 0xF4) high = 0x8F;
-    } else {
-      return false;
-    }
-    if (i + extra >= text.size()) return false;
-    for (std::size_t k = 1; k <= extra; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      const unsigned char lo = k == 1 ? low : 0x80;
-      const unsigned char hi = k == 1 ? high : 0xBF;
-      if (next < lo || next > hi) return false;
-    }
-    i += extra + 1;
-  }
-  return true;
 }
 
 // Reads the answer line by line through a buffer of 8192 bytes. A line ends at "\n" with a
@@ -97,7 +63,7 @@ class LineReader {
  private:
   static std::expected<std::optional<std::string>, std::string> finish(std::string line) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!valid_utf8(line)) return std::unexpected("a line of the answer is not UTF-8");
+    if (!is_valid_utf8(line)) return std::unexpected("a line of the answer is not UTF-8");
     return std::optional<std::string>(std::move(line));
   }
 
