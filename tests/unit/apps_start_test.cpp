@@ -10,111 +10,13 @@
 #include "platform.h"
 #include "test_context.h"
 #include "test_folder.h"
+#include "test_recipes.h"
 
 namespace zelk {
 namespace {
 
 namespace fs = std::filesystem;
 using std::chrono::seconds;
-
-// One container with two secrets, a setting, a size on disk and a fallback image.
-const char* const solo_text = R"(services:
-  solo:
-    image: localhost/zelk/solo:1.0
-    environment:
-      KEY: ${SOLO_KEY}
-      TOKEN: ${SOLO_TOKEN}
-      COLOUR: ${COLOUR:-blue}
-    ports:
-      - 127.0.0.1:${TORVO_PORT}:8080
-    volumes:
-      - data:/data
-volumes:
-  data:
-    name: torvo-solo-data
-x-zelk:
-  format: 1
-  id: solo
-  name: Solo
-  category: Tests
-  summary: One container
-  port: 40123
-  ready: /health
-  open: /app
-  disk-mb: 1024
-  fallback-image: mirror.example/zelk/solo:1.0
-  secrets:
-    SOLO_KEY: 16
-    SOLO_TOKEN: 32
-)";
-
-// An app with a helper before it and one after it.
-const char* const duo_text = R"(services:
-  duo:
-    image: localhost/zelk/duo:1.0
-    command:
-      - serve
-    environment:
-      DB_PASSWORD: ${DUO_SECRET}
-    ports:
-      - 127.0.0.1:${TORVO_PORT}:8080
-    depends_on:
-      - db
-  db:
-    image: localhost/zelk/db:1.0
-    environment:
-      PASSWORD: ${DUO_SECRET}
-  tail:
-    image: localhost/zelk/tail:1.0
-    depends_on:
-      - duo
-x-zelk:
-  format: 2
-  id: duo
-  name: Duo
-  category: Tests
-  summary: With helpers
-  port: 40200
-  ready: /
-  secrets:
-    DUO_SECRET: 16
-)";
-
-// An app that joins Solo's network.
-std::string user_text(std::string_view starts_used) {
-  std::string text = R"(services:
-  user:
-    image: localhost/zelk/user:1.0
-    ports:
-      - 127.0.0.1:${TORVO_PORT}:8080
-    networks:
-      - solo
-      - ghost
-networks:
-  solo:
-    name: torvo-solo
-    external: true
-  ghost:
-    name: torvo-ghost
-    external: true
-x-zelk:
-  format: 2
-  id: user
-  name: User
-  category: Tests
-  summary: Uses Solo
-  port: 40300
-  ready: /
-)";
-  if (!starts_used.empty()) text += "  starts-used: " + std::string(starts_used) + "\n";
-  return text;
-}
-
-Recipe read(std::string_view text) {
-  auto recipe = read_recipe(text);
-  EXPECT_TRUE(recipe) << recipe.error();
-  return recipe.value_or(Recipe{});
-}
 
 std::string hex_counting(std::uint8_t from, std::size_t bytes) {
   static constexpr char digits[] = "0123456789abcdef";
@@ -131,7 +33,7 @@ const std::string ps_format = "{{.Names}}\t{{.State}}\t{{.Labels}}";
 
 struct StartAppTest : ::testing::Test {
   TestFolder home;
-  std::vector<Recipe> recipes{read(solo_text), read(duo_text), read(user_text(""))};
+  std::vector<Recipe> recipes{read_test_recipe(solo_recipe_text), read_test_recipe(duo_recipe_text), read_test_recipe(user_recipe_text(""))};
   TestContext fake{home.path(), recipes};
   const ContainerRuntime podman = runtime_table[0];
   const ContainerRuntime docker = runtime_table[1];
@@ -634,7 +536,7 @@ TEST_F(StartWithUsedTest, AReadyUsedAppIsLeftAlone) {
 }
 
 TEST_F(StartWithUsedTest, StartsUsedFalseNeverStartsThemButReadsTheirState) {
-  const Recipe user = read(user_text("false"));
+  const Recipe user = read_test_recipe(user_recipe_text("false"));
   ContainerMap containers{{"torvo-solo", {"running", "00"}}};
   ASSERT_TRUE(start_user(user, containers));
   EXPECT_EQ(fake.output.text.find("Starting Solo"), std::string::npos);
