@@ -507,7 +507,8 @@ const Case networks[] = {
     {"DependsOnItself", W, {{"      - indexer\n", "      - cache\n"}},
      "The service \"cache\": \"depends_on\" lists \"cache\", which is not another service of "
      "this file."},
-    {"HelpersDependOnEachOther", W, {{"      - wiki\n", "      - wiki\n      - cache\n"}},
+    {"HelpersDependOnEachOther", W,
+     {{"    depends_on:\n      - wiki\n", "    depends_on:\n      - wiki\n      - cache\n"}},
      "The services depend on each other in a circle under \"depends_on\"."},
     {"DependsInACircle", W, {{"      PGDATA: /var/lib/postgresql/data/pg\n",
                               "      PGDATA: /var/lib/postgresql/data/pg\n    depends_on:\n      - cache\n"}},
