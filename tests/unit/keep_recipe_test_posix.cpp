@@ -39,7 +39,7 @@ class FileSizeLimit {
   void (*old_handler_)(int) = nullptr;
 };
 
-TEST(KeepRecipe, AWriteStoppedPartWayLeavesTheOldRecipeWhole) {
+TEST(KeepRecipeWrite, AWriteStoppedPartWayLeavesTheOldRecipeWhole) {
   TestFolder folder;
   const std::string old_text = sample_recipe("notes", "Notes", 40001);
   ASSERT_TRUE(keep_recipe(old_text, folder.path()));

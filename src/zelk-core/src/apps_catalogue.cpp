@@ -17,23 +17,6 @@ std::string system_error_text(const std::error_code& error) {
   return error.message() + " (os error " + std::to_string(error.value()) + ")";
 }
 
-// The main container, then each helper's.
-std::vector<std::string> containers_of(const Recipe& recipe) {
-  std::vector<std::string> names{recipe.container};
-  for (const RecipeService& helper : recipe.helpers) names.push_back(helper.container);
-  return names;
-}
-
-// The volumes of the main service's mounts, then of each helper's.
-std::vector<std::string> volumes_of(const Recipe& recipe) {
-  std::vector<std::string> names;
-  for (const RecipeMount& mount : recipe.volumes) names.push_back(mount.volume);
-  for (const RecipeService& helper : recipe.helpers) {
-    for (const RecipeMount& mount : helper.volumes) names.push_back(mount.volume);
-  }
-  return names;
-}
-
 bool holds(const std::vector<std::string>& names, const std::string& name) {
   return std::find(names.begin(), names.end(), name) != names.end();
 }
@@ -112,8 +95,8 @@ std::expected<Admission, std::string> admit_recipe(std::string_view text,
   std::expected<Recipe, std::string> recipe = read_recipe(text);
   if (!recipe) return std::unexpected(recipe.error());
 
-  const std::vector<std::string> containers = containers_of(*recipe);
-  const std::vector<std::string> volumes = volumes_of(*recipe);
+  const std::vector<std::string> containers = container_names(*recipe);
+  const std::vector<std::string> volumes = volume_names(*recipe);
   bool replaces = false;
   for (const Recipe& other : known) {
     if (other.id == recipe->id) {
@@ -130,7 +113,7 @@ std::expected<Admission, std::string> admit_recipe(std::string_view text,
       return std::unexpected("Port " + std::to_string(recipe->port) + " is the port of " +
                              other.name + ". Choose another one.");
     }
-    const std::vector<std::string> other_containers = containers_of(other);
+    const std::vector<std::string> other_containers = container_names(other);
     for (const std::string& container : containers) {
       if (holds(other_containers, container)) {
         return std::unexpected("The container \"" + container +
@@ -138,7 +121,7 @@ std::expected<Admission, std::string> admit_recipe(std::string_view text,
                                ". Choose another id, or another name for the helper.");
       }
     }
-    const std::vector<std::string> other_volumes = volumes_of(other);
+    const std::vector<std::string> other_volumes = volume_names(other);
     for (const std::string& volume : volumes) {
       if (holds(other_volumes, volume)) {
         return std::unexpected("The volume \"" + volume + "\" is a volume of " + other.name +
