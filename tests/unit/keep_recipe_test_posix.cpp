@@ -11,7 +11,7 @@
 #include "apps.h"
 #include "files.h"
 #include "platform.h"
-#include "sample_recipes.h"
+#include "catalogue_fixtures.h"
 #include "test_folder.h"
 
 namespace zelk {

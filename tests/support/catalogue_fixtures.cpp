@@ -1,4 +1,4 @@
-#include "sample_recipes.h"
+#include "catalogue_fixtures.h"
 
 #include <gtest/gtest.h>
 
