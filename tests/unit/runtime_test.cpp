@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <fstream>
 
@@ -124,7 +125,12 @@ INSTANTIATE_TEST_SUITE_P(
                       StateCase{"Exited (0) 3 seconds ago", "exited"}, StateCase{"exited", "exited"},
                       StateCase{"Exited (137) 2 hours ago", "exited"}, StateCase{"Created", "created"},
                       StateCase{"Paused", "paused"}, StateCase{"upgrading", "upgrading"},
-                      StateCase{"Stopping", "stopping"}, StateCase{"", ""}));
+                      StateCase{"Stopping", "stopping"}, StateCase{"", ""}),
+    [](const auto& info) {
+      std::string name = "Field" + std::to_string(info.index) + "_";
+      for (char c : info.param.field) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+      return name;
+    });
 
 TEST(OldPodman, StatusTextsInTheList) {
   const ContainerMap map = parse_container_list(
