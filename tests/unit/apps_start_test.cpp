@@ -142,7 +142,9 @@ TEST_F(StartAppTest, AFirstStartMakesTheSettingsFileWithFreshSecrets) {
 TEST_F(StartAppTest, ASettingsFileThatHoldsEverythingIsNotWrittenAgain) {
   const std::string text = "# mine\nTORVO_PORT=40999\nSOLO_KEY=aa\nSOLO_TOKEN=bb\nCOLOUR=red\n";
   write_settings_file("solo", text);
-  const auto old_time = fs::file_time_type::clock::now() - std::chrono::hours(24);
+  // Whole seconds, which every file system keeps as they are.
+  const auto old_time =
+      std::chrono::floor<std::chrono::seconds>(fs::file_time_type::clock::now() - std::chrono::hours(24));
   fs::last_write_time(settings_path(home.path(), "solo"), old_time);
   auto port = start(solo());
   ASSERT_TRUE(port) << port.error();
