@@ -42,6 +42,7 @@ struct ListErrorCase {
   std::string name;
   ScriptedRunner::Reply reply;
   ContainerListError expected;
+  friend void PrintTo(const ListErrorCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ListContainersFails : public ::testing::TestWithParam<ListErrorCase> {};
@@ -75,6 +76,7 @@ struct ParseCase {
   std::string name;
   std::string output;
   ContainerMap expected;
+  friend void PrintTo(const ParseCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ParseContainerList : public ::testing::TestWithParam<ParseCase> {};
@@ -111,6 +113,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct StateCase {
   std::string field;
   std::string word;
+  friend void PrintTo(const StateCase& c, std::ostream* os) { *os << '"' << c.field << '"'; }
 };
 
 class StateWord : public ::testing::TestWithParam<StateCase> {};
@@ -171,6 +174,7 @@ struct ChoiceCase {
   ScriptedRunner::Reply podman;
   ScriptedRunner::Reply docker;
   std::string message;
+  friend void PrintTo(const ChoiceCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ChooseRuntimeFails : public ::testing::TestWithParam<ChoiceCase> {};
@@ -233,6 +237,7 @@ struct SuffixCase {
   std::string name;
   std::string errors;
   std::string suffix;
+  friend void PrintTo(const SuffixCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ItSaid : public ::testing::TestWithParam<SuffixCase> {};
@@ -263,6 +268,7 @@ struct CheckedCase {
   std::string name;
   ScriptedRunner::Reply reply;
   std::string message;
+  friend void PrintTo(const CheckedCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class RunCheckedFails : public ::testing::TestWithParam<CheckedCase> {};
