@@ -5,6 +5,7 @@
 
 #include "addresses.h"
 #include "files.h"
+#include "unicode.h"
 #include "utf8.h"
 #include "yaml.h"
 
@@ -24,10 +25,8 @@ const std::string shelf_base_message =
     "    - <file name>.yaml";
 
 bool is_good_shelf_name(std::string_view name) {
-  auto points = utf8_code_points(name);
-  if (!points || points->empty() || points->size() > shelf_name_limit) return false;
-  return std::none_of(points->begin(), points->end(),
-                      [](char32_t c) { return c <= 31 || (c >= 127 && c <= 159); });
+  const std::size_t length = count_characters(name);
+  return length >= 1 && length <= shelf_name_limit && !has_control_character(name);
 }
 
 std::string not_a_file_name_message(std::string_view entry) {
@@ -40,14 +39,6 @@ std::string not_a_file_name_message(std::string_view entry) {
 std::string_view address_folder(std::string_view address) {
   std::size_t slash = address.rfind('/');
   return slash == std::string_view::npos ? address : address.substr(0, slash + 1);
-}
-
-std::string trim(std::string_view text) {
-  constexpr std::string_view blanks = " \t\r\n\v\f";
-  std::size_t first = text.find_first_not_of(blanks);
-  if (first == std::string_view::npos) return {};
-  std::size_t last = text.find_last_not_of(blanks);
-  return std::string(text.substr(first, last - first + 1));
 }
 
 std::string error_code_text(const std::error_code& error) {
@@ -130,7 +121,7 @@ std::vector<std::string> shelf_addresses(const std::filesystem::path& home) {
   std::string_view rest = *text;
   while (!rest.empty()) {
     std::size_t cut = rest.find('\n');
-    std::string line = trim(rest.substr(0, cut));
+    std::string line(trim_white_space(rest.substr(0, cut)));
     if (check_web_address(line)) addresses.push_back(std::move(line));
     if (cut == std::string_view::npos) break;
     rest.remove_prefix(cut + 1);

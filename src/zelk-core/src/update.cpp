@@ -8,6 +8,7 @@
 #include "platform.h"
 #include "sha256.h"
 #include "shelf.h"
+#include "unicode.h"
 #include "utf8.h"
 
 namespace zelk {
@@ -21,35 +22,34 @@ constexpr std::chrono::seconds download_run_limit{900};
 
 const std::string unreadable_list = "The list of versions on the website is not one this Zelk can read.";
 
-constexpr std::string_view blanks = " \t\r\n\v\f";
-
-std::string_view trim(std::string_view text) {
-  std::size_t first = text.find_first_not_of(blanks);
-  if (first == std::string_view::npos) return {};
-  std::size_t last = text.find_last_not_of(blanks);
-  return text.substr(first, last - first + 1);
-}
-
 // The next line that says something: trimmed, not empty and not a "#" comment. Advances
 // `rest` past it; none at the end of the text.
 std::optional<std::string_view> next_list_line(std::string_view& rest) {
   while (!rest.empty()) {
     std::size_t cut = rest.find('\n');
-    std::string_view line = trim(rest.substr(0, cut));
+    std::string_view line = trim_white_space(rest.substr(0, cut));
     rest = cut == std::string_view::npos ? std::string_view() : rest.substr(cut + 1);
     if (!line.empty() && line.front() != '#') return line;
   }
   return std::nullopt;
 }
 
+// The words of a line, split at runs of white space.
 std::vector<std::string_view> split_fields(std::string_view line) {
   std::vector<std::string_view> words;
-  std::size_t at = line.find_first_not_of(blanks);
-  while (at != std::string_view::npos) {
-    std::size_t end = line.find_first_of(blanks, at);
-    words.push_back(line.substr(at, end == std::string_view::npos ? end : end - at));
-    at = end == std::string_view::npos ? end : line.find_first_not_of(blanks, end);
+  std::size_t at = 0;
+  std::size_t word_start = std::string_view::npos;
+  while (at < line.size()) {
+    CodePoint c = code_point_at(line, at);
+    if (is_white_space(c.value)) {
+      if (word_start != std::string_view::npos) words.push_back(line.substr(word_start, at - word_start));
+      word_start = std::string_view::npos;
+    } else if (word_start == std::string_view::npos) {
+      word_start = at;
+    }
+    at += c.size;
   }
+  if (word_start != std::string_view::npos) words.push_back(line.substr(word_start));
   return words;
 }
 

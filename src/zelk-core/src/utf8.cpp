@@ -1,10 +1,10 @@
 #include "utf8.h"
 
+#include "unicode.h"
+
 namespace zelk {
 
-std::optional<std::vector<char32_t>> utf8_code_points(std::string_view text) {
-  std::vector<char32_t> points;
-  points.reserve(text.size());
+bool is_utf8(std::string_view text) {
   std::size_t i = 0;
   while (i < text.size()) {
     const auto lead = static_cast<unsigned char>(text[i]);
@@ -20,23 +20,22 @@ std::optional<std::vector<char32_t>> utf8_code_points(std::string_view text) {
     } else if ((lead & 0xF8) == 0xF0) {
       length = 4, point = lead & 0x07, smallest = 0x10000;
     } else {
-      return std::nullopt;
+      return false;
     }
-    if (i + length > text.size()) return std::nullopt;
+    if (i + length > text.size()) return false;
     for (std::size_t k = 1; k < length; ++k) {
       const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) return std::nullopt;
+      if ((next & 0xC0) != 0x80) return false;
       point = (point << 6) | (next & 0x3F);
     }
-    if (point < smallest || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) {
-      return std::nullopt;
-    }
-    points.push_back(point);
+    if (point < smallest || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) return false;
     i += length;
   }
-  return points;
+  return true;
 }
 
-bool is_utf8(std::string_view text) { return utf8_code_points(text).has_value(); }
+std::string_view trim_white_space(std::string_view text) {
+  return trim_trailing_white_space(trim_leading_white_space(text));
+}
 
 }  // namespace zelk

@@ -1,17 +1,16 @@
 #pragma once
-/// Strict UTF-8 checks for texts that come from files, the environment and the web.
+/// A strict UTF-8 check for texts that come from files and the environment, where text that is
+/// not UTF-8 must be refused rather than read with replacement characters.
 
-#include <optional>
 #include <string_view>
-#include <vector>
 
 namespace zelk {
 
-/// The code points of UTF-8 text, or none when it is not well-formed UTF-8 (overlong forms,
-/// surrogates and values past U+10FFFF are refused).
-std::optional<std::vector<char32_t>> utf8_code_points(std::string_view text);
-
-/// Whether the text is well-formed UTF-8.
+/// Whether the text is well-formed UTF-8 (overlong forms, surrogates and values past U+10FFFF
+/// are not).
 bool is_utf8(std::string_view text);
+
+/// The text without Unicode white space at either end.
+std::string_view trim_white_space(std::string_view text);
 
 }  // namespace zelk
