@@ -5,10 +5,10 @@
 namespace zelk {
 
 ScopedEnv::ScopedEnv(std::string name, std::optional<std::string> value)
-    : name_(std::move(name)), old_(get_env(name_)) {
-  set_process_env(name_, value);
+    : name_(std::move(name)), before_(get_env(name_)) {
+  set_test_env(name_, value);
 }
 
-ScopedEnv::~ScopedEnv() { set_process_env(name_, old_); }
+ScopedEnv::~ScopedEnv() { set_test_env(name_, before_); }
 
 }  // namespace zelk

@@ -1,15 +1,17 @@
 #pragma once
-// Sets or clears an environment variable of this process for one test and puts the old value
-// back afterwards.
+// Sets or removes an environment variable of the test process for one scope, then puts back
+// what was there. Programs the test starts meanwhile inherit the change.
 
 #include <optional>
 #include <string>
 
 namespace zelk {
 
+/// Sets the variable to the value, or removes it when the value is none.
+void set_test_env(const std::string& name, const std::optional<std::string>& value);
+
 class ScopedEnv {
  public:
-  /// Sets `name` to `value`, or removes it when `value` is none.
   ScopedEnv(std::string name, std::optional<std::string> value);
   ~ScopedEnv();
   ScopedEnv(const ScopedEnv&) = delete;
@@ -17,11 +19,7 @@ class ScopedEnv {
 
  private:
   std::string name_;
-  std::optional<std::string> old_;
+  std::optional<std::string> before_;
 };
-
-/// Sets (or, with none, removes) a variable of this process; UTF-8 in, UTF-16 to the system on
-/// Windows.
-void set_process_env(const std::string& name, const std::optional<std::string>& value);
 
 }  // namespace zelk

@@ -4,11 +4,11 @@
 
 namespace zelk {
 
-void set_process_env(const std::string& name, const std::optional<std::string>& value) {
+void set_test_env(const std::string& name, const std::optional<std::string>& value) {
   if (value) {
-    setenv(name.c_str(), value->c_str(), 1);
+    ::setenv(name.c_str(), value->c_str(), 1);
   } else {
-    unsetenv(name.c_str());
+    ::unsetenv(name.c_str());
   }
 }
 

@@ -5,13 +5,10 @@
 
 namespace zelk {
 
-void set_process_env(const std::string& name, const std::optional<std::string>& value) {
-  std::wstring wide_name = to_wide(name);
-  if (value) {
-    SetEnvironmentVariableW(wide_name.c_str(), to_wide(*value).c_str());
-  } else {
-    SetEnvironmentVariableW(wide_name.c_str(), nullptr);
-  }
+void set_test_env(const std::string& name, const std::optional<std::string>& value) {
+  // The system's own block is what children inherit and what get_env reads.
+  const std::wstring wide_value = value ? to_wide(*value) : std::wstring();
+  SetEnvironmentVariableW(to_wide(name).c_str(), value ? wide_value.c_str() : nullptr);
 }
 
 }  // namespace zelk
