@@ -116,12 +116,12 @@ std::filesystem::path shelves_path(const std::filesystem::path& home) { return h
 
 std::vector<std::string> shelf_addresses(const std::filesystem::path& home) {
   auto text = read_file(shelves_path(home));
-  if (!text || !is_utf8(*text)) return {std::string(default_shelf_address)};
+  if (!text || !is_valid_utf8(*text)) return {std::string(default_shelf_address)};
   std::vector<std::string> addresses;
   std::string_view rest = *text;
   while (!rest.empty()) {
     std::size_t cut = rest.find('\n');
-    std::string line(trim_white_space(rest.substr(0, cut)));
+    std::string line(trim_trailing_white_space(trim_leading_white_space(rest.substr(0, cut))));
     if (check_web_address(line)) addresses.push_back(std::move(line));
     if (cut == std::string_view::npos) break;
     rest.remove_prefix(cut + 1);

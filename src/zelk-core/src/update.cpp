@@ -27,7 +27,7 @@ const std::string unreadable_list = "The list of versions on the website is not 
 std::optional<std::string_view> next_list_line(std::string_view& rest) {
   while (!rest.empty()) {
     std::size_t cut = rest.find('\n');
-    std::string_view line = trim_white_space(rest.substr(0, cut));
+    std::string_view line = trim_trailing_white_space(trim_leading_white_space(rest.substr(0, cut)));
     rest = cut == std::string_view::npos ? std::string_view() : rest.substr(cut + 1);
     if (!line.empty() && line.front() != '#') return line;
   }
@@ -130,7 +130,7 @@ std::string unreadable_download(const std::filesystem::path& path, const std::st
 }  // namespace
 
 std::string update_list_address() {
-  if (auto value = get_env("ZELK_UPDATE_ADDRESS"); value && !value->empty() && is_utf8(*value)) {
+  if (auto value = get_env("ZELK_UPDATE_ADDRESS"); value && !value->empty() && is_valid_utf8(*value)) {
     return *value;
   }
   return std::string(builtin_update_list_address);

@@ -1,41 +1,41 @@
 #include "utf8.h"
 
-#include "unicode.h"
-
 namespace zelk {
 
-bool is_utf8(std::string_view text) {
+bool is_valid_utf8(std::string_view bytes) {
   std::size_t i = 0;
-  while (i < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    std::size_t length = 0;
-    char32_t point = 0;
-    char32_t smallest = 0;
+  const std::size_t n = bytes.size();
+  while (i < n) {
+    const auto lead = static_cast<unsigned char>(bytes[i]);
     if (lead < 0x80) {
-      length = 1, point = lead;
-    } else if ((lead & 0xE0) == 0xC0) {
-      length = 2, point = lead & 0x1F, smallest = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-      length = 3, point = lead & 0x0F, smallest = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-      length = 4, point = lead & 0x07, smallest = 0x10000;
+      ++i;
+      continue;
+    }
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      if (lead == 0xE0) low = 0xA0;   // no overlong forms
+      if (lead == 0xED) high = 0x9F;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      if (lead == 0xF0) low = 0x90;   // no overlong forms
+      if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
     } else {
       return false;
     }
-    if (i + length > text.size()) return false;
-    for (std::size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) return false;
-      point = (point << 6) | (next & 0x3F);
+    if (n - i < length) return false;
+    const auto second = static_cast<unsigned char>(bytes[i + 1]);
+    if (second < low || second > high) return false;
+    for (std::size_t k = 2; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(bytes[i + k]);
+      if (next < 0x80 || next > 0xBF) return false;
     }
-    if (point < smallest || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) return false;
     i += length;
   }
   return true;
-}
-
-std::string_view trim_white_space(std::string_view text) {
-  return trim_trailing_white_space(trim_leading_white_space(text));
 }
 
 }  // namespace zelk

@@ -1,16 +1,12 @@
 #pragma once
-/// A strict UTF-8 check for texts that come from files and the environment, where text that is
-/// not UTF-8 must be refused rather than read with replacement characters.
+/// UTF-8 validity, for texts the system reads from files and sockets.
 
 #include <string_view>
 
 namespace zelk {
 
-/// Whether the text is well-formed UTF-8 (overlong forms, surrogates and values past U+10FFFF
-/// are not).
-bool is_utf8(std::string_view text);
-
-/// The text without Unicode white space at either end.
-std::string_view trim_white_space(std::string_view text);
+/// True when the bytes are well-formed UTF-8 (no overlong forms, no surrogates, nothing
+/// above U+10FFFF).
+bool is_valid_utf8(std::string_view bytes);
 
 }  // namespace zelk
