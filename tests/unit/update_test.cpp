@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "addresses.h"
+#include "child_programs.h"
 #include "files.h"
 #include "platform.h"
 #include "scoped_env.h"
@@ -397,10 +398,9 @@ TEST(InstallerArguments, TraySwitchOnlyForTheWindowProgram) {
 
 // The stand-in installer (a real program) copied into a fresh folder under a name of its own.
 std::filesystem::path copy_fake_installer(const std::filesystem::path& folder, const std::string& name) {
-  std::filesystem::path source = path_from_utf8(ZELK_HELPER_DIR) / "fake_installer";
-  if (!std::filesystem::exists(source)) source += ".exe";
   std::filesystem::path target = folder / path_from_utf8(name);
-  std::filesystem::copy_file(source, target, std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::copy_file(path_from_utf8(helper_program("fake_installer")), target,
+                             std::filesystem::copy_options::overwrite_existing);
   return target;
 }
 

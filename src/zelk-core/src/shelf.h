@@ -42,9 +42,6 @@ std::vector<std::string> curl_arguments(std::string_view address, std::uint64_t 
 std::expected<std::string, std::string> fetch_address(const CommandRunner& runner,
                                                       std::string_view address);
 
-/// "\n    It said: <last non-blank line>" of curl's error output, or "" when it is blank.
-std::string fetch_said_suffix(std::string_view error_output);
-
 /// The host part of an address: after "https://" or "http://" (when present), up to the first
 /// "/", "?" or "#". A port or user part stays; nothing is lower-cased.
 std::string address_host(std::string_view address);

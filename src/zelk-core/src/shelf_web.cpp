@@ -1,5 +1,6 @@
 #include <string>
 
+#include "runtime.h"
 #include "shelf.h"
 
 namespace zelk {
@@ -46,29 +47,7 @@ bool passes_address_rules(std::string_view address) {
   return false;
 }
 
-std::string trim(std::string_view text) {
-  constexpr std::string_view blanks = " \t\r\n\v\f";
-  std::size_t first = text.find_first_not_of(blanks);
-  if (first == std::string_view::npos) return {};
-  std::size_t last = text.find_last_not_of(blanks);
-  return std::string(text.substr(first, last - first + 1));
-}
-
 }  // namespace
-
-// Quotes the last line of curl's error output that says anything.
-std::string fetch_said_suffix(std::string_view error_output) {
-  std::string_view rest = error_output;
-  while (!rest.empty()) {
-    std::size_t cut = rest.rfind('\n');
-    std::string_view line = cut == std::string_view::npos ? rest : rest.substr(cut + 1);
-    std::string trimmed = trim(line);
-    if (!trimmed.empty()) return "\n    It said: " + trimmed;
-    if (cut == std::string_view::npos) break;
-    rest = rest.substr(0, cut);
-  }
-  return {};
-}
 
 std::expected<void, std::string> check_web_address(std::string_view address) {
   if (passes_address_rules(address)) return {};
@@ -111,7 +90,7 @@ std::expected<std::string, std::string> fetch_address(const CommandRunner& runne
     return std::unexpected(shown + " could not be fetched (" + fmt_run_error(run.error()) + ").");
   }
   if (!run->success()) {
-    return std::unexpected(shown + " could not be fetched." + fetch_said_suffix(run->stderr_text));
+    return std::unexpected(shown + " could not be fetched." + it_said_suffix(run->stderr_text));
   }
   // curl stops early only when the server announces the size; a body of unknown length is
   // measured here.

@@ -6,6 +6,7 @@
 
 #include "addresses.h"
 #include "platform.h"
+#include "runtime.h"
 #include "sha256.h"
 #include "shelf.h"
 #include "unicode.h"
@@ -246,7 +247,7 @@ std::expected<std::filesystem::path, std::string> download_update(const std::fil
     return std::unexpected(address + " could not be fetched (" + fmt_run_error(run.error()) + ").");
   }
   if (!run->success()) {
-    return std::unexpected(address + " could not be fetched." + fetch_said_suffix(run->stderr_text));
+    return std::unexpected(address + " could not be fetched." + it_said_suffix(run->stderr_text));
   }
 
   error.clear();
