@@ -150,6 +150,12 @@ TEST(ShelfAddresses, FileThatIsNotUtf8GivesTheDefaultShelfAlone) {
   EXPECT_EQ(shelf_addresses(home.path()), std::vector<std::string>{std::string(default_shelf_address)});
 }
 
+TEST(ShelfAddresses, FolderInPlaceOfTheFileGivesTheDefaultShelfAlone) {
+  TestFolder home;
+  std::filesystem::create_directories(shelves_path(home.path()));
+  EXPECT_EQ(shelf_addresses(home.path()), std::vector<std::string>{std::string(default_shelf_address)});
+}
+
 TEST(ShelfAddresses, LineOfSpacesOnlyGivesAnEmptyList) {
   TestFolder home;
   put(shelves_path(home.path()), "    \n");

@@ -60,9 +60,16 @@ std::expected<std::string, std::string> read_file(const std::filesystem::path& p
     std::error_code error(errno ? errno : ENOENT, std::generic_category());
     return std::unexpected(error_text(error));
   }
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::unexpected(error_text(std::error_code(EIO, std::generic_category())));
-  return bytes;
+  // libstdc++'s file buffer throws when the system refuses a read (a folder opened as a file,
+  // for one), whatever the stream's exception mask says.
+  try {
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) return std::unexpected(error_text(std::error_code(EIO, std::generic_category())));
+    return bytes;
+  } catch (const std::ios_base::failure&) {
+    std::error_code error(errno ? errno : EIO, std::generic_category());
+    return std::unexpected(error_text(error));
+  }
 }
 
 }  // namespace zelk
