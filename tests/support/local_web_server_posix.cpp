@@ -26,6 +26,8 @@ LocalWebServer::LocalWebServer() {
     close(to_server[1]);
     close(from_server[0]);
     close(from_server[1]);
+    // The system's own python3 first: a version manager's shim on PATH costs seconds a start.
+    execl("/usr/bin/python3", "python3", script.c_str(), root.c_str(), static_cast<char*>(nullptr));
     execlp("python3", "python3", script.c_str(), root.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
