@@ -60,15 +60,15 @@ std::expected<std::string, std::string> read_file(const std::filesystem::path& p
     std::error_code error(errno ? errno : ENOENT, std::generic_category());
     return std::unexpected(error_text(error));
   }
-  // libstdc++'s file buffer throws when the system refuses a read (a folder opened as a file,
-  // for one), whatever the stream's exception mask says.
+  // A read error (a folder at the path, for one) surfaces as an exception from the stream
+  // buffer; it becomes the system's text like any other failure.
   try {
+    errno = 0;
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad()) return std::unexpected(error_text(std::error_code(EIO, std::generic_category())));
     return bytes;
-  } catch (const std::ios_base::failure&) {
-    std::error_code error(errno ? errno : EIO, std::generic_category());
-    return std::unexpected(error_text(error));
+  } catch (const std::exception&) {
+    return std::unexpected(error_text(std::error_code(errno ? errno : EIO, std::generic_category())));
   }
 }
 
