@@ -200,6 +200,15 @@ TEST(ReadRecipe, SettingsOfARecipeWithoutSecretsOrSettingsAreTwoLines) {
             "TORVO_PORT=34567\n");
 }
 
+TEST(ReadRecipe, HelperNamesOfTwoLettersADashAndADigitOrOfTwentyBytesPass) {
+  for (const std::string_view name : {"ab-1", "c", "abcdefghij-abcdefghi"}) {
+    const Recipe recipe = read_ok(changed(samples::wiki_recipe, "  cache:\n", "  " + std::string(name) + ":\n"));
+    ASSERT_EQ(recipe.helpers.size(), 3u);
+    EXPECT_EQ(recipe.helpers[2].name, name);
+    EXPECT_EQ(recipe.helpers[2].container, "torvo-wiki-" + std::string(name));
+  }
+}
+
 TEST(ReadRecipe, SingleServiceMayHaveAnyKeyAndIsStillTheApp) {
   std::string text = changed(samples::notes_recipe, "  notes:\n    image", "  main:\n    image");
   text = changed(text, "    container_name: torvo-notes\n", "");
