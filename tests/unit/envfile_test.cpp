@@ -39,6 +39,7 @@ struct ValueCase {
   std::string text;
   std::string key;
   std::optional<std::string> value;
+  friend void PrintTo(const ValueCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class SettingValue : public ::testing::TestWithParam<ValueCase> {};
@@ -67,6 +68,7 @@ struct PortCase {
   std::string name;
   std::string text;
   std::optional<std::uint16_t> port;
+  friend void PrintTo(const PortCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class SettingsPort : public ::testing::TestWithParam<PortCase> {};
@@ -115,6 +117,7 @@ struct SetCase {
   std::string key;
   std::string value;
   std::string result;
+  friend void PrintTo(const SetCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class SetSetting : public ::testing::TestWithParam<SetCase> {};
@@ -240,6 +243,7 @@ struct StateCase {
   std::optional<std::uint16_t> probe;
   AppState state;
   bool probed;
+  friend void PrintTo(const StateCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class AppStateOf : public ::testing::TestWithParam<StateCase> {};

@@ -16,6 +16,7 @@ struct StatusCase {
   std::string name;
   std::string answer;
   std::optional<std::uint16_t> status;
+  friend void PrintTo(const StatusCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ProbeStatus : public ::testing::TestWithParam<StatusCase> {};
@@ -44,6 +45,7 @@ struct ServedCase {
   std::string answer;
   TcpListener::Mode mode;
   std::optional<std::uint16_t> status;
+  friend void PrintTo(const ServedCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class HttpProbeServed : public ::testing::TestWithParam<ServedCase> {};

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <fstream>
 
@@ -41,6 +42,7 @@ struct ListErrorCase {
   std::string name;
   ScriptedRunner::Reply reply;
   ContainerListError expected;
+  friend void PrintTo(const ListErrorCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ListContainersFails : public ::testing::TestWithParam<ListErrorCase> {};
@@ -74,6 +76,7 @@ struct ParseCase {
   std::string name;
   std::string output;
   ContainerMap expected;
+  friend void PrintTo(const ParseCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ParseContainerList : public ::testing::TestWithParam<ParseCase> {};
@@ -110,6 +113,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct StateCase {
   std::string field;
   std::string word;
+  friend void PrintTo(const StateCase& c, std::ostream* os) { *os << '"' << c.field << '"'; }
 };
 
 class StateWord : public ::testing::TestWithParam<StateCase> {};
@@ -124,7 +128,12 @@ INSTANTIATE_TEST_SUITE_P(
                       StateCase{"Exited (0) 3 seconds ago", "exited"}, StateCase{"exited", "exited"},
                       StateCase{"Exited (137) 2 hours ago", "exited"}, StateCase{"Created", "created"},
                       StateCase{"Paused", "paused"}, StateCase{"upgrading", "upgrading"},
-                      StateCase{"Stopping", "stopping"}, StateCase{"", ""}));
+                      StateCase{"Stopping", "stopping"}, StateCase{"", ""}),
+    [](const auto& info) {
+      std::string name = "Field" + std::to_string(info.index) + "_";
+      for (char c : info.param.field) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+      return name;
+    });
 
 TEST(OldPodman, StatusTextsInTheList) {
   const ContainerMap map = parse_container_list(
@@ -165,6 +174,7 @@ struct ChoiceCase {
   ScriptedRunner::Reply podman;
   ScriptedRunner::Reply docker;
   std::string message;
+  friend void PrintTo(const ChoiceCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ChooseRuntimeFails : public ::testing::TestWithParam<ChoiceCase> {};
@@ -227,6 +237,7 @@ struct SuffixCase {
   std::string name;
   std::string errors;
   std::string suffix;
+  friend void PrintTo(const SuffixCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class ItSaid : public ::testing::TestWithParam<SuffixCase> {};
@@ -257,6 +268,7 @@ struct CheckedCase {
   std::string name;
   ScriptedRunner::Reply reply;
   std::string message;
+  friend void PrintTo(const CheckedCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class RunCheckedFails : public ::testing::TestWithParam<CheckedCase> {};

@@ -49,12 +49,7 @@ void add_secret(std::vector<std::pair<std::string, std::uint32_t>>& secrets, con
 void add_secrets_of(std::vector<std::pair<std::string, std::uint32_t>>& secrets,
                     const std::vector<RecipeEnv>& environment) {
   for (const RecipeEnv& entry : environment) {
-    const EnvValue& value = entry.value;
-    if (value.kind == EnvValue::Kind::Secret) add_secret(secrets, value.name, value.length);
-    if (value.kind != EnvValue::Kind::Parts) continue;
-    for (const EnvPart& part : value.parts) {
-      if (part.kind == EnvPart::Kind::Secret) add_secret(secrets, part.name, part.length);
-    }
+    for (const auto& [name, length] : env_secrets(entry.value)) add_secret(secrets, name, length);
   }
 }
 
