@@ -2,6 +2,7 @@
 #include <system_error>
 
 #include "apps_run.h"
+#include "apps_start.h"
 #include "platform.h"
 #include "runtime.h"
 #include "zelk/app_containers.h"
@@ -36,7 +37,7 @@ CommandResult remove_everything(CommandContext& ctx, const Args& args) {
   for (const Recipe& recipe : ctx.recipes) {
     for (const std::string& name : volume_names(recipe)) {
       if (std::find(volumes.begin(), volumes.end(), name) != volumes.end()) continue;
-      if (run_checked(ctx.runner, rt, {"volume", "exists", name})) volumes.push_back(name);
+      if (run_checked(ctx.runner, rt, existence_query(rt, "volume", name))) volumes.push_back(name);
     }
   }
   const bool delete_folder = is_default_folder(ctx.home);
