@@ -16,6 +16,7 @@
 #include "files.h"
 #include "http.h"
 #include "platform.h"
+#include "pull.h"
 #include "scoped_env.h"
 #include "test_context.h"
 #include "zelk/commands.h"
@@ -482,10 +483,9 @@ class PullThroughPodmansApi : public AppsOnRealRuntime {
     AppsOnRealRuntime::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
     auto answers = runner_.run_captured("curl", {"-sf", std::string("http://") + registry + "/v2/"}, 20s);
-    auto api = runner_.run_captured(
-        "podman", {"info", "--format", "{{.Host.RemoteSocket.Exists}} {{.Host.RemoteSocket.Path}}"}, 20s);
-    const bool api_ok = api && api->success() && api->stdout_text.starts_with("true unix://") &&
-                        fs::exists(path_from_utf8(trimmed(api->stdout_text.substr(12))));
+    TestContext fake(home_.path());
+    const std::optional<std::string> endpoint = find_podman_api(fake.context(&runner_));
+    const bool api_ok = endpoint && fs::exists(path_from_utf8(*endpoint));
     if (!(answers && answers->success()) || !api_ok) {
       const std::string why = "No local registry on 127.0.0.1:5000 or no Podman API service; "
                               "scripts/services.sh starts both.";
