@@ -182,6 +182,40 @@ TEST(EnvValues, SettingReferredToByAppAndHelperKeepsTheAppsDefault) {
             "LEVEL=3\n");
 }
 
+TEST(EnvValues, SettingsLinesAreLookedUpByTheirStartEvenInsideADefault) {
+  // A double-quoted default may hold a line feed; the line it starts counts as set.
+  const std::string text =
+      "services:\n"
+      "  app:\n"
+      "    image: example/app:1\n"
+      "    ports:\n"
+      "      - 127.0.0.1:${TORVO_PORT}:80\n"
+      "    environment:\n"
+      "      FIRST: \"${FIRST:-one\\nSECOND=hidden}\"\n"
+      "      SECOND: ${SECOND:-two}\n"
+      "      SECOND_X: ${SECOND_X:-three}\n"
+      "      KEYS: ${KEYS:-a=b}\n"
+      "      KEY: ${KEY:-c}\n"
+      "x-zelk:\n"
+      "  format: 1\n"
+      "  id: app\n"
+      "  name: App\n"
+      "  category: Tools\n"
+      "  summary: An app.\n"
+      "  port: 4000\n"
+      "  ready: /\n";
+  const auto recipe = read_recipe(text);
+  ASSERT_TRUE(recipe) << recipe.error();
+  EXPECT_EQ(recipe->settings,
+            "# Settings of App. The Zelk reads this file when it starts the app.\n"
+            "TORVO_PORT=4000\n"
+            "FIRST=one\n"
+            "SECOND=hidden\n"
+            "SECOND_X=three\n"
+            "KEYS=a=b\n"
+            "KEY=c\n");
+}
+
 TEST(ParseReferences, SplitsTextAndReferences) {
   using Kind = ReferencePiece::Kind;
   const auto pieces = parse_references("a$$b${X:-y}c${Y:?why}${Z}");
