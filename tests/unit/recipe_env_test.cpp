@@ -241,9 +241,10 @@ TEST(ParseReferences, DefaultMarkWinsOverTheRequiredMark) {
 
 TEST(ParseReferences, StrayDollarsQuoteTheWholeValue) {
   for (const char* value : {"$", "a$", "$a", "${", "${A", "a$ {A}", "$$$"}) {
-    EXPECT_EQ(parse_references(value).error(),
-              "\"" + std::string(value) +
-                  "\": a name is referred to as ${NAME}; a plain dollar sign is written \"$$\".");
+    std::string expected(1, '"');
+    expected += value;
+    expected += "\": a name is referred to as ${NAME}; a plain dollar sign is written \"$$\".";
+    EXPECT_EQ(parse_references(value).error(), expected);
   }
 }
 
