@@ -98,6 +98,7 @@ TEST_F(Origin, NeedsTwoLinesAndAnExactHashLine) {
       {address + "\n" + recipe_hash_line("other") + "\n", ""},
       {address + " \n" + hash + "\n", address + " "},  // line 1 is taken as it stands
       {"\n" + hash + "\n", ""},
+      {"https://example.org/caf\xe9\n" + hash + "\n", ""},  // not UTF-8: unreadable
   };
   for (const Case& c : cases) {
     put_file(origin_path(folder.path(), "notes"), c.origin_file);

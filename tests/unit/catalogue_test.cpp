@@ -167,7 +167,8 @@ TEST_F(Catalogue, OnlyFilesEndingInDotYamlAreRead) {
 }
 
 TEST_F(Catalogue, FilesAreReadInTheOrderOfTheirNamesAsBytes) {
-  add("b.yaml", sample_recipe("b-lower", "b", 40001));
+  // No two names differ only in case: some file systems would take them for one file.
+  add("c.yaml", sample_recipe("c-lower", "c", 40001));
   add("B.yaml", sample_recipe("b-upper", "B", 40002));
   add("\xc3\xa9.yaml", sample_recipe("e-accent", "E", 40003));
   add("a.yaml", sample_recipe("a-lower", "a", 40004));
@@ -176,7 +177,7 @@ TEST_F(Catalogue, FilesAreReadInTheOrderOfTheirNamesAsBytes) {
   const RecipeCatalogue catalogue = load_catalogue(folder.path());
   EXPECT_TRUE(catalogue.notices.empty());
   EXPECT_EQ(ids_of(catalogue.recipes),
-            with_builtins({"b-upper", "underscore", "a-lower", "b-lower", "z-lower", "e-accent"}));
+            with_builtins({"b-upper", "underscore", "a-lower", "c-lower", "z-lower", "e-accent"}));
 }
 
 TEST_F(Catalogue, AFolderNamedLikeARecipeGivesTheSystemsText) {

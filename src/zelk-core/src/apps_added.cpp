@@ -8,6 +8,7 @@
 #include "apps.h"
 #include "files.h"
 #include "platform.h"
+#include "text_files.h"
 
 namespace zelk {
 
@@ -50,7 +51,7 @@ std::string recipe_hash_line(std::string_view text) {
 
 std::string recipe_origin(const std::filesystem::path& home, std::string_view id,
                           std::string_view text) {
-  const std::expected<std::string, std::string> origin = read_file(origin_path(home, id));
+  const std::expected<std::string, std::string> origin = read_text_file(origin_path(home, id));
   if (!origin) return "";
   // Lines end at "\n"; a "\r" before it belongs to the line end. A last line without "\n"
   // still counts.

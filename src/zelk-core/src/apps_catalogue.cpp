@@ -6,8 +6,8 @@
 #include <utility>
 
 #include "apps.h"
-#include "files.h"
 #include "platform.h"
+#include "text_files.h"
 
 namespace zelk {
 
@@ -19,43 +19,6 @@ std::string system_error_text(const std::error_code& error) {
 
 bool holds(const std::vector<std::string>& names, const std::string& name) {
   return std::find(names.begin(), names.end(), name) != names.end();
-}
-
-// Strict UTF-8: no overlong forms, no surrogates, nothing beyond U+10FFFF.
-bool is_utf8(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if (byte < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (byte >= 0xC2 && byte <= 0xDF) {
-      length = 2;
-    } else if (byte >= 0xE0 && byte <= 0xEF) {
-      length = 3;
-      if (byte == 0xE0) low = 0xA0;
-      if (byte == 0xED) high = 0x9F;
-    } else if (byte >= 0xF0 && byte <= 0xF4) {
-      length = 4;
-      if (byte == 0xF0) low = 0x90;
-      if (byte == 0xF4) high = 0x8F;
-    } else {
-      return false;
-    }
-    if (text.size() - i < length) return false;
-    for (std::size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      const unsigned char min = k == 1 ? low : 0x80;
-      const unsigned char max = k == 1 ? high : 0xBF;
-      if (next < min || next > max) return false;
-    }
-    i += length;
-  }
-  return true;
 }
 
 // Only names whose extension is exactly "yaml": "a.yaml" counts, ".yaml", "a.yml" and
@@ -73,9 +36,8 @@ std::expected<Recipe, std::string> read_added_file(const std::filesystem::path& 
   const std::uintmax_t size = std::filesystem::file_size(path, error);
   if (error) return std::unexpected(system_error_text(error));
   if (size > recipe_size_limit) return std::unexpected("it is too large to be a recipe.");
-  std::expected<std::string, std::string> text = read_file(path);
+  std::expected<std::string, std::string> text = read_text_file(path);
   if (!text) return std::unexpected(text.error());
-  if (!is_utf8(*text)) return std::unexpected("stream did not contain valid UTF-8");
   std::expected<Admission, std::string> admission = admit_recipe(*text, known);
   if (!admission) return std::unexpected(admission.error());
   if (admission->replaces) {
