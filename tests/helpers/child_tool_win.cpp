@@ -10,9 +10,11 @@
 //   sleep MS                 sleep
 //   spawn MS FILE            start "child_tool sleep MS" holding this process's streams, not
 //                            waited for, and write its process id into FILE
+//   handle VALUE             "inherited" when VALUE is a handle of this process, else "absent"
 //   exit N                   end with exit code N
 #include <windows.h>
 
+#include <cstdint>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -136,6 +138,11 @@ int wmain(int argc, wchar_t** argv) {
     } else if (word == L"spawn") {
       const std::wstring milliseconds = args[++at];
       spawn_sleeper(milliseconds, args[++at]);
+    } else if (word == L"handle") {
+      const auto value = static_cast<std::uintptr_t>(std::stoull(text(++at)));
+      DWORD flags = 0;
+      const bool held = GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) != 0;
+      write_to(report, held ? "inherited\n" : "absent\n");
     } else if (word == L"exit") {
       return std::stoi(text(++at));
     } else {

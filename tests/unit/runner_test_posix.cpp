@@ -22,6 +22,8 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto generous = 20s;
+// Long enough for a script to start and reach its first lines on a busy machine.
+constexpr auto startup = 1s;
 
 class RunnerTest : public ::testing::Test {
  protected:
@@ -111,7 +113,7 @@ TEST_F(RunnerTest, AProgramEndedBySignalHasNoExitCode) {
 
 TEST_F(RunnerTest, AProgramStillRunningAtItsLimitIsKilled) {
   const std::string program = script("slow", "echo $$ > '" + file("pid").string() + "'\necho partial\nexec sleep 30");
-  auto run = runner.run_captured(program, {}, 300ms);
+  auto run = runner.run_captured(program, {}, startup);
   ASSERT_FALSE(run.has_value());
   EXPECT_EQ(run.error(), RunError::timed_out());
   EXPECT_EQ(fmt_run_error(run.error()), "no answer in time");
@@ -133,7 +135,7 @@ TEST_F(RunnerTest, ReturnsAtTheLimitWhileAProcessOfTheProgramHoldsThePipes) {
                                      "echo $! > '" + file("grandchild").string() + "'\n"
                                      "echo started\n"
                                      "exec sleep 30");
-  auto run = runner.run_captured(program, {}, 300ms);
+  auto run = runner.run_captured(program, {}, startup);
   const pid_t grandchild = std::stoi(wait_for_text(file("grandchild")));
   leftovers.push_back(grandchild);
   ASSERT_FALSE(run.has_value());
@@ -149,7 +151,7 @@ TEST_F(RunnerTest, AProgramThatEndedKeepsItsOutputWhileAProcessOfItsOwnHoldsTheP
                                      "echo done\n"
                                      "echo noted >&2\n"
                                      "exit 4");
-  auto run = runner.run_captured(program, {}, 300ms);
+  auto run = runner.run_captured(program, {}, startup);
   const pid_t grandchild = std::stoi(wait_for_text(file("grandchild")));
   leftovers.push_back(grandchild);
   ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
