@@ -68,7 +68,7 @@ void TcpListener::serve() {
   ::setsockopt(connection, IPPROTO_TCP, TCP_NODELAY, &no_delay, sizeof no_delay);
   // A client that stops reading must not hold this thread in a send for ever.
   timeval send_timeout{};
-  send_timeout.tv_sec = 5;
+  send_timeout.tv_sec = 2;
   ::setsockopt(connection, SOL_SOCKET, SO_SNDTIMEO, &send_timeout, sizeof send_timeout);
   char buffer[512];
   while (received_.find("\r\n\r\n") == std::string::npos) {
