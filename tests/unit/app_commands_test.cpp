@@ -246,6 +246,16 @@ TEST_F(RemoveEverything, AFolderAlreadyGoneIsFine) {
   EXPECT_TRUE(run({"remove", "--everything", "--yes"}));
 }
 
+TEST_F(RemoveEverything, DockerIsAskedForVolumesWithInspect) {
+  for (const char* rt : {"podman"}) fake.runner.on(rt, {"ps"}, std::unexpected(RunError::not_found()));
+  fake.runner.on("docker", {"ps"}, ScriptedRunner::ok("torvo-solo\texited\t\n"));
+  fake.runner.on("docker", {"volume", "inspect"}, ScriptedRunner::failed(1, "Error: No such volume"));
+  fake.runner.on("docker", {"volume", "inspect", "torvo-solo-data"}, ScriptedRunner::ok("[{}]"));
+  ASSERT_TRUE(run({"remove", "--everything"}));
+  EXPECT_TRUE(fake.output.text.starts_with("This removes for good: 1 containers and 1 data volumes ")) << fake.output.text;
+  EXPECT_EQ(runs_without_lists(), (std::vector<std::string>{"docker volume inspect torvo-solo-data"}));
+}
+
 TEST_F(RemoveEverything, AFailedContainerRemovalEndsTheCommand) {
   fake.runner.on("podman", {"rm", "-f", "-v", "torvo-duo-db"}, ScriptedRunner::failed(125, "Error: busy"));
   auto result = run({"remove", "--everything", "--yes"});

@@ -45,8 +45,10 @@ struct StartAppTest : ::testing::Test {
     for (const char* rt : {"podman", "docker"}) {
       fake.runner.on(rt, {"ps"}, ScriptedRunner::ok(""));
       fake.runner.on(rt, {"image", "exists"}, ScriptedRunner::failed(1));
+      fake.runner.on(rt, {"image", "inspect"}, ScriptedRunner::failed(1));
       fake.runner.on(rt, {"network"}, ScriptedRunner::ok());
       fake.runner.on(rt, {"run"}, ScriptedRunner::ok());
+      fake.runner.on(rt, {"create"}, ScriptedRunner::ok());
       fake.runner.on(rt, {"start"}, ScriptedRunner::ok());
       fake.runner.on(rt, {"rm"}, ScriptedRunner::ok());
     }
@@ -351,6 +353,12 @@ TEST_F(StartAppTest, AFailedHelperRunNamesTheHelper) {
             "Duo's helper \"db\" could not be started: \"podman run\" failed (exit code 125); see the output above.");
 }
 
+TEST(ExistenceQuery, PodmanSaysExistsAndDockerInspects) {
+  EXPECT_EQ(existence_query("podman", "image", "a/b:1"), (std::vector<std::string>{"image", "exists", "a/b:1"}));
+  EXPECT_EQ(existence_query("docker", "volume", "torvo-x-data"),
+            (std::vector<std::string>{"volume", "inspect", "torvo-x-data"}));
+}
+
 TEST_F(StartAppTest, AFailedRunTriesTheFallbackImageOnceWhenNoContainerWasMade) {
   fake.runner.once("docker", {"run"}, ScriptedRunner::failed(125));
   ASSERT_TRUE(start(solo(), {}, &docker));
@@ -404,11 +412,11 @@ TEST_F(StartAppTest, PullsThatFailTryTheFallbackSilentlyAndLeaveTheImageToTheRun
   EXPECT_EQ(attached_runs().at(0).args.back(), "localhost/zelk/solo:1.0");
 }
 
-TEST_F(StartAppTest, DockerIsNeverAskedForImagesBeforeItsRun) {
-  fake.runner.on("docker", {"image", "exists"}, ScriptedRunner::ok());  // no disk check then
+TEST_F(StartAppTest, DockerIsAskedForTheImageOnlyByTheDiskCheckAndWithInspect) {
+  fake.runner.on("docker", {"image", "inspect"}, ScriptedRunner::ok());  // no disk check then
   ASSERT_TRUE(start(solo(), {}, &docker));
   EXPECT_EQ(fake.runner.run_lines(),
-            (std::vector<std::string>{"docker image exists localhost/zelk/solo:1.0",
+            (std::vector<std::string>{"docker image inspect localhost/zelk/solo:1.0",
                                       "attached: " + joined("docker", own_run(solo()).args)}));
 }
 
@@ -418,6 +426,72 @@ TEST_F(StartAppTest, AnAppWithCommandWordsIsNeverPulled) {
     EXPECT_FALSE(line.starts_with("podman info")) << line;
     EXPECT_FALSE(line.starts_with("podman image")) << line;
   }
+}
+
+// Docker daemons before API 1.44 take one network per run: a container on several networks is
+// created on the first, connected to the others, then started.
+const char* const linked_text = R"(services:
+  linked:
+    image: localhost/zelk/linked:1.0
+    environment:
+      TOKEN: ${LINK_TOKEN}
+    ports:
+      - 127.0.0.1:${TORVO_PORT}:8080
+    networks:
+      - solo
+    depends_on:
+      - side
+  side:
+    image: localhost/zelk/side:1.0
+networks:
+  solo:
+    name: torvo-solo
+    external: true
+x-zelk:
+  format: 2
+  id: linked
+  name: Linked
+  category: Tests
+  summary: Two networks
+  port: 40500
+  ready: /
+  secrets:
+    LINK_TOKEN: 16
+)";
+
+TEST_F(StartAppTest, DockerMakesAContainerOnSeveralNetworksInThreeSteps) {
+  const Recipe linked = read_test_recipe(linked_text);
+  ASSERT_TRUE(start(linked, {}, &docker));
+  const ContainerRun run = own_run(linked);
+  std::vector<std::string> create{"create", "--name", "torvo-linked", "--restart", "unless-stopped", "--network",
+                                  "torvo-solo"};
+  create.insert(create.end(), run.args.begin() + 10, run.args.end());
+  EXPECT_EQ(create[7], "--network-alias");
+  const std::vector<std::string> lines = fake.runner.run_lines();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(lines.end() - 3, lines.end()),
+            (std::vector<std::string>{"attached: " + joined("docker", create),
+                                      "docker network connect --alias linked torvo-linked_default torvo-linked",
+                                      "docker start torvo-linked"}));
+  EXPECT_EQ(attached_runs().back().environment,
+            (EnvPairs{{"TOKEN", setting_value(settings_text("linked"), "LINK_TOKEN").value()}}));
+}
+
+TEST_F(StartAppTest, AContainerThatCouldNotBeConnectedIsRemovedAgain) {
+  const Recipe linked = read_test_recipe(linked_text);
+  fake.runner.on("docker", {"network", "connect"}, ScriptedRunner::failed(1, "Error: no such network"));
+  auto port = start(linked, {}, &docker);
+  ASSERT_FALSE(port);
+  EXPECT_EQ(port.error(),
+            "\"docker network connect --alias linked torvo-linked_default torvo-linked\" failed.\n"
+            "    It said: Error: no such network");
+  EXPECT_EQ(fake.runner.run_lines().back(), "docker rm -f -v torvo-linked");
+}
+
+TEST_F(StartAppTest, PodmanMakesAContainerOnSeveralNetworksInOneRun) {
+  const Recipe linked = read_test_recipe(linked_text);
+  ASSERT_TRUE(start(linked));
+  EXPECT_EQ(fake.runner.run_lines().back(), "attached: " + joined("podman", own_run(linked).args));
 }
 
 // ---- step five: waiting ----------------------------------------------------------------

@@ -20,6 +20,7 @@ struct SplitCase {
   std::string reference;
   std::string name;
   std::string tag;
+  friend void PrintTo(const SplitCase& c, std::ostream* os) { *os << c.reference; }
 };
 
 class SplitImageReference : public ::testing::TestWithParam<SplitCase> {};
@@ -60,6 +61,7 @@ struct TextFieldCase {
   std::string line;
   std::string key;
   std::optional<std::string> value;
+  friend void PrintTo(const TextFieldCase& c, std::ostream* os) { *os << c.key << " in " << c.line; }
 };
 
 class JsonTextField : public ::testing::TestWithParam<TextFieldCase> {};
@@ -85,6 +87,7 @@ struct NumberFieldCase {
   std::string line;
   std::string key;
   std::optional<std::uint64_t> value;
+  friend void PrintTo(const NumberFieldCase& c, std::ostream* os) { *os << c.key << " in " << c.line; }
 };
 
 class JsonNumberField : public ::testing::TestWithParam<NumberFieldCase> {};
@@ -111,6 +114,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct SizeCase {
   std::uint64_t amount;
   std::string text;
+  friend void PrintTo(const SizeCase& c, std::ostream* os) { *os << c.amount; }
 };
 
 class FormatGigabytes : public ::testing::TestWithParam<SizeCase> {};
@@ -343,6 +347,9 @@ struct FindCase {
   std::vector<std::string> args;
   ScriptedRunner::Reply reply;
   std::optional<std::string> endpoint;
+  friend void PrintTo(const FindCase& c, std::ostream* os) {
+    *os << c.platform << ": " << (c.reply ? c.reply->stdout_text : fmt_run_error(c.reply.error()));
+  }
 };
 
 class FindPodmanApi : public ::testing::TestWithParam<FindCase> {};
@@ -382,7 +389,9 @@ INSTANTIATE_TEST_SUITE_P(
                  "/run/podman/podman.sock"},
         FindCase{"linux", linux_args, ScriptedRunner::ok("false unix:///run/podman/podman.sock\n"),
                  std::nullopt},
-        FindCase{"linux", linux_args, ScriptedRunner::ok("true /run/podman/podman.sock\n"), std::nullopt},
+        FindCase{"linux", linux_args, ScriptedRunner::ok("true /run/podman/podman.sock\n"), "/run/podman/podman.sock"},
+        FindCase{"linux", linux_args, ScriptedRunner::ok("true run/podman.sock\n"), std::nullopt},
+        FindCase{"linux", linux_args, ScriptedRunner::ok("false /run/podman/podman.sock\n"), std::nullopt},
         FindCase{"linux", linux_args, std::unexpected(RunError::not_found()), std::nullopt},
         FindCase{"linux", linux_args, std::unexpected(RunError::timed_out()), std::nullopt},
         FindCase{"freebsd", linux_args, ScriptedRunner::ok("true unix:///var/run/p.sock"), "/var/run/p.sock"}));

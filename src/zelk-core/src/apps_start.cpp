@@ -1,6 +1,7 @@
 #include "apps_start.h"
 
 #include <charconv>
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <system_error>
@@ -158,7 +159,9 @@ std::optional<std::string> home_text(const fs::path& home) {
 std::expected<void, std::string> check_disk(const CommandContext& ctx, const ContainerRuntime& runtime,
                                             const Recipe& recipe, const ContainerMap& containers) {
   if (containers.contains(recipe.container) || recipe.disk_mb == 0) return {};
-  if (run_checked(ctx.runner, std::string(runtime.command), {"image", "exists", recipe.image})) return {};
+  if (run_checked(ctx.runner, std::string(runtime.command), existence_query(runtime.command, "image", recipe.image))) {
+    return {};
+  }
   const std::optional<std::uint64_t> free = free_megabytes(ctx);
   if (!free) return {};
   const std::uint64_t needed = std::uint64_t{recipe.disk_mb} + headroom_mb;
@@ -188,6 +191,39 @@ std::optional<std::string> pull_through_api(const CommandContext& ctx, const Rec
   return std::nullopt;
 }
 
+// Docker daemons before API 1.44 take one network per "run". With more than one, Docker gets
+// the same container in three steps: created on the first network, connected to the others
+// (under the same alias), then started. A container left half-connected is removed, so the
+// next start makes it whole instead of starting it without a network.
+std::expected<void, std::string> run_container(const CommandContext& ctx, const std::string& rt,
+                                               const std::string& label, const ContainerRun& run,
+                                               const std::vector<std::string>& args) {
+  // The list begins "run", "-d", "--name", <name>, "--restart", <policy>, then the networks
+  // and the alias; everything after them is copied as it is.
+  std::vector<std::string> networks;
+  std::optional<std::string> alias;
+  std::size_t i = std::min<std::size_t>(6, args.size());
+  std::vector<std::string> create{"create"};
+  create.insert(create.end(), args.begin() + 2, args.begin() + static_cast<std::ptrdiff_t>(i));
+  for (; i + 1 < args.size() && args[i] == "--network"; i += 2) networks.push_back(args[i + 1]);
+  if (!networks.empty()) create.insert(create.end(), {"--network", networks.front()});
+  if (i + 1 < args.size() && args[i] == "--network-alias") alias = args[i + 1];
+  create.insert(create.end(), args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+  if (rt != "docker" || networks.size() < 2) return run_container_start(ctx.runner, rt, label, args, run.env);
+
+  if (auto created = run_container_start(ctx.runner, rt, label, create, run.env); !created) return created;
+  for (std::size_t n = 1; n < networks.size(); ++n) {
+    std::vector<std::string> connect{"network", "connect"};
+    if (alias) connect.insert(connect.end(), {"--alias", *alias});
+    connect.insert(connect.end(), {networks[n], run.container});
+    if (auto connected = run_checked(ctx.runner, rt, connect); !connected) {
+      (void)run_checked(ctx.runner, rt, {"rm", "-f", "-v", run.container});
+      return connected;
+    }
+  }
+  return run_checked(ctx.runner, rt, {"start", run.container});
+}
+
 std::expected<void, std::string> create_container(const CommandContext& ctx, const ContainerRuntime& runtime,
                                                   const Recipe& recipe, const ContainerRun& run,
                                                   const std::string& label) {
@@ -206,7 +242,7 @@ std::expected<void, std::string> create_container(const CommandContext& ctx, con
     if (auto arrived = pull_through_api(ctx, recipe)) args.back() = *arrived;
   }
 
-  auto started = run_container_start(ctx.runner, rt, label, args, run.env);
+  auto started = run_container(ctx, rt, label, run, args);
   if (started) return {};
   if (!own_image || !recipe.fallback_image) return started;
 
@@ -217,7 +253,7 @@ std::expected<void, std::string> create_container(const CommandContext& ctx, con
   say(ctx.output, "The image did not arrive from " + image_registry(recipe.image) + ". Trying " +
                       *recipe.fallback_image + " ...");
   args.back() = *recipe.fallback_image;
-  return run_container_start(ctx.runner, rt, label, args, run.env);
+  return run_container(ctx, rt, label, run, args);
 }
 
 /// Step four for one container: nothing when it runs as the recipe and settings say, a start
@@ -295,6 +331,11 @@ std::expected<void, std::string> wait_until_ready(const CommandContext& ctx, con
 }
 
 }  // namespace
+
+std::vector<std::string> existence_query(std::string_view runtime_command, std::string_view kind,
+                                         const std::string& name) {
+  return {std::string(kind), runtime_command == "docker" ? "inspect" : "exists", name};
+}
 
 std::string image_registry(std::string_view image) {
   return std::string(image.substr(0, image.find('/')));

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "apps_run.h"
 #include "recipe.h"
@@ -35,6 +36,12 @@ std::string image_registry(std::string_view image);
 
 /// How messages name a container: the app's name, or "<name>'s helper \"<helper>\"".
 std::string container_label(const Recipe& recipe, const std::optional<std::string>& helper_name);
+
+/// The arguments that ask the runtime whether an image or a volume ("image" or "volume") is
+/// there: "<kind> exists <name>" for Podman; Docker has no "exists", so "<kind> inspect <name>",
+/// which succeeds exactly when it is there.
+std::vector<std::string> existence_query(std::string_view runtime_command, std::string_view kind,
+                                         const std::string& name);
 
 /// The free megabytes of the disk that holds the data folder, asked with PowerShell on
 /// "windows" and df elsewhere; none when it cannot be told.

@@ -15,6 +15,7 @@ constexpr std::chrono::seconds progress_interval{3};
 constexpr std::chrono::seconds find_api_limit{20};
 constexpr std::string_view pipe_prefix = "\\\\.\\pipe\\";
 constexpr std::string_view unix_prefix = "true unix://";
+constexpr std::string_view bare_prefix = "true /";
 
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
 
@@ -146,8 +147,11 @@ std::optional<std::string> find_podman_api(const CommandContext& ctx) {
     if (!out.starts_with("/")) return std::nullopt;
     return std::string(out);
   }
-  if (!out.starts_with(unix_prefix)) return std::nullopt;
-  return std::string(out.substr(unix_prefix.size()));
+  // Podman writes the socket as an address ("unix:///run/...") in some versions and as a bare
+  // path in others (4.3 here); both name the same socket.
+  if (out.starts_with(unix_prefix)) return std::string(out.substr(unix_prefix.size()));
+  if (out.starts_with(bare_prefix)) return std::string(out.substr(bare_prefix.size() - 1));
+  return std::nullopt;
 }
 
 ImageReferenceParts split_image_reference(std::string_view reference) {

@@ -69,7 +69,7 @@ ExistingVolumes::ExistingVolumes(const CommandRunner& runner, std::string runtim
 std::optional<std::string> ExistingVolumes::next() {
   while (position_ < names_.size()) {
     const std::string& name = names_[position_++];
-    if (run_checked(runner_, runtime_command_, {"volume", "exists", name})) return name;
+    if (run_checked(runner_, runtime_command_, existence_query(runtime_command_, "volume", name))) return name;
   }
   return std::nullopt;
 }

@@ -36,8 +36,9 @@ std::expected<RuntimeChoice, std::string> require_podman_for_backup(const Comman
 std::vector<std::string> app_data_volumes(const Recipe& recipe);
 
 /// A step over volume names that gives, one call at a time, the next volume the runtime says
-/// exists ("<runtime> volume exists <name>" succeeds). A failed question counts as a volume
-/// that does not exist. The names and the runner are borrowed and must outlive the step.
+/// exists ("podman volume exists <name>", or Docker's "docker volume inspect <name>",
+/// succeeds). A failed question counts as a volume that does not exist. The names and the
+/// runner are borrowed and must outlive the step.
 class ExistingVolumes {
  public:
   ExistingVolumes(const CommandRunner& runner, std::string runtime_command, std::span<const std::string> names);

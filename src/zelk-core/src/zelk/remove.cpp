@@ -2,6 +2,7 @@
 #include <system_error>
 
 #include "apps_run.h"
+#include "apps_start.h"
 #include "platform.h"
 #include "runtime.h"
 #include "zelk/app_containers.h"
