@@ -2,8 +2,6 @@
 
 namespace zelk {
 
-RecipeCatalogue load_catalogue(const std::filesystem::path& /*home*/) { return {}; }
-
 std::expected<const Recipe*, std::string> find_app(std::span<const Recipe> recipes,
                                                    std::string_view id) {
   for (const Recipe& recipe : recipes) {

@@ -93,7 +93,31 @@ struct Recipe {
 };
 
 /// Checks a recipe text completely; gives the Recipe or the first failure as a message.
+/// Pure and without a size limit of its own (callers cap the text); may run on any thread.
 std::expected<Recipe, std::string> read_recipe(std::string_view text);
+
+/// One piece of an environment value as written: plain text ("$$" already one "$") or a
+/// reference ${NAME}, ${NAME:-default} or ${NAME:?text} (the last has no default).
+struct ReferencePiece {
+  enum class Kind { Text, Reference };
+  Kind kind = Kind::Text;
+  std::string text;                          ///< Text
+  std::string name;                          ///< Reference
+  std::optional<std::string> default_value;  ///< Reference
+  bool operator==(const ReferencePiece&) const = default;
+};
+
+/// Splits an environment value into its text and reference pieces, adjacent text joined;
+/// fails with the message for a stray "$" or a name that cannot be referred to.
+std::expected<std::vector<ReferencePiece>, std::string> parse_references(std::string_view value);
+
+/// The message for the variable `name` whose value refers to `reference`, which is neither a
+/// secret nor has a default.
+std::string missing_value_message(std::string_view name, std::string_view reference);
+
+/// What the recipe would do on this computer, as the lines "check" shows, joined by "\n"
+/// without a final line feed.
+std::string describe_recipe(const Recipe& recipe);
 
 /// The app's container name, then each helper's, in helper order.
 std::vector<std::string> container_names(const Recipe& recipe);

@@ -14,13 +14,21 @@ namespace zelk {
 struct YamlEntry;
 
 /// A value of the subset: a text, a mapping (ordered, no key twice) or a list. The tree owns
-/// all its strings.
+/// all its strings. A tree is released without recursion, so no nesting depth can exhaust
+/// the stack when it goes.
 struct YamlValue {
   enum class Kind { Text, Mapping, List };
   Kind kind = Kind::Text;
   std::string text;                ///< Kind::Text
   std::vector<YamlEntry> mapping;  ///< Kind::Mapping, in file order
   std::vector<YamlValue> list;     ///< Kind::List
+
+  YamlValue() = default;
+  YamlValue(const YamlValue&) = default;
+  YamlValue(YamlValue&&) noexcept = default;
+  YamlValue& operator=(const YamlValue&) = default;
+  YamlValue& operator=(YamlValue&&) noexcept = default;
+  ~YamlValue();
 };
 
 struct YamlEntry {
@@ -37,7 +45,9 @@ struct YamlLine {
 };
 
 /// Reads a whole text into one tree, or gives the first error as "Line <n>: <message>"
-/// ("The file is empty." has no prefix).
+/// ("The file is empty." has no prefix). Any bytes are accepted as input; nesting is read
+/// with a stack of its own, not by recursion, so depth is bounded only by memory. Pure; may
+/// run on any thread.
 std::expected<YamlValue, std::string> read_yaml(std::string_view text);
 
 /// Reads the block (mapping or list) that starts at lines[position], whose lines have exactly

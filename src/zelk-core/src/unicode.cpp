@@ -1,0 +1,94 @@
+#include "unicode.h"
+
+namespace zelk {
+
+namespace {
+
+constexpr char32_t replacement = 0xFFFD;
+
+bool is_continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+
+}  // namespace
+
+CodePoint code_point_at(std::string_view text, std::size_t at) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) return {lead, 1};
+  std::size_t size = 0;
+  char32_t value = 0;
+  char32_t smallest = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    size = 2, value = lead & 0x1F, smallest = 0x80;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    size = 3, value = lead & 0x0F, smallest = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    size = 4, value = lead & 0x07, smallest = 0x10000;
+  } else {
+    return {replacement, 1};
+  }
+  if (text.size() - at < size) return {replacement, 1};
+  for (std::size_t i = 1; i < size; ++i) {
+    if (!is_continuation(byte(i))) return {replacement, 1};
+    value = (value << 6) | (byte(i) & 0x3F);
+  }
+  // Overlong forms, UTF-16 surrogates and values past U+10FFFF are not scalar values.
+  if (value < smallest || (value >= 0xD800 && value <= 0xDFFF) || value > 0x10FFFF) {
+    return {replacement, 1};
+  }
+  return {value, size};
+}
+
+bool is_white_space(char32_t c) {
+  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
+         c == 0x205F || c == 0x3000;
+}
+
+bool is_control_character(char32_t c) { return c <= 31 || (c >= 127 && c <= 159); }
+
+std::size_t count_characters(std::string_view text) {
+  std::size_t count = 0;
+  for (std::size_t at = 0; at < text.size(); at += code_point_at(text, at).size) ++count;
+  return count;
+}
+
+bool has_white_space_or_control(std::string_view text) {
+  for (std::size_t at = 0; at < text.size();) {
+    const CodePoint c = code_point_at(text, at);
+    if (is_white_space(c.value) || is_control_character(c.value)) return true;
+    at += c.size;
+  }
+  return false;
+}
+
+bool has_control_character(std::string_view text) {
+  for (std::size_t at = 0; at < text.size();) {
+    const CodePoint c = code_point_at(text, at);
+    if (is_control_character(c.value)) return true;
+    at += c.size;
+  }
+  return false;
+}
+
+std::string_view trim_leading_white_space(std::string_view text) {
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const CodePoint c = code_point_at(text, at);
+    if (!is_white_space(c.value)) break;
+    at += c.size;
+  }
+  return text.substr(at);
+}
+
+std::string_view trim_trailing_white_space(std::string_view text) {
+  // Walks forward, because a UTF-8 sequence is only known from its first byte.
+  std::size_t end = 0;
+  for (std::size_t at = 0; at < text.size();) {
+    const CodePoint c = code_point_at(text, at);
+    at += c.size;
+    if (!is_white_space(c.value)) end = at;
+  }
+  return text.substr(0, end);
+}
+
+}  // namespace zelk

@@ -1,0 +1,42 @@
+#pragma once
+/// Walking UTF-8 text one Unicode scalar value at a time, for the rules that count characters
+/// or refuse white space and control characters. A byte that does not start a well-formed
+/// sequence reads as one character U+FFFD, so any bytes can be walked and nothing fails.
+
+#include <cstddef>
+#include <string_view>
+
+namespace zelk {
+
+/// One decoded character and the number of bytes it took (at least 1).
+struct CodePoint {
+  char32_t value = 0;
+  std::size_t size = 1;
+};
+
+/// The character that starts at byte `at` of the text; `at` must be inside the text.
+CodePoint code_point_at(std::string_view text, std::size_t at);
+
+/// True for the characters Unicode calls white space (U+0009-000D, U+0020, U+0085, U+00A0,
+/// U+1680, U+2000-200A, U+2028, U+2029, U+202F, U+205F, U+3000).
+bool is_white_space(char32_t c);
+
+/// True for the control characters 0-31 and 127-159.
+bool is_control_character(char32_t c);
+
+/// The number of characters in the text.
+std::size_t count_characters(std::string_view text);
+
+/// True when some character of the text is white space or a control character.
+bool has_white_space_or_control(std::string_view text);
+
+/// True when some character of the text is a control character.
+bool has_control_character(std::string_view text);
+
+/// The text without white space at its start.
+std::string_view trim_leading_white_space(std::string_view text);
+
+/// The text without white space at its end.
+std::string_view trim_trailing_white_space(std::string_view text);
+
+}  // namespace zelk
