@@ -14,6 +14,7 @@
 #include "e2e_support.h"
 #include "envfile.h"
 #include "files.h"
+#include "flow_support.h"
 #include "http.h"
 #include "platform.h"
 #include "pull.h"
@@ -214,6 +215,7 @@ class AppsOnRealRuntime : public RealRuntime {
   std::string recording_path_;
   std::vector<std::string> ids_;
   std::vector<std::string> images_;
+  std::optional<BuiltinAppsLock> alone_;  // taken by a test, held until its containers are gone
 };
 
 std::string address(std::uint16_t port, const std::string& path = "/") {
@@ -221,6 +223,7 @@ std::string address(std::uint16_t port, const std::string& path = "/") {
 }
 
 TEST_P(AppsOnRealRuntime, TheWholeLifeOfAnAppThatUsesAnother) {
+  alone_.emplace();  // "stop --all" and "remove --everything" act on every app of the list
   const std::string base = new_id("base");
   const std::string full = new_id("full");
   const std::uint16_t base_port = free_port();
@@ -435,6 +438,7 @@ TEST_P(AppsOnRealRuntime, OpenStartsTheAppAndOpensItsAddress) {
 }
 
 TEST_P(AppsOnRealRuntime, ModelAsksOllamaInsideItsContainer) {
+  alone_.emplace();  // its container has the built-in Ollama's name
   // An image whose "ollama" program fetches nothing: a pull of a name that starts with
   // "missing" fails, every other one succeeds.
   const std::string image = "localhost/zelk-e2e-" + std::to_string(::getpid()) + "-ollama:1";
