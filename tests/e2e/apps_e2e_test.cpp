@@ -434,9 +434,10 @@ TEST_P(AppsOnRealRuntime, OpenStartsTheAppAndOpensItsAddress) {
   }
 }
 
+// "model" against an app with the id "ollama" (run in this process, since an added recipe
+// cannot take a built-in id), whose image has a stand-in "ollama" program: a pull of a name
+// that starts with "missing" fails, every other one succeeds.
 TEST_P(AppsOnRealRuntime, ModelAsksOllamaInsideItsContainer) {
-  // An image whose "ollama" program fetches nothing: a pull of a name that starts with
-  // "missing" fails, every other one succeeds.
   const std::string image = "localhost/zelk-e2e-" + std::to_string(::getpid()) + "-ollama:1";
   const std::string maker = "zelk-e2e-" + std::to_string(::getpid()) + "-maker";
   ASSERT_TRUE(run_runtime({"run", "--name", maker, image_, "sh", "-c",
@@ -445,9 +446,12 @@ TEST_P(AppsOnRealRuntime, ModelAsksOllamaInsideItsContainer) {
   ASSERT_TRUE(run_runtime({"commit", "--change", "CMD [\"/entry.sh\"]", maker, image}));
   images_.push_back(image);
   (void)runner_.run_captured(runtime(), {"rm", "-f", maker}, program_limit);
-  ids_.push_back("ollama");
 
+  // The container gets a name of this test's own, so that no other test that stops or removes
+  // every known app (the built-in Ollama among them) touches it.
   std::vector<Recipe> recipes{read_recipe(single_recipe("ollama", "Ollama", image, free_port())).value()};
+  const std::string own = new_id("ollama");
+  recipes[0].container = "torvo-" + own;
   {
     InProcess here(*this, recipes);
     CommandContext ctx = here.fake.context(&runner_);
