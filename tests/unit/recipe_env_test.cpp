@@ -21,9 +21,13 @@ std::string recipe_with_value(std::string_view value, int format) {
          "      - 127.0.0.1:${TORVO_PORT}:80\n"
          "    environment:\n"
          "      USES_KEY: ${KEY}\n"
-         "      VALUE: " + quoted + "\n"
+         "      VALUE: " +
+         quoted +
+         "\n"
          "x-zelk:\n"
-         "  format: " + std::to_string(format) + "\n"
+         "  format: " +
+         std::to_string(format) +
+         "\n"
          "  id: app\n"
          "  name: App\n"
          "  category: Tools\n"
@@ -71,7 +75,9 @@ EnvPart port_part() { return {EnvPart::Kind::Port, {}, {}, {}, 0}; }
 EnvPart setting_part(std::string n, std::string d) {
   return {EnvPart::Kind::Setting, {}, std::move(n), std::move(d), 0};
 }
-EnvPart secret_part(std::string n, std::uint32_t l) { return {EnvPart::Kind::Secret, {}, std::move(n), {}, l}; }
+EnvPart secret_part(std::string n, std::uint32_t l) {
+  return {EnvPart::Kind::Secret, {}, std::move(n), {}, l};
+}
 
 struct Classification {
   const char* value;
@@ -126,7 +132,8 @@ const Classification classifications[] = {
 INSTANTIATE_TEST_SUITE_P(Values, EnvClassification, testing::ValuesIn(classifications));
 
 TEST(EnvValues, TheSameValueRefusedInFormatOneIsPartsInFormatTwo) {
-  for (const char* value : {"${A:-1}${B:-2}", "x${KEY}y", "${TORVO_PORT}${TORVO_PORT}", "x${A:-1}"}) {
+  for (const char* value :
+       {"${A:-1}${B:-2}", "x${KEY}y", "${TORVO_PORT}${TORVO_PORT}", "x${A:-1}"}) {
     const auto refused = read_recipe(recipe_with_value(value, 1));
     ASSERT_FALSE(refused) << value;
     EXPECT_EQ(refused.error(),
@@ -221,8 +228,10 @@ TEST(ParseReferences, SplitsTextAndReferences) {
   const auto pieces = parse_references("a$$b${X:-y}c${Y:?why}${Z}");
   ASSERT_TRUE(pieces) << pieces.error();
   const std::vector<ReferencePiece> expected = {
-      {Kind::Text, "a$b", {}, {}},       {Kind::Reference, {}, "X", "y"},
-      {Kind::Text, "c", {}, {}},         {Kind::Reference, {}, "Y", std::nullopt},
+      {Kind::Text, "a$b", {}, {}},
+      {Kind::Reference, {}, "X", "y"},
+      {Kind::Text, "c", {}, {}},
+      {Kind::Reference, {}, "Y", std::nullopt},
       {Kind::Reference, {}, "Z", std::nullopt},
   };
   EXPECT_EQ(*pieces, expected);
@@ -241,9 +250,10 @@ TEST(ParseReferences, DefaultMarkWinsOverTheRequiredMark) {
 
 TEST(ParseReferences, StrayDollarsQuoteTheWholeValue) {
   for (const char* value : {"$", "a$", "$a", "${", "${A", "a$ {A}", "$$$"}) {
-    EXPECT_EQ(parse_references(value).error(),
-              "\"" + std::string(value) +
-                  "\": a name is referred to as ${NAME}; a plain dollar sign is written \"$$\".");
+    std::string expected(1, '"');
+    expected += value;
+    expected += "\": a name is referred to as ${NAME}; a plain dollar sign is written \"$$\".";
+    EXPECT_EQ(parse_references(value).error(), expected);
   }
 }
 

@@ -47,8 +47,7 @@ std::expected<std::vector<ReferencePiece>, std::string> parse_references(std::st
     if (const std::size_t split = inside.find(":-"); split != std::string_view::npos) {
       name = inside.substr(0, split);
       default_value = std::string(inside.substr(split + 2));
-    } else if (const std::size_t required = inside.find(":?");
-               required != std::string_view::npos) {
+    } else if (const std::size_t required = inside.find(":?"); required != std::string_view::npos) {
       name = inside.substr(0, required);
     }
     if (!is_variable_name(name)) {
@@ -56,8 +55,8 @@ std::expected<std::vector<ReferencePiece>, std::string> parse_references(std::st
                              " is not a name that can be referred to.");
     }
     flush_text();
-    pieces.push_back(ReferencePiece{ReferencePiece::Kind::Reference, {}, std::string(name),
-                                    std::move(default_value)});
+    pieces.push_back(ReferencePiece{
+        ReferencePiece::Kind::Reference, {}, std::string(name), std::move(default_value)});
     at = close + 1;
   }
 }
