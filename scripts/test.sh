@@ -58,6 +58,16 @@ wineserver -p
 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 run_suite windows build/windows || failed=1
 
+# A bounded fuzz run of every reader of outside text (recipes, addresses, shelves, the list
+# of versions): a crash or hang found in that time fails the run.
+echo "== fuzzing"
+if bash "$here/scripts/fuzz.sh" 30; then
+  summary+=("fuzz: no crash and no hang")
+else
+  summary+=("fuzz: failed")
+  failed=1
+fi
+
 echo
 echo "== summary"
 printf '%s\n' "${summary[@]}"

@@ -20,7 +20,9 @@ std::string join_line(const RecordedRun& run) {
 
 void ScriptedRunner::on(std::string program, std::vector<std::string> prefix, Reply reply) {
   std::lock_guard lock(mutex_);
-  rules_.push_front(Rule{std::move(program), std::move(prefix), std::move(reply), false});
+  // Newest standing rule first, but after every once-rule, which answer before any of them.
+  auto first_standing = std::find_if(rules_.begin(), rules_.end(), [](const Rule& r) { return !r.once; });
+  rules_.insert(first_standing, Rule{std::move(program), std::move(prefix), std::move(reply), false});
 }
 
 void ScriptedRunner::once(std::string program, std::vector<std::string> prefix, Reply reply) {

@@ -60,9 +60,16 @@ std::expected<std::string, std::string> read_file(const std::filesystem::path& p
     std::error_code error(errno ? errno : ENOENT, std::generic_category());
     return std::unexpected(error_text(error));
   }
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::unexpected(error_text(std::error_code(EIO, std::generic_category())));
-  return bytes;
+  // A read error (a folder at the path, for one) surfaces as an exception from the stream
+  // buffer; it becomes the system's text like any other failure.
+  try {
+    errno = 0;
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) return std::unexpected(error_text(std::error_code(EIO, std::generic_category())));
+    return bytes;
+  } catch (const std::exception&) {
+    return std::unexpected(error_text(std::error_code(errno ? errno : EIO, std::generic_category())));
+  }
 }
 
 }  // namespace zelk

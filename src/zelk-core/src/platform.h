@@ -13,6 +13,8 @@
 
 namespace zelk {
 
+struct CommandContext;
+
 /// The platform word the commands branch on: "windows" on Windows builds, "linux" elsewhere.
 extern const std::string_view platform_word;
 
@@ -41,5 +43,13 @@ std::expected<void, std::string> fill_random(std::span<std::uint8_t> buffer);
 /// Starts the user's browser at the address without waiting for it; fails only when the
 /// browser helper cannot be started, with "<system message> (os error <code>)".
 std::expected<void, std::string> open_in_browser(const std::string& address);
+
+/// Advice to append to a failed set-up on Windows, beginning with "\n  ": what to do about
+/// Windows' Linux subsystem (asked with "wsl --status"), or about virtualization when it
+/// answers. Empty on every other platform word.
+std::string check_wsl(const CommandContext& ctx);
+
+/// The address of the help pages on the maker's host.
+inline constexpr std::string_view help_address = "https://zelk.app/help/";
 
 }  // namespace zelk

@@ -1,10 +1,13 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/random.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <system_error>
+#include <thread>
 
 #include "platform.h"
 #include "runner.h"
@@ -55,8 +58,17 @@ std::expected<void, std::string> open_in_browser(const std::string& address) {
   int rc = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv, environ);
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) return std::unexpected(os_error_text(rc));
-  // Not waited for: the browser outlives this call. A child that ends becomes a zombie until
-  // this short-lived program exits, which is harmless.
+  // Not waited for here: the browser outlives this call. A thread of its own collects the
+  // helper's end so that no finished process is left behind in a long-running program.
+  try {
+    std::thread([pid] {
+      int status = 0;
+      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+    }).detach();
+  } catch (const std::system_error&) {
+    // Without the thread the ended helper stays a zombie until this program ends; harmless.
+  }
   return {};
 }
 

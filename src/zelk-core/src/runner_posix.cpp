@@ -1,22 +1,263 @@
-#include <cstring>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "platform.h"
 #include "runner.h"
+#include "runner_capture.h"
+
+extern char** environ;
 
 namespace zelk {
 
-std::expected<RunOutput, RunError> SystemRunner::run_captured(const std::string&,
-                                                              const std::vector<std::string>&,
-                                                              std::chrono::nanoseconds) const {
-  return std::unexpected(RunError::os("not built yet"));
+namespace {
+
+// What one of the child's standard streams is connected to.
+struct Stream {
+  enum class Kind { Inherit, Null, Fd } kind = Kind::Inherit;
+  int fd = -1;
+
+  static Stream inherit() { return {Kind::Inherit, -1}; }
+  static Stream null() { return {Kind::Null, -1}; }
+  static Stream to(int fd) { return {Kind::Fd, fd}; }
+};
+
+class FileActions {
+ public:
+  FileActions() { posix_spawn_file_actions_init(&actions_); }
+  ~FileActions() { posix_spawn_file_actions_destroy(&actions_); }
+  FileActions(const FileActions&) = delete;
+  FileActions& operator=(const FileActions&) = delete;
+
+  int connect(int target, Stream stream) {
+    switch (stream.kind) {
+      case Stream::Kind::Inherit: return 0;
+      case Stream::Kind::Null:
+        return posix_spawn_file_actions_addopen(&actions_, target, "/dev/null",
+                                                target == 0 ? O_RDONLY : O_WRONLY, 0);
+      case Stream::Kind::Fd: return posix_spawn_file_actions_adddup2(&actions_, stream.fd, target);
+    }
+    return 0;
+  }
+  const posix_spawn_file_actions_t* get() const { return &actions_; }
+
+ private:
+  posix_spawn_file_actions_t actions_;
+};
+
+class SpawnAttributes {
+ public:
+  SpawnAttributes() {
+    posix_spawnattr_init(&attributes_);
+    // The child starts with no blocked signals and with SIGPIPE at its default, whatever
+    // this process has set for itself.
+    sigset_t none;
+    sigemptyset(&none);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigmask(&attributes_, &none);
+    posix_spawnattr_setsigdefault(&attributes_, &defaults);
+    posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  }
+  ~SpawnAttributes() { posix_spawnattr_destroy(&attributes_); }
+  SpawnAttributes(const SpawnAttributes&) = delete;
+  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+  const posix_spawnattr_t* get() const { return &attributes_; }
+
+ private:
+  posix_spawnattr_t attributes_;
+};
+
+// Starts the program found by the platform's own PATH search, each argument passed as one.
+std::expected<pid_t, RunError> spawn(const std::string& program, const std::vector<std::string>& args,
+                                     Stream in, Stream out, Stream err, char* const* environment) {
+  const std::string located = find_program(program);
+  std::vector<char*> argv;
+  argv.reserve(args.size() + 2);
+  argv.push_back(const_cast<char*>(located.c_str()));
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+
+  FileActions actions;
+  for (auto [target, stream] : {std::pair{0, in}, std::pair{1, out}, std::pair{2, err}}) {
+    if (int rc = actions.connect(target, stream); rc != 0) return std::unexpected(run_error_from_io(rc));
+  }
+  const SpawnAttributes attributes;
+  pid_t pid = 0;
+  const int rc = posix_spawnp(&pid, located.c_str(), actions.get(), attributes.get(), argv.data(),
+                              environment != nullptr ? environment : environ);
+  if (rc != 0) return std::unexpected(run_error_from_io(rc));
+  return pid;
+}
+
+class OwnedFd {
+ public:
+  explicit OwnedFd(int fd = -1) : fd_(fd) {}
+  ~OwnedFd() { reset(); }
+  OwnedFd(OwnedFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  OwnedFd& operator=(OwnedFd&&) = delete;
+  int get() const { return fd_; }
+  void reset() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+};
+
+class FdSource final : public capture::PipeSource {
+ public:
+  explicit FdSource(OwnedFd fd) : fd_(std::move(fd)) {}
+  std::size_t read(char* buffer, std::size_t size) override {
+    for (;;) {
+      const ssize_t got = ::read(fd_.get(), buffer, size);
+      if (got >= 0) return static_cast<std::size_t>(got);
+      if (errno != EINTR) return 0;
+    }
+  }
+
+ private:
+  OwnedFd fd_;
+};
+
+std::optional<std::int32_t> exit_code_of(int status) {
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  return std::nullopt;
+}
+
+class PosixChild final : public capture::ChildProcess {
+ public:
+  explicit PosixChild(pid_t pid) : pid_(pid) {}
+
+  std::expected<std::optional<std::optional<std::int32_t>>, RunError> poll() override {
+    int status = 0;
+    pid_t got = 0;
+    do {
+      got = ::waitpid(pid_, &status, WNOHANG);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) return std::unexpected(RunError::os(os_error_text(errno)));
+    if (got == 0) return std::optional<std::optional<std::int32_t>>();
+    return std::optional<std::optional<std::int32_t>>(exit_code_of(status));
+  }
+
+  void terminate_and_wait() override {
+    ::kill(pid_, SIGKILL);
+    int status = 0;
+    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+
+ private:
+  pid_t pid_;
+};
+
+struct Pipe {
+  OwnedFd read;
+  OwnedFd write;
+};
+
+std::expected<Pipe, RunError> make_pipe() {
+  // Close-on-exec, so that programs other threads start meanwhile do not hold our pipes.
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) return std::unexpected(RunError::os(os_error_text(errno)));
+  return Pipe{OwnedFd(fds[0]), OwnedFd(fds[1])};
+}
+
+std::string_view name_of(std::string_view entry) { return entry.substr(0, entry.find('=')); }
+
+// The inherited environment with the pairs laid over it: a pair replaces a variable of the
+// same name (names compared exactly, as this platform does), and of two pairs the later wins.
+std::vector<std::string> merged_environment(const EnvPairs& pairs) {
+  std::vector<std::string> entries;
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    const std::string_view name = name_of(*entry);
+    bool replaced = false;
+    for (const auto& pair : pairs) replaced = replaced || pair.first == name;
+    if (!replaced) entries.emplace_back(*entry);
+  }
+  for (std::size_t index = 0; index < pairs.size(); ++index) {
+    bool later = false;
+    for (std::size_t other = index + 1; other < pairs.size(); ++other) {
+      later = later || pairs[other].first == pairs[index].first;
+    }
+    if (!later) entries.push_back(pairs[index].first + "=" + pairs[index].second);
+  }
+  return entries;
+}
+
+}  // namespace
+
+std::expected<RunOutput, RunError> SystemRunner::run_captured(const std::string& program,
+                                                              const std::vector<std::string>& args,
+                                                              std::chrono::nanoseconds limit) const {
+  auto output = make_pipe();
+  if (!output) return std::unexpected(output.error());
+  auto errors = make_pipe();
+  if (!errors) return std::unexpected(errors.error());
+
+  auto pid = spawn(program, args, Stream::null(), Stream::to(output->write.get()),
+                   Stream::to(errors->write.get()), nullptr);
+  if (!pid) return std::unexpected(pid.error());
+  // Only the child may hold the write ends, or the readers would never see the end.
+  output->write.reset();
+  errors->write.reset();
+
+  PosixChild child(*pid);
+  return capture::finish_captured_run(child, std::make_unique<FdSource>(std::move(output->read)),
+                                      std::make_unique<FdSource>(std::move(errors->read)), limit);
 }
 
 std::expected<std::optional<std::int32_t>, RunError> SystemRunner::run_attached(
-    const std::string&, const std::vector<std::string>&, const EnvPairs&, AttachMode) const {
-  return std::unexpected(RunError::os("not built yet"));
+    const std::string& program, const std::vector<std::string>& args, const EnvPairs& environment,
+    AttachMode mode) const {
+  Stream in = Stream::null();
+  Stream out = Stream::inherit();
+  Stream err = Stream::inherit();
+  if ((flags_ & hidden) != 0) {
+    out = Stream::null();
+    err = Stream::null();
+  } else if (mode == AttachMode::ErrorsOnly) {
+    out = Stream::null();
+  } else if (mode == AttachMode::Interactive) {
+    in = Stream::inherit();
+  }
+
+  std::vector<std::string> entries;
+  std::vector<char*> block;
+  if (!environment.empty()) {
+    entries = merged_environment(environment);
+    for (std::string& entry : entries) block.push_back(entry.data());
+    block.push_back(nullptr);
+  }
+
+  auto pid = spawn(program, args, in, out, err, block.empty() ? nullptr : block.data());
+  if (!pid) return std::unexpected(pid.error());
+  int status = 0;
+  for (;;) {
+    if (::waitpid(*pid, &status, 0) >= 0) break;
+    if (errno != EINTR) return std::unexpected(run_error_from_io(errno));
+  }
+  return exit_code_of(status);
+}
+
+RunError run_error_from_io(int code) {
+  if (code == ENOENT) return RunError::not_found();
+  return RunError::os(os_error_text(code));
 }
 
 std::string os_error_text(int code) {
-  return std::string(std::strerror(code)) + " (os error " + std::to_string(code) + ")";
+  char buffer[256];
+  // The GNU strerror_r: gives either the buffer or a text of its own.
+  const char* text = ::strerror_r(code, buffer, sizeof buffer);
+  return std::string(text) + " (os error " + std::to_string(code) + ")";
 }
 
 }  // namespace zelk

@@ -1,22 +1,248 @@
 #include <windows.h>
 
+#include <algorithm>
+#include <array>
+#include <cwctype>
+#include <memory>
+
+#include "platform.h"
+#include "process_win.h"
 #include "runner.h"
+#include "runner_capture.h"
+#include "wide_win.h"
 
 namespace zelk {
 
-std::expected<RunOutput, RunError> SystemRunner::run_captured(const std::string&,
-                                                              const std::vector<std::string>&,
-                                                              std::chrono::nanoseconds) const {
-  return std::unexpected(RunError::os("not built yet"));
+namespace {
+
+using win::Handle;
+
+class HandleSource final : public capture::PipeSource {
+ public:
+  explicit HandleSource(Handle handle) : handle_(std::move(handle)) {}
+  std::size_t read(char* buffer, std::size_t size) override {
+    const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+    for (;;) {
+      DWORD got = 0;
+      if (!ReadFile(handle_.get(), buffer, wanted, &got, nullptr)) return 0;
+      // A pipe also reads zero bytes when the writer wrote zero bytes; only a broken pipe
+      // is the end.
+      if (got > 0) return got;
+    }
+  }
+
+ private:
+  Handle handle_;
+};
+
+class WindowsChild final : public capture::ChildProcess {
+ public:
+  explicit WindowsChild(Handle process) : process_(std::move(process)) {}
+
+  std::expected<std::optional<std::optional<std::int32_t>>, RunError> poll() override {
+    const DWORD state = WaitForSingleObject(process_.get(), 0);
+    if (state == WAIT_TIMEOUT) return std::optional<std::optional<std::int32_t>>();
+    if (state != WAIT_OBJECT_0) {
+      return std::unexpected(RunError::os(os_error_text(static_cast<int>(GetLastError()))));
+    }
+    DWORD code = 0;
+    if (!GetExitCodeProcess(process_.get(), &code)) {
+      return std::unexpected(RunError::os(os_error_text(static_cast<int>(GetLastError()))));
+    }
+    return std::optional<std::optional<std::int32_t>>(static_cast<std::int32_t>(code));
+  }
+
+  void terminate_and_wait() override {
+    // A refusal because the process has just ended is as good as success.
+    TerminateProcess(process_.get(), 1);
+    WaitForSingleObject(process_.get(), INFINITE);
+  }
+
+ private:
+  Handle process_;
+};
+
+struct Pipe {
+  Handle read;
+  Handle write;
+};
+
+std::expected<Pipe, RunError> make_pipe() {
+  // Neither end is inheritable: the start gives the child its own copy of the write end.
+  HANDLE read = nullptr;
+  HANDLE write = nullptr;
+  if (!CreatePipe(&read, &write, nullptr, 0)) {
+    return std::unexpected(run_error_from_io(static_cast<int>(GetLastError())));
+  }
+  return Pipe{Handle(read), Handle(write)};
+}
+
+// What the process start is given for a program: the full path of the file, or NotFound.
+std::expected<std::wstring, RunError> application_for(const std::string& located) {
+  std::optional<std::wstring> path = win::locate_program(to_wide(located));
+  if (!path) return std::unexpected(RunError::not_found());
+  return *path;
+}
+
+std::wstring_view name_of(std::wstring_view entry) {
+  // Entries such as "=C:=C:\work" keep their leading "=" in the name.
+  return entry.substr(0, entry.find(L'=', 1));
+}
+
+bool same_name(std::wstring_view a, std::wstring_view b) {
+  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()),
+                              TRUE) == CSTR_EQUAL;
+}
+
+// The inherited environment with the pairs laid over it, as one block: a pair replaces a
+// variable of the same name in any case, of two pairs the later wins, and the block is
+// sorted by name without regard to case, as the system keeps its own.
+std::wstring environment_block(const EnvPairs& pairs) {
+  std::vector<std::wstring> wide_pairs;
+  for (const auto& [name, value] : pairs) wide_pairs.push_back(to_wide(name) + L"=" + to_wide(value));
+
+  std::vector<std::wstring> entries;
+  if (wchar_t* strings = GetEnvironmentStringsW(); strings != nullptr) {
+    for (const wchar_t* entry = strings; *entry != L'\0'; entry += std::wcslen(entry) + 1) {
+      const std::wstring_view name = name_of(entry);
+      bool replaced = false;
+      for (const std::wstring& pair : wide_pairs) replaced = replaced || same_name(name_of(pair), name);
+      if (!replaced) entries.emplace_back(entry);
+    }
+    FreeEnvironmentStringsW(strings);
+  }
+  for (std::size_t index = 0; index < wide_pairs.size(); ++index) {
+    bool later = false;
+    for (std::size_t other = index + 1; other < wide_pairs.size(); ++other) {
+      later = later || same_name(name_of(wide_pairs[other]), name_of(wide_pairs[index]));
+    }
+    if (!later) entries.push_back(wide_pairs[index]);
+  }
+  std::stable_sort(entries.begin(), entries.end(), [](const std::wstring& a, const std::wstring& b) {
+    const std::wstring_view left = name_of(a);
+    const std::wstring_view right = name_of(b);
+    return CompareStringOrdinal(left.data(), static_cast<int>(left.size()), right.data(),
+                                static_cast<int>(right.size()), TRUE) == CSTR_LESS_THAN;
+  });
+
+  std::wstring block;
+  for (const std::wstring& entry : entries) {
+    block.append(entry);
+    block.push_back(L'\0');
+  }
+  if (block.empty()) block.push_back(L'\0');
+  block.push_back(L'\0');
+  return block;
+}
+
+DWORD creation_flags(std::uint8_t flags) {
+  return (flags & SystemRunner::hidden) != 0 ? CREATE_NO_WINDOW : 0;
+}
+
+HANDLE own_handle(DWORD which) {
+  const HANDLE handle = GetStdHandle(which);
+  return handle == INVALID_HANDLE_VALUE ? nullptr : handle;
+}
+
+}  // namespace
+
+std::expected<RunOutput, RunError> SystemRunner::run_captured(const std::string& program,
+                                                              const std::vector<std::string>& args,
+                                                              std::chrono::nanoseconds limit) const {
+  const std::string located = find_program(program);
+  auto application = application_for(located);
+  if (!application) return std::unexpected(application.error());
+
+  auto output = make_pipe();
+  if (!output) return std::unexpected(output.error());
+  auto errors = make_pipe();
+  if (!errors) return std::unexpected(errors.error());
+  const Handle null_device = win::open_null_device();
+  if (!null_device) return std::unexpected(run_error_from_io(static_cast<int>(GetLastError())));
+
+  auto process = win::start_process({
+      .application = *application,
+      .command_line = to_wide(windows_command_line(located, args)),
+      .std_input = null_device.get(),
+      .std_output = output->write.get(),
+      .std_error = errors->write.get(),
+      .creation_flags = creation_flags(flags_),
+      .environment = std::nullopt,
+  });
+  if (!process) return std::unexpected(run_error_from_io(static_cast<int>(process.error())));
+  // Only the child may hold the write ends, or the readers would never see the end.
+  output->write.reset();
+  errors->write.reset();
+
+  WindowsChild child(std::move(*process));
+  return capture::finish_captured_run(child, std::make_unique<HandleSource>(std::move(output->read)),
+                                      std::make_unique<HandleSource>(std::move(errors->read)), limit);
 }
 
 std::expected<std::optional<std::int32_t>, RunError> SystemRunner::run_attached(
-    const std::string&, const std::vector<std::string>&, const EnvPairs&, AttachMode) const {
-  return std::unexpected(RunError::os("not built yet"));
+    const std::string& program, const std::vector<std::string>& args, const EnvPairs& environment,
+    AttachMode mode) const {
+  const std::string located = find_program(program);
+  auto application = application_for(located);
+  if (!application) return std::unexpected(application.error());
+
+  const Handle null_device = win::open_null_device();
+  if (!null_device) return std::unexpected(run_error_from_io(static_cast<int>(GetLastError())));
+  HANDLE in = null_device.get();
+  HANDLE out = own_handle(STD_OUTPUT_HANDLE);
+  HANDLE err = own_handle(STD_ERROR_HANDLE);
+  if ((flags_ & hidden) != 0) {
+    out = null_device.get();
+    err = null_device.get();
+  } else if (mode == AttachMode::ErrorsOnly) {
+    out = null_device.get();
+  } else if (mode == AttachMode::Interactive) {
+    in = own_handle(STD_INPUT_HANDLE);
+  }
+
+  auto process = win::start_process({
+      .application = *application,
+      .command_line = to_wide(windows_command_line(located, args)),
+      .std_input = in,
+      .std_output = out,
+      .std_error = err,
+      .creation_flags = creation_flags(flags_),
+      .environment = environment.empty() ? std::nullopt : std::optional(environment_block(environment)),
+  });
+  if (!process) return std::unexpected(run_error_from_io(static_cast<int>(process.error())));
+
+  if (WaitForSingleObject(process->get(), INFINITE) == WAIT_FAILED) {
+    return std::unexpected(run_error_from_io(static_cast<int>(GetLastError())));
+  }
+  DWORD code = 0;
+  if (!GetExitCodeProcess(process->get(), &code)) {
+    return std::unexpected(run_error_from_io(static_cast<int>(GetLastError())));
+  }
+  return static_cast<std::int32_t>(code);
+}
+
+RunError run_error_from_io(int code) {
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+      return RunError::not_found();
+    default:
+      return RunError::os(os_error_text(code));
+  }
 }
 
 std::string os_error_text(int code) {
-  return std::string("error") + " (os error " + std::to_string(code) + ")";
+  wchar_t buffer[2048];
+  const DWORD length =
+      FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                     static_cast<DWORD>(code), 0, buffer, static_cast<DWORD>(std::size(buffer)), nullptr);
+  std::wstring_view message(buffer, length);
+  while (!message.empty() && std::iswspace(message.back())) message.remove_suffix(1);
+  std::string text = message.empty() ? "Unknown error" : from_wide_lossy(message);
+  return text + " (os error " + std::to_string(code) + ")";
 }
 
 }  // namespace zelk

@@ -1,0 +1,187 @@
+#include "envfile.h"
+
+#include <system_error>
+
+#include "files.h"
+#include "platform.h"
+#include "utf8.h"
+#include "zelk/context.h"
+
+namespace zelk {
+
+namespace {
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+
+std::string_view trim(std::string_view text) {
+  while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+/// The lines of a settings text: split at "\n", a final "\r" of each line dropped, and no
+/// empty last line for a text that ends with "\n" (so an empty text has no lines).
+std::vector<std::string_view> settings_lines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    lines.push_back(line);
+    if (end == std::string_view::npos) break;
+    text.remove_prefix(end + 1);
+  }
+  return lines;
+}
+
+bool sets_key(std::string_view line, std::string_view key) {
+  return line.size() > key.size() && line.starts_with(key) && line[key.size()] == '=';
+}
+
+void add_secret(std::vector<std::pair<std::string, std::uint32_t>>& secrets, const std::string& name,
+                std::uint32_t length) {
+  for (const auto& known : secrets) {
+    if (known.first == name) return;
+  }
+  secrets.emplace_back(name, length);
+}
+
+void add_secrets_of(std::vector<std::pair<std::string, std::uint32_t>>& secrets,
+                    const std::vector<RecipeEnv>& environment) {
+  for (const RecipeEnv& entry : environment) {
+    for (const auto& [name, length] : env_secrets(entry.value)) add_secret(secrets, name, length);
+  }
+}
+
+}  // namespace
+
+std::filesystem::path app_folder(const std::filesystem::path& home, std::string_view id) {
+  return home / "apps" / path_from_utf8(id);
+}
+
+std::filesystem::path settings_path(const std::filesystem::path& home, std::string_view id) {
+  return app_folder(home, id) / ".env";
+}
+
+std::filesystem::path running_marker_path(const std::filesystem::path& home, std::string_view id) {
+  return app_folder(home, id) / "running";
+}
+
+std::optional<std::string> read_settings(const std::filesystem::path& home, std::string_view id) {
+  auto bytes = read_file(settings_path(home, id));
+  if (!bytes || !is_valid_utf8(*bytes)) return std::nullopt;
+  return std::move(*bytes);
+}
+
+std::expected<void, std::string> write_settings(const std::filesystem::path& home,
+                                                std::string_view id, std::string_view text) {
+  std::error_code error;
+  std::filesystem::create_directories(app_folder(home, id), error);
+  if (error) return std::unexpected(error.message() + " (os error " + std::to_string(error.value()) + ")");
+  return write_file_atomically(settings_path(home, id), text);
+}
+
+std::optional<std::string> setting_value(std::string_view text, std::string_view key) {
+  for (std::string_view line : settings_lines(text)) {
+    if (sets_key(line, key)) return std::string(trim(line.substr(key.size() + 1)));
+  }
+  return std::nullopt;
+}
+
+std::optional<std::uint16_t> settings_port(std::string_view text) {
+  const std::optional<std::string> value = setting_value(text, "TORVO_PORT");
+  if (!value) return std::nullopt;
+  std::string_view digits = *value;
+  if (digits.starts_with('+')) digits.remove_prefix(1);
+  if (digits.empty()) return std::nullopt;
+  std::uint32_t port = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return std::nullopt;
+    port = port * 10 + static_cast<std::uint32_t>(c - '0');
+    if (port > 65535) return std::nullopt;
+  }
+  if (port == 0) return std::nullopt;
+  return static_cast<std::uint16_t>(port);
+}
+
+std::uint16_t app_port(const std::filesystem::path& home, const Recipe& recipe) {
+  const std::optional<std::string> text = read_settings(home, recipe.id);
+  if (!text) return recipe.port;
+  return settings_port(*text).value_or(recipe.port);
+}
+
+std::string app_address(const std::filesystem::path& home, const Recipe& recipe) {
+  return "http://127.0.0.1:" + std::to_string(app_port(home, recipe)) + recipe.open;
+}
+
+std::string set_setting(std::string_view text, std::string_view key, std::string_view value) {
+  std::string result;
+  result.reserve(text.size() + key.size() + value.size() + 2);
+  bool replaced = false;
+  for (std::string_view line : settings_lines(text)) {
+    if (!replaced && sets_key(line, key)) {
+      result.append(key).append("=").append(value);
+      replaced = true;
+    } else {
+      result.append(line);
+    }
+    result.push_back('\n');
+  }
+  if (!replaced) result.append(key).append("=").append(value).push_back('\n');
+  return result;
+}
+
+std::string setting_or_default(std::string_view text, std::string_view name,
+                               std::string_view default_value) {
+  std::optional<std::string> value = setting_value(text, name);
+  if (value && !value->empty()) return std::move(*value);
+  return std::string(default_value);
+}
+
+std::expected<std::string, std::string> secret_setting(const Recipe& recipe, std::string_view text,
+                                                       std::string_view name) {
+  std::optional<std::string> value = setting_value(text, name);
+  if (value && !value->empty()) return std::move(*value);
+  return std::unexpected("The settings of " + recipe.name + " have no " + std::string(name) + ".");
+}
+
+std::vector<std::pair<std::string, std::uint32_t>> secrets_in_use(const Recipe& recipe) {
+  std::vector<std::pair<std::string, std::uint32_t>> secrets;
+  add_secrets_of(secrets, recipe.environment);
+  for (const RecipeService& helper : recipe.helpers) add_secrets_of(secrets, helper.environment);
+  return secrets;
+}
+
+bool running_marker_exists(const std::filesystem::path& home, std::string_view id) {
+  std::error_code error;
+  const std::filesystem::file_status status =
+      std::filesystem::symlink_status(running_marker_path(home, id), error);
+  if (error) return false;
+  return std::filesystem::exists(status);
+}
+
+std::vector<const Recipe*> next_left_running(const std::filesystem::path& home,
+                                             std::span<const Recipe> recipes) {
+  std::vector<const Recipe*> left;
+  for (const Recipe& recipe : recipes) {
+    if (running_marker_exists(home, recipe.id)) left.push_back(&recipe);
+  }
+  return left;
+}
+
+AppState app_state(const CommandContext& ctx, const Recipe& recipe, const ContainerMap& containers) {
+  const auto main = containers.find(recipe.container);
+  if (main == containers.end()) return AppState::not_installed();
+  if (main->second.state != "running") return AppState::state(main->second.state);
+  for (const RecipeService& helper : recipe.helpers) {
+    const auto found = containers.find(helper.container);
+    if (found == containers.end() || found->second.state != "running") {
+      return AppState::state("partly running");
+    }
+  }
+  const std::optional<std::uint16_t> status = ctx.probe(app_port(ctx.home, recipe), recipe.ready);
+  if (status && *status >= 200 && *status <= 299) return AppState::ready();
+  return AppState::starting();
+}
+
+}  // namespace zelk

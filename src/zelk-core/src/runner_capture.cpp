@@ -1,0 +1,95 @@
+#include "runner_capture.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+namespace zelk::capture {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Owned jointly by the reader thread and the run, so a run that gives up on its reader (time
+// limit, or a process that leaves a pipe open) can return while the reader goes on safely.
+struct Collected {
+  std::mutex mutex;
+  std::condition_variable finished;
+  std::string bytes;
+  bool done = false;
+
+  // What has been read once the reader is done, or at the deadline whatever it has so far.
+  std::string take(Clock::time_point deadline) {
+    std::unique_lock lock(mutex);
+    finished.wait_until(lock, deadline, [this] { return done; });
+    return done ? std::move(bytes) : bytes;
+  }
+};
+
+std::expected<std::shared_ptr<Collected>, RunError> start_reader(std::unique_ptr<PipeSource> source) {
+  auto collected = std::make_shared<Collected>();
+  try {
+    std::thread([collected, source = std::move(source)]() mutable {
+      char chunk[16384];
+      for (;;) {
+        const std::size_t got = source->read(chunk, sizeof chunk);
+        if (got == 0) break;
+        const std::lock_guard lock(collected->mutex);
+        collected->bytes.append(chunk, got);
+      }
+      source.reset();
+      {
+        const std::lock_guard lock(collected->mutex);
+        collected->done = true;
+      }
+      collected->finished.notify_all();
+    }).detach();
+  } catch (const std::system_error& error) {
+    return std::unexpected(RunError::os(error.code().message()));
+  }
+  return collected;
+}
+
+// A limit far beyond any run is cut, so that adding it to the clock cannot overflow.
+std::chrono::nanoseconds bounded(std::chrono::nanoseconds limit) {
+  constexpr std::chrono::nanoseconds longest = std::chrono::hours(24 * 365 * 100);
+  return std::clamp(limit, std::chrono::nanoseconds::zero(), longest);
+}
+
+}  // namespace
+
+std::expected<RunOutput, RunError> finish_captured_run(ChildProcess& child,
+                                                       std::unique_ptr<PipeSource> output,
+                                                       std::unique_ptr<PipeSource> errors,
+                                                       std::chrono::nanoseconds limit) {
+  auto output_reader = start_reader(std::move(output));
+  if (!output_reader) return std::unexpected(output_reader.error());
+  auto errors_reader = start_reader(std::move(errors));
+  if (!errors_reader) return std::unexpected(errors_reader.error());
+
+  const Clock::time_point deadline = Clock::now() + bounded(limit);
+  for (;;) {
+    // The state comes before the deadline, so a program that has ended keeps its output
+    // even when the limit has passed, and a limit of zero still looks once.
+    auto state = child.poll();
+    if (!state) return std::unexpected(state.error());
+    if (*state) {
+      const Clock::time_point readers_deadline = std::max(deadline, Clock::now() + reader_grace);
+      std::string out = (*output_reader)->take(readers_deadline);
+      std::string err = (*errors_reader)->take(readers_deadline);
+      return RunOutput{decode_utf8_lossy(out), decode_utf8_lossy(err), **state};
+    }
+    const Clock::time_point now = Clock::now();
+    if (now >= deadline) {
+      child.terminate_and_wait();
+      return std::unexpected(RunError::timed_out());
+    }
+    std::this_thread::sleep_for(std::min<Clock::duration>(poll_interval, deadline - now));
+  }
+}
+
+}  // namespace zelk::capture

@@ -1,0 +1,54 @@
+#pragma once
+/// The half of a captured run that is the same on every platform: the pipe readers and the
+/// loop that watches the process and enforces the time limit. The platform files start the
+/// process and hand its two pipes and a handle on it to `finish_captured_run`.
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <memory>
+#include <optional>
+
+#include "runner.h"
+
+namespace zelk::capture {
+
+/// The read end of one pipe. Destroying it closes the pipe.
+class PipeSource {
+ public:
+  virtual ~PipeSource() = default;
+  /// Reads up to `size` bytes; 0 at the end of the stream or when reading fails.
+  virtual std::size_t read(char* buffer, std::size_t size) = 0;
+};
+
+/// A started process as the watching loop sees it.
+class ChildProcess {
+ public:
+  virtual ~ChildProcess() = default;
+  /// Looks at the process without waiting: none while it runs; once it has ended, its exit
+  /// code (itself none when the process ended without one).
+  virtual std::expected<std::optional<std::optional<std::int32_t>>, RunError> poll() = 0;
+  /// Kills the process and waits until it has ended; failures are ignored.
+  virtual void terminate_and_wait() = 0;
+};
+
+/// How often the process is looked at.
+inline constexpr std::chrono::milliseconds poll_interval{25};
+
+/// How long, at least, the readers are waited for once the process has ended by itself. The
+/// wait lasts until the run's deadline or this long after the end, whichever is later; then
+/// what the readers have collected is the output. This bounds a run whose program left a
+/// process of its own holding the pipes, while the ended program's own output (already in
+/// the pipe) is read in full.
+inline constexpr std::chrono::seconds reader_grace{1};
+
+/// Starts one reader for each pipe (standard output first), then watches the process until
+/// it ends or the limit passes. Readers that are not waited for keep their own share of what
+/// they collect and end when their pipe does.
+std::expected<RunOutput, RunError> finish_captured_run(ChildProcess& child,
+                                                       std::unique_ptr<PipeSource> output,
+                                                       std::unique_ptr<PipeSource> errors,
+                                                       std::chrono::nanoseconds limit);
+
+}  // namespace zelk::capture

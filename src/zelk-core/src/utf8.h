@@ -1,0 +1,12 @@
+#pragma once
+/// UTF-8 validity, for texts the system reads from files and sockets.
+
+#include <string_view>
+
+namespace zelk {
+
+/// True when the bytes are well-formed UTF-8 (no overlong forms, no surrogates, nothing
+/// above U+10FFFF).
+bool is_valid_utf8(std::string_view bytes);
+
+}  // namespace zelk

@@ -1,0 +1,351 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform.h"
+#include "runner.h"
+#include "scoped_env.h"
+#include "scripts_posix.h"
+#include "test_folder.h"
+
+namespace zelk {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto generous = 20s;
+// Long enough for a script to start and reach its first lines on a busy machine.
+constexpr auto startup = 1s;
+
+class RunnerTest : public ::testing::Test {
+ protected:
+  std::string script(std::string_view name, std::string_view body) {
+    return write_script(folder.path(), name, body);
+  }
+  std::filesystem::path file(std::string_view name) const { return folder.path() / std::string(name); }
+
+  // Kills every process a test left running on purpose.
+  void TearDown() override {
+    for (pid_t pid : leftovers) ::kill(pid, SIGKILL);
+  }
+
+  TestFolder folder;
+  SystemRunner runner;
+  std::vector<pid_t> leftovers;
+};
+
+TEST_F(RunnerTest, CapturesBothStreamsAndTheExitCode) {
+  const std::string program = script("both", "echo 'to output'\necho 'to errors' >&2\nexit 3");
+  auto run = runner.run_captured(program, {}, generous);
+  ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
+  EXPECT_EQ(run->stdout_text, "to output\n");
+  EXPECT_EQ(run->stderr_text, "to errors\n");
+  EXPECT_EQ(run->exit_code, 3);
+  EXPECT_FALSE(run->success());
+}
+
+TEST_F(RunnerTest, PassesEachArgumentAsOne) {
+  const std::string program = script("args", R"(for a in "$@"; do printf '[%s]\n' "$a"; done)");
+  const std::vector<std::string> args{"two words", "", R"(a"b)", R"(trailing\)", "grüße ✓", "$HOME"};
+  auto run = runner.run_captured(program, args, generous);
+  ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
+  EXPECT_EQ(run->stdout_text, "[two words]\n[]\n[a\"b]\n[trailing\\]\n[grüße ✓]\n[$HOME]\n");
+  EXPECT_TRUE(run->success());
+}
+
+TEST_F(RunnerTest, FindsABareNameOnPath) {
+  script("zelk-runner-test-tool", "echo found");
+  const std::string path = folder.path().string() + ":" + get_env("PATH").value_or("");
+  ScopedEnv env("PATH", path);
+  auto run = runner.run_captured("zelk-runner-test-tool", {}, generous);
+  ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
+  EXPECT_EQ(run->stdout_text, "found\n");
+}
+
+TEST_F(RunnerTest, EmptyOutputGivesEmptyTexts) {
+  auto run = runner.run_captured(script("quiet", "exit 0"), {}, generous);
+  ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
+  EXPECT_EQ(run->stdout_text, "");
+  EXPECT_EQ(run->stderr_text, "");
+  EXPECT_TRUE(run->success());
+}
+
+TEST_F(RunnerTest, InvalidUtf8BecomesReplacementCharacters) {
+  const std::string program = script("bytes", R"(printf '\377ok\342\202'; printf 'x\300\257y' >&2)");
+  auto run = runner.run_captured(program, {}, generous);
+  ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
+  EXPECT_EQ(run->stdout_text, "\xEF\xBF\xBDok\xEF\xBF\xBD");
+  EXPECT_EQ(run->stderr_text, "x\xEF\xBF\xBD\xEF\xBF\xBDy");
+}
+
+TEST_F(RunnerTest, ReadsLargeOutputOnBothStreamsWithoutBlocking) {
+  const std::string program = script("large",
+                                     "head -c 1000000 /dev/zero | tr '\\0' a\n"
+                                     "head -c 700000 /dev/zero | tr '\\0' b >&2\n"
+                                     "head -c 300000 /dev/zero | tr '\\0' c");
+  auto run = runner.run_captured(program, {}, generous);
+  ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
+  EXPECT_EQ(run->stdout_text, std::string(1000000, 'a') + std::string(300000, 'c'));
+  EXPECT_EQ(run->stderr_text, std::string(700000, 'b'));
+}
+
+TEST_F(RunnerTest, StandardInputOfACapturedRunIsTheNullDevice) {
+  auto run = runner.run_captured(script("input", "readlink /proc/$$/fd/0\ncat"), {}, generous);
+  ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
+  EXPECT_EQ(run->stdout_text, "/dev/null\n");
+}
+
+TEST_F(RunnerTest, AProgramEndedBySignalHasNoExitCode) {
+  auto run = runner.run_captured(script("signalled", "echo before\nkill -9 $$"), {}, generous);
+  ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
+  EXPECT_EQ(run->stdout_text, "before\n");
+  EXPECT_EQ(run->exit_code, std::nullopt);
+  EXPECT_FALSE(run->success());
+}
+
+TEST_F(RunnerTest, AProgramStillRunningAtItsLimitIsKilled) {
+  const std::string program = script("slow", "echo $$ > '" + file("pid").string() + "'\necho partial\nexec sleep 30");
+  auto run = runner.run_captured(program, {}, startup);
+  ASSERT_FALSE(run.has_value());
+  EXPECT_EQ(run.error(), RunError::timed_out());
+  EXPECT_EQ(fmt_run_error(run.error()), "no answer in time");
+  // The run waited for the end and collected it: no process of that id is left.
+  const pid_t pid = std::stoi(read_text(file("pid")));
+  EXPECT_FALSE(process_alive(pid));
+}
+
+TEST_F(RunnerTest, ALimitOfZeroStillStartsAndKills) {
+  const std::string program = script("slow", "echo $$ > '" + file("pid").string() + "'\nexec sleep 30");
+  auto run = runner.run_captured(program, {}, 0ns);
+  ASSERT_FALSE(run.has_value());
+  EXPECT_EQ(run.error(), RunError::timed_out());
+}
+
+TEST_F(RunnerTest, ReturnsAtTheLimitWhileAProcessOfTheProgramHoldsThePipes) {
+  const std::string program = script("parent",
+                                     "sleep 30 &\n"
+                                     "echo $! > '" + file("grandchild").string() + "'\n"
+                                     "echo started\n"
+                                     "exec sleep 30");
+  auto run = runner.run_captured(program, {}, startup);
+  const pid_t grandchild = std::stoi(wait_for_text(file("grandchild")));
+  leftovers.push_back(grandchild);
+  ASSERT_FALSE(run.has_value());
+  EXPECT_EQ(run.error(), RunError::timed_out());
+  // Had the run waited for its pipes to close, this process would be gone by now.
+  EXPECT_TRUE(process_alive(grandchild));
+}
+
+TEST_F(RunnerTest, AProgramThatEndedKeepsItsOutputWhileAProcessOfItsOwnHoldsThePipes) {
+  const std::string program = script("leaves-one",
+                                     "sleep 30 &\n"
+                                     "echo $! > '" + file("grandchild").string() + "'\n"
+                                     "echo done\n"
+                                     "echo noted >&2\n"
+                                     "exit 4");
+  auto run = runner.run_captured(program, {}, startup);
+  const pid_t grandchild = std::stoi(wait_for_text(file("grandchild")));
+  leftovers.push_back(grandchild);
+  ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
+  EXPECT_EQ(run->stdout_text, "done\n");
+  EXPECT_EQ(run->stderr_text, "noted\n");
+  EXPECT_EQ(run->exit_code, 4);
+  EXPECT_TRUE(process_alive(grandchild));
+}
+
+TEST_F(RunnerTest, RunsFromSeveralThreadsAtOnce) {
+  const std::string program = script("echo-arg", R"(sleep 0.1; printf '%s' "$1"; printf 'e%s' "$1" >&2)");
+  std::vector<std::string> outputs(6);
+  std::vector<std::string> errors(6);
+  std::vector<std::thread> threads;
+  for (std::size_t index = 0; index < outputs.size(); ++index) {
+    threads.emplace_back([&, index] {
+      auto run = runner.run_captured(program, {std::to_string(index)}, generous);
+      if (run) {
+        outputs[index] = run->stdout_text;
+        errors[index] = run->stderr_text;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (std::size_t index = 0; index < outputs.size(); ++index) {
+    EXPECT_EQ(outputs[index], std::to_string(index));
+    EXPECT_EQ(errors[index], "e" + std::to_string(index));
+  }
+}
+
+TEST_F(RunnerTest, AMissingProgramIsNotFoundForBothKinds) {
+  for (const std::string& program : {std::string("zelk-no-such-program"), file("missing").string()}) {
+    auto captured = runner.run_captured(program, {"x"}, generous);
+    ASSERT_FALSE(captured.has_value());
+    EXPECT_EQ(fmt_run_error(captured.error()), "the program was not found");
+    auto attached = runner.run_attached(program, {"x"}, {}, AttachMode::Output);
+    ASSERT_FALSE(attached.has_value());
+    EXPECT_EQ(fmt_run_error(attached.error()), "the program was not found");
+  }
+}
+
+TEST_F(RunnerTest, AFileThatCannotBeRunIsAnOsError) {
+  const std::filesystem::path plain = file("plain.txt");
+  { std::ofstream(plain) << "not a program\n"; }
+  auto run = runner.run_captured(plain.string(), {}, generous);
+  ASSERT_FALSE(run.has_value());
+  EXPECT_EQ(run.error(), RunError::os("Permission denied (os error 13)"));
+}
+
+TEST(RunErrorFromIo, NoSuchFileIsNotFoundAndTheRestCarryTheSystemText) {
+  EXPECT_EQ(run_error_from_io(ENOENT), RunError::not_found());
+  EXPECT_EQ(run_error_from_io(EACCES), RunError::os("Permission denied (os error 13)"));
+  EXPECT_EQ(os_error_text(ENOEXEC), "Exec format error (os error 8)");
+}
+
+TEST_F(RunnerTest, AttachedRunGivesTheExitCode) {
+  auto run = runner.run_attached(script("seven", "exit 7"), {}, {}, AttachMode::Output);
+  ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
+  EXPECT_EQ(*run, 7);
+  auto ok = runner.run_attached(script("zero", "exit 0"), {}, {}, AttachMode::ErrorsOnly);
+  ASSERT_TRUE(ok.has_value());
+  EXPECT_EQ(*ok, 0);
+}
+
+TEST_F(RunnerTest, AttachedRunEndedBySignalHasNoExitCode) {
+  auto run = runner.run_attached(script("signalled", "kill -9 $$"), {}, {}, AttachMode::Output);
+  ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
+  EXPECT_EQ(*run, std::nullopt);
+}
+
+// What each standard stream of an attached run is connected to, as the child sees it.
+std::string own_stream(int fd) {
+  std::error_code ignored;
+  return std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), ignored).string();
+}
+
+struct ModeCase {
+  AttachMode mode;
+  bool hidden;
+  bool in_console, out_console, err_console;
+};
+
+TEST_F(RunnerTest, AttachModesConnectTheStreams) {
+  const std::string program = script("streams",
+                                     "streams=$(for fd in 0 1 2; do readlink /proc/$$/fd/$fd; done)\n"
+                                     "printf '%s\\n' \"$streams\" > \"$1\"");
+  const std::string console_in = own_stream(0);
+  const std::string console_out = own_stream(1);
+  const std::string console_err = own_stream(2);
+  const ModeCase cases[] = {
+      {AttachMode::Output, false, false, true, true},
+      {AttachMode::ErrorsOnly, false, false, false, true},
+      {AttachMode::Interactive, false, true, true, true},
+      {AttachMode::Output, true, false, false, false},
+      {AttachMode::ErrorsOnly, true, false, false, false},
+      {AttachMode::Interactive, true, false, false, false},
+  };
+  for (const ModeCase& c : cases) {
+    const SystemRunner attached_runner(c.hidden ? SystemRunner::hidden : 0);
+    const std::filesystem::path report = file("report");
+    std::filesystem::remove(report);
+    auto run = attached_runner.run_attached(program, {report.string()}, {}, c.mode);
+    ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
+    EXPECT_EQ(*run, 0);
+    const std::string expected = (c.in_console ? console_in : "/dev/null") + "\n" +
+                                 (c.out_console ? console_out : "/dev/null") + "\n" +
+                                 (c.err_console ? console_err : "/dev/null") + "\n";
+    EXPECT_EQ(read_text(report), expected)
+        << "mode " << static_cast<int>(c.mode) << (c.hidden ? " hidden" : "");
+  }
+}
+
+// Points this process's standard output and error at files for one scope, so that what an
+// attached run writes to the console can be read back.
+class ConsoleToFiles {
+ public:
+  ConsoleToFiles(const std::filesystem::path& out, const std::filesystem::path& err) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    saved_out_ = ::dup(1);
+    saved_err_ = ::dup(2);
+    const int out_fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err_fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(out_fd, 1);
+    ::dup2(err_fd, 2);
+    ::close(out_fd);
+    ::close(err_fd);
+  }
+  ~ConsoleToFiles() {
+    ::dup2(saved_out_, 1);
+    ::dup2(saved_err_, 2);
+    ::close(saved_out_);
+    ::close(saved_err_);
+  }
+  ConsoleToFiles(const ConsoleToFiles&) = delete;
+  ConsoleToFiles& operator=(const ConsoleToFiles&) = delete;
+
+ private:
+  int saved_out_ = -1;
+  int saved_err_ = -1;
+};
+
+struct WrittenCase {
+  AttachMode mode;
+  bool hidden;
+  std::string out;
+  std::string err;
+};
+
+TEST_F(RunnerTest, WhatAnAttachedRunWritesReachesTheConsoleByMode) {
+  const std::string program = script("talk", "echo said; echo complained >&2; exit 2");
+  const WrittenCase cases[] = {
+      {AttachMode::Output, false, "said\n", "complained\n"},
+      {AttachMode::ErrorsOnly, false, "", "complained\n"},
+      {AttachMode::Interactive, false, "said\n", "complained\n"},
+      {AttachMode::Output, true, "", ""},
+      {AttachMode::Interactive, true, "", ""},
+  };
+  for (const WrittenCase& c : cases) {
+    const SystemRunner attached_runner(c.hidden ? SystemRunner::hidden : 0);
+    std::expected<std::optional<std::int32_t>, RunError> run;
+    {
+      const ConsoleToFiles redirect(file("out"), file("err"));
+      run = attached_runner.run_attached(program, {}, {}, c.mode);
+    }
+    ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
+    EXPECT_EQ(*run, 2);
+    const std::string label = "mode " + std::to_string(static_cast<int>(c.mode)) + (c.hidden ? " hidden" : "");
+    EXPECT_EQ(read_text(file("out")), c.out) << label;
+    EXPECT_EQ(read_text(file("err")), c.err) << label;
+  }
+}
+
+TEST_F(RunnerTest, EnvironmentPairsReplaceInheritedVariables) {
+  const ScopedEnv a("ZELK_RUNNER_TEST_A", "inherited");
+  const ScopedEnv c("ZELK_RUNNER_TEST_C", "kept");
+  const ScopedEnv lower("zelk_runner_test_a", std::nullopt);
+  const std::string program = script("env",
+                                     "{ printf '%s|%s|%s|%s\\n' \"$ZELK_RUNNER_TEST_A\" "
+                                     "\"$ZELK_RUNNER_TEST_B\" \"$ZELK_RUNNER_TEST_C\" \"$zelk_runner_test_a\"\n"
+                                     "  env | grep -c '^ZELK_RUNNER_TEST_A='; } > \"$1\"");
+  const EnvPairs pairs{{"ZELK_RUNNER_TEST_A", "first"},
+                       {"ZELK_RUNNER_TEST_B", "b=with equals"},
+                       {"ZELK_RUNNER_TEST_A", "second"}};
+  auto run = runner.run_attached(program, {file("report").string()}, pairs, AttachMode::Output);
+  ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
+  EXPECT_EQ(read_text(file("report")), "second|b=with equals|kept|\n1\n");
+
+  // Names are compared exactly here: another case is another variable.
+  auto other_case = runner.run_attached(program, {file("report").string()},
+                                        {{"zelk_runner_test_a", "lower"}}, AttachMode::Output);
+  ASSERT_TRUE(other_case.has_value());
+  EXPECT_EQ(read_text(file("report")), "inherited||kept|lower\n1\n");
+}
+
+}  // namespace
+}  // namespace zelk
