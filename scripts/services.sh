@@ -4,6 +4,7 @@
 # this script starts has its PID in WORKDIR/<name>.pid and is stopped by that PID; a service
 # that already answers is used as it is and left alone. Every wait is bounded, and a service
 # that does not come up is reported without stopping the test run (its tests then fail).
+# A local image registry on 127.0.0.1:5000 serves the tests of image pulls through Podman's API.
 # Installs nothing. Usage: scripts/services.sh start|stop WORKDIR
 set -uo pipefail
 action=${1:-} work=${2:-}
@@ -33,6 +34,8 @@ wait_until() {
 }
 
 docker_answers() { timeout 10 docker version --format '{{.Server.Version}}' >/dev/null 2>&1; }
+registry_address=127.0.0.1:5000
+registry_answers() { timeout 5 curl -sf "http://$registry_address/v2/" >/dev/null 2>&1; }
 podman_api_answers() { timeout 5 curl -sf --unix-socket "$podman_socket" http://d/_ping >/dev/null 2>&1; }
 
 # Podman's default open-file limit for containers is above this machine's hard limit, and
@@ -54,6 +57,39 @@ runtime = \"runc\""
   $sudo_cmd mkdir -p /etc/containers
   printf '%s\n' "$wanted" | $sudo_cmd tee "$conf" >/dev/null
   say "wrote $conf (open-file limit $hard, runtime runc)"
+}
+
+# Podman's pull endpoint has no switch for a registry without TLS: the local one is named
+# insecure in Podman's configuration, before its API service starts.
+configure_local_registry() {
+  command -v podman >/dev/null || return
+  local conf=/etc/containers/registries.conf.d/50-local.conf wanted
+  wanted="[[registry]]
+location = \"$registry_address\"
+insecure = true"
+  if [ -f "$conf" ] && [ "$(cat "$conf")" = "$wanted" ]; then return; fi
+  $sudo_cmd mkdir -p "$(dirname "$conf")"
+  printf '%s\n' "$wanted" | $sudo_cmd tee "$conf" >/dev/null
+  say "wrote $conf (the local registry $registry_address without TLS)"
+}
+
+start_registry() {
+  command -v docker-registry >/dev/null || { say "docker-registry is not installed"; return; }
+  if registry_answers; then
+    say "a registry already answers on $registry_address; using it"
+    return
+  fi
+  mkdir -p "$work/registry"
+  printf 'version: 0.1\nstorage:\n  filesystem:\n    rootdirectory: %s\nhttp:\n  addr: %s\n' \
+    "$work/registry" "$registry_address" >"$work/registry.yml"
+  docker-registry serve "$work/registry.yml" </dev/null >"$work/registry.log" 2>&1 &
+  echo $! >"$work/registry.pid"
+  if wait_until 20 registry_answers; then
+    say "the local registry started (PID $(cat "$work/registry.pid"))"
+  else
+    say "the local registry did not answer within 20 seconds; the end of its log:"
+    tail -n 20 "$work/registry.log" | sed 's/^/  /'
+  fi
 }
 
 start_dockerd() {
@@ -106,7 +142,9 @@ stop_one() {
 case "$action" in
   start)
     configure_podman
+    configure_local_registry
     start_dockerd
+    start_registry
     start_podman_api
     ;;
   stop)

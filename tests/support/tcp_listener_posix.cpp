@@ -2,6 +2,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -65,6 +66,10 @@ void TcpListener::serve() {
   if (connection < 0) return;
   const int no_delay = 1;
   ::setsockopt(connection, IPPROTO_TCP, TCP_NODELAY, &no_delay, sizeof no_delay);
+  // A client that stops reading must not hold this thread in a send for ever.
+  timeval send_timeout{};
+  send_timeout.tv_sec = 2;
+  ::setsockopt(connection, SOL_SOCKET, SO_SNDTIMEO, &send_timeout, sizeof send_timeout);
   char buffer[512];
   while (received_.find("\r\n\r\n") == std::string::npos) {
     const ssize_t got = ::recv(connection, buffer, sizeof buffer, 0);

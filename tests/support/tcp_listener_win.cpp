@@ -68,6 +68,10 @@ void TcpListener::serve() {
   if (connection == INVALID_SOCKET) return;
   const BOOL no_delay = TRUE;
   ::setsockopt(connection, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay), sizeof no_delay);
+  // A client that stops reading must not hold this thread in a send for ever.
+  const DWORD send_timeout_ms = 2000;
+  ::setsockopt(connection, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&send_timeout_ms),
+               sizeof send_timeout_ms);
   char buffer[512];
   while (received_.find("\r\n\r\n") == std::string::npos) {
     const int got = ::recv(connection, buffer, sizeof buffer, 0);

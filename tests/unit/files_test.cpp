@@ -34,5 +34,12 @@ TEST(ReadFile, MissingFileGivesTheSystemText) {
   EXPECT_NE(result.error().find("(os error "), std::string::npos);
 }
 
+TEST(ReadFile, AFolderAtThePathIsAFailureNotAnException) {
+  TestFolder folder;
+  auto result = read_file(folder.path());
+  ASSERT_FALSE(result);
+  EXPECT_NE(result.error().find("(os error "), std::string::npos) << result.error();
+}
+
 }  // namespace
 }  // namespace zelk

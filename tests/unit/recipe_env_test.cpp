@@ -21,9 +21,13 @@ std::string recipe_with_value(std::string_view value, int format) {
          "      - 127.0.0.1:${TORVO_PORT}:80\n"
          "    environment:\n"
          "      USES_KEY: ${KEY}\n"
-         "      VALUE: " + quoted + "\n"
+         "      VALUE: " +
+         quoted +
+         "\n"
          "x-zelk:\n"
-         "  format: " + std::to_string(format) + "\n"
+         "  format: " +
+         std::to_string(format) +
+         "\n"
          "  id: app\n"
          "  name: App\n"
          "  category: Tools\n"
@@ -71,7 +75,9 @@ EnvPart port_part() { return {EnvPart::Kind::Port, {}, {}, {}, 0}; }
 EnvPart setting_part(std::string n, std::string d) {
   return {EnvPart::Kind::Setting, {}, std::move(n), std::move(d), 0};
 }
-EnvPart secret_part(std::string n, std::uint32_t l) { return {EnvPart::Kind::Secret, {}, std::move(n), {}, l}; }
+EnvPart secret_part(std::string n, std::uint32_t l) {
+  return {EnvPart::Kind::Secret, {}, std::move(n), {}, l};
+}
 
 struct Classification {
   const char* value;
@@ -126,7 +132,8 @@ const Classification classifications[] = {
 INSTANTIATE_TEST_SUITE_P(Values, EnvClassification, testing::ValuesIn(classifications));
 
 TEST(EnvValues, TheSameValueRefusedInFormatOneIsPartsInFormatTwo) {
-  for (const char* value : {"${A:-1}${B:-2}", "x${KEY}y", "${TORVO_PORT}${TORVO_PORT}", "x${A:-1}"}) {
+  for (const char* value :
+       {"${A:-1}${B:-2}", "x${KEY}y", "${TORVO_PORT}${TORVO_PORT}", "x${A:-1}"}) {
     const auto refused = read_recipe(recipe_with_value(value, 1));
     ASSERT_FALSE(refused) << value;
     EXPECT_EQ(refused.error(),
@@ -182,13 +189,49 @@ TEST(EnvValues, SettingReferredToByAppAndHelperKeepsTheAppsDefault) {
             "LEVEL=3\n");
 }
 
+TEST(EnvValues, SettingsLinesAreLookedUpByTheirStartEvenInsideADefault) {
+  // A double-quoted default may hold a line feed; the line it starts counts as set.
+  const std::string text =
+      "services:\n"
+      "  app:\n"
+      "    image: example/app:1\n"
+      "    ports:\n"
+      "      - 127.0.0.1:${TORVO_PORT}:80\n"
+      "    environment:\n"
+      "      FIRST: \"${FIRST:-one\\nSECOND=hidden}\"\n"
+      "      SECOND: ${SECOND:-two}\n"
+      "      SECOND_X: ${SECOND_X:-three}\n"
+      "      KEYS: ${KEYS:-a=b}\n"
+      "      KEY: ${KEY:-c}\n"
+      "x-zelk:\n"
+      "  format: 1\n"
+      "  id: app\n"
+      "  name: App\n"
+      "  category: Tools\n"
+      "  summary: An app.\n"
+      "  port: 4000\n"
+      "  ready: /\n";
+  const auto recipe = read_recipe(text);
+  ASSERT_TRUE(recipe) << recipe.error();
+  EXPECT_EQ(recipe->settings,
+            "# Settings of App. The Zelk reads this file when it starts the app.\n"
+            "TORVO_PORT=4000\n"
+            "FIRST=one\n"
+            "SECOND=hidden\n"
+            "SECOND_X=three\n"
+            "KEYS=a=b\n"
+            "KEY=c\n");
+}
+
 TEST(ParseReferences, SplitsTextAndReferences) {
   using Kind = ReferencePiece::Kind;
   const auto pieces = parse_references("a$$b${X:-y}c${Y:?why}${Z}");
   ASSERT_TRUE(pieces) << pieces.error();
   const std::vector<ReferencePiece> expected = {
-      {Kind::Text, "a$b", {}, {}},       {Kind::Reference, {}, "X", "y"},
-      {Kind::Text, "c", {}, {}},         {Kind::Reference, {}, "Y", std::nullopt},
+      {Kind::Text, "a$b", {}, {}},
+      {Kind::Reference, {}, "X", "y"},
+      {Kind::Text, "c", {}, {}},
+      {Kind::Reference, {}, "Y", std::nullopt},
       {Kind::Reference, {}, "Z", std::nullopt},
   };
   EXPECT_EQ(*pieces, expected);
@@ -207,9 +250,10 @@ TEST(ParseReferences, DefaultMarkWinsOverTheRequiredMark) {
 
 TEST(ParseReferences, StrayDollarsQuoteTheWholeValue) {
   for (const char* value : {"$", "a$", "$a", "${", "${A", "a$ {A}", "$$$"}) {
-    EXPECT_EQ(parse_references(value).error(),
-              "\"" + std::string(value) +
-                  "\": a name is referred to as ${NAME}; a plain dollar sign is written \"$$\".");
+    std::string expected(1, '"');
+    expected += value;
+    expected += "\": a name is referred to as ${NAME}; a plain dollar sign is written \"$$\".";
+    EXPECT_EQ(parse_references(value).error(), expected);
   }
 }
 

@@ -124,10 +124,33 @@ TEST(RecipeJunk, InvalidUtf8CountsOneCharacterPerBadByte) {
 }
 
 TEST(RecipeJunk, MutatedRecipesEndInASoundRecipeOrAMessage) {
-  const std::string_view tokens[] = {"${", "}", "$", "$$", ":", ": ", "- ", "-", "\n", "\r\n",
-                                     "  ", "\t", "#", " #", "\"", "'", "\\", "torvo-", "..",
-                                     "external: true", "depends_on:\n      - ", ":latest",
-                                     "@sha256:", "\xC2\x85", "\xFF", "x-zelk:", "format: 2"};
+  const std::string_view tokens[] = {"${",
+                                     "}",
+                                     "$",
+                                     "$$",
+                                     ":",
+                                     ": ",
+                                     "- ",
+                                     "-",
+                                     "\n",
+                                     "\r\n",
+                                     "  ",
+                                     "\t",
+                                     "#",
+                                     " #",
+                                     "\"",
+                                     "'",
+                                     "\\",
+                                     "torvo-",
+                                     "..",
+                                     "external: true",
+                                     "depends_on:\n      - ",
+                                     ":latest",
+                                     "@sha256:",
+                                     "\xC2\x85",
+                                     "\xFF",
+                                     "x-zelk:",
+                                     "format: 2"};
   std::minstd_rand random(7);
   const auto below = [&](std::size_t n) { return n == 0 ? 0 : random() % n; };
   std::size_t accepted = 0;

@@ -1,9 +1,10 @@
+#include "recipe.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "recipe.h"
 #include "sample_recipes.h"
 
 namespace zelk {
@@ -39,7 +40,9 @@ EnvValue secret_value(std::string name, std::uint32_t length) {
   return value;
 }
 
-EnvPart text_part(std::string text) { return EnvPart{EnvPart::Kind::Text, std::move(text), {}, {}, 0}; }
+EnvPart text_part(std::string text) {
+  return EnvPart{EnvPart::Kind::Text, std::move(text), {}, {}, 0};
+}
 EnvPart port_part() { return EnvPart{EnvPart::Kind::Port, {}, {}, {}, 0}; }
 EnvPart setting_part(std::string name, std::string default_value) {
   return EnvPart{EnvPart::Kind::Setting, {}, std::move(name), std::move(default_value), 0};
@@ -202,7 +205,8 @@ TEST(ReadRecipe, SettingsOfARecipeWithoutSecretsOrSettingsAreTwoLines) {
 
 TEST(ReadRecipe, HelperNamesOfTwoLettersADashAndADigitOrOfTwentyBytesPass) {
   for (const std::string_view name : {"ab-1", "c", "abcdefghij-abcdefghi"}) {
-    const Recipe recipe = read_ok(changed(samples::wiki_recipe, "  cache:\n", "  " + std::string(name) + ":\n"));
+    const Recipe recipe =
+        read_ok(changed(samples::wiki_recipe, "  cache:\n", "  " + std::string(name) + ":\n"));
     ASSERT_EQ(recipe.helpers.size(), 3u);
     EXPECT_EQ(recipe.helpers[2].name, name);
     EXPECT_EQ(recipe.helpers[2].container, "torvo-wiki-" + std::string(name));
@@ -252,13 +256,15 @@ TEST(ReadRecipe, AcceptedVariants) {
       {"secret of 64", {{"NOTES_KEY: 32", "NOTES_KEY: +64"}}},
       {"disk of 1", {{"disk-mb: 300", "disk-mb: 1"}}},
       {"disk of 200000", {{"disk-mb: 300", "disk-mb: 200000"}}},
-      {"x-podman of any content", {{"x-zelk:\n", "x-podman:\n  anything:\n    - at all\nx-zelk:\n"}}},
+      {"x-podman of any content",
+       {{"x-zelk:\n", "x-podman:\n  anything:\n    - at all\nx-zelk:\n"}}},
       {"top-level name left out", {{"name: torvo-notes\nservices", "services"}}},
       {"restart left out", {{"    restart: unless-stopped\n", ""}}},
       {"image by digest", {{"notes:1.4.2", "notes@sha256:abc"}}},
       {"registry port is no tag",
        {{"docker.io/example/notes:1.4.2", "localhost:5000/example/notes:1.4.2"}}},
-      {"volume path with dots inside names", {{"data:/var/lib/notes", "data:/var/lib/..notes../x"}}},
+      {"volume path with dots inside names",
+       {{"data:/var/lib/notes", "data:/var/lib/..notes../x"}}},
       {"network external left out is this app's own",
        {{"    name: torvo-ollama\n    external: true\n", "    name: torvo-notes\n"},
         {"  starts-used: false\n", ""}}},
@@ -288,8 +294,8 @@ TEST(ReadRecipe, LimitsCountCharactersForTextsAndBytesForAddresses) {
   EXPECT_EQ(read_ok(changed(samples::notes_recipe, "category: Writing", "category: " + category))
                 .category,
             category);
-  EXPECT_EQ(message_of(changed(samples::notes_recipe, "category: Writing",
-                                "category: " + category + "x")),
+  EXPECT_EQ(message_of(
+                changed(samples::notes_recipe, "category: Writing", "category: " + category + "x")),
             "x-zelk: \"category\" is longer than 30 characters.");
   const std::string summary = repeated("\xE2\x82\xAC", 160);  // the euro sign, 3 bytes
   EXPECT_EQ(read_ok(changed(samples::notes_recipe, "summary: Keep notes in your browser.",
@@ -297,7 +303,7 @@ TEST(ReadRecipe, LimitsCountCharactersForTextsAndBytesForAddresses) {
                 .summary,
             summary);
   EXPECT_EQ(message_of(changed(samples::notes_recipe, "summary: Keep notes in your browser.",
-                                "summary: " + summary + "x")),
+                               "summary: " + summary + "x")),
             "x-zelk: \"summary\" is longer than 160 characters.");
   const std::string lesson = "https://example.org/" + std::string(180, 'a');
   EXPECT_EQ(read_ok(changed(samples::notes_recipe, "lesson: https://example.org/notes",
@@ -305,7 +311,7 @@ TEST(ReadRecipe, LimitsCountCharactersForTextsAndBytesForAddresses) {
                 .lesson,
             lesson);
   EXPECT_EQ(message_of(changed(samples::notes_recipe, "lesson: https://example.org/notes",
-                                "lesson: " + lesson + "a")),
+                               "lesson: " + lesson + "a")),
             "x-zelk: \"lesson\" is a web address that starts with https://.");
   const std::string ready = "/" + std::string(199, 'r');
   EXPECT_EQ(read_ok(changed(samples::notes_recipe, "ready: /health", "ready: " + ready)).ready,
@@ -320,12 +326,13 @@ TEST(ReadRecipe, NumbersAndPathsAreStoredAsRead) {
   EXPECT_EQ(read_ok(changed(samples::notes_recipe, "disk-mb: 300", "disk-mb: +1200")).disk_mb,
             1200u);
   EXPECT_EQ(read_ok(changed(samples::notes_recipe, "  disk-mb: 300\n", "")).disk_mb, 0u);
-  EXPECT_EQ(read_ok(changed(samples::notes_recipe, "  lesson: https://example.org/notes\n", ""))
-                .lesson,
-            std::nullopt);
-  EXPECT_EQ(read_ok(changed(samples::notes_recipe, "ready: /health", "ready: /health\n  open: /a?b=c"))
-                .open,
-            "/a?b=c");
+  EXPECT_EQ(
+      read_ok(changed(samples::notes_recipe, "  lesson: https://example.org/notes\n", "")).lesson,
+      std::nullopt);
+  EXPECT_EQ(
+      read_ok(changed(samples::notes_recipe, "ready: /health", "ready: /health\n  open: /a?b=c"))
+          .open,
+      "/a?b=c");
   EXPECT_EQ(read_ok(changed(samples::notes_recipe, "127.0.0.1:${TORVO_PORT}:8080",
                             "127.0.0.1:${TORVO_PORT}:1"))
                 .inner_port,
@@ -351,8 +358,8 @@ TEST(ReadRecipe, IndentedTopLevelAndCrLfLineEndsReadTheSame) {
 }
 
 TEST(ReadRecipe, AnotherAppsNetworkAddsItsIdToUsesInOrder) {
-  std::string text = changed(samples::notes_recipe, "      - models\n",
-                             "      - models\n      - store\n");
+  std::string text =
+      changed(samples::notes_recipe, "      - models\n", "      - models\n      - store\n");
   text = changed(text, "    external: true\n",
                  "    external: true\n  store:\n    external: \"true\"\n    name: torvo-files\n");
   EXPECT_EQ(read_ok(text).uses, (std::vector<std::string>{"ollama", "files"}));

@@ -1,10 +1,10 @@
+#include "yaml.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "yaml.h"
 
 namespace zelk {
 namespace {
@@ -16,9 +16,12 @@ std::string show(const YamlValue& value) {
     case YamlValue::Kind::Text: {
       std::string out = "\"";
       for (const char c : value.text) {
-        if (c == '\n') out += "\\n";
-        else if (c == '\t') out += "\\t";
-        else out += c;
+        if (c == '\n')
+          out += "\\n";
+        else if (c == '\t')
+          out += "\\t";
+        else
+          out += c;
       }
       return out + "\"";
     }
@@ -69,7 +72,8 @@ const Case accepted[] = {
     {"CrLfLineEnds", "a: 1\r\nb: 2\r\n", R"({a: "1", b: "2"})"},
     {"LastLineWithoutLineFeed", "a: 1\nb: 2", R"({a: "1", b: "2"})"},
     {"TopLevelMayBeIndented", "   a: 1\n   b: 2\n", R"({a: "1", b: "2"})"},
-    {"NestedMapping", "a:\n  b: 1\n  c:\n    d: x\ne: y\n", R"({a: {b: "1", c: {d: "x"}}, e: "y"})"},
+    {"NestedMapping", "a:\n  b: 1\n  c:\n    d: x\ne: y\n",
+     R"({a: {b: "1", c: {d: "x"}}, e: "y"})"},
     {"ListAtTheSettingsOwnColumn", "a:\n- x\n- y\nb: z\n", R"({a: ["x", "y"], b: "z"})"},
     {"ListIndentedDeeper", "a:\n  - x\n  - y\nb: z\n", R"({a: ["x", "y"], b: "z"})"},
     {"EmptyValueWithNothingDeeper", "a:\nb: 1\n", R"({a: "", b: "1"})"},
@@ -88,8 +92,7 @@ const Case accepted[] = {
      R"({a: "x", b: "y"})"},
     {"TrailingSpaceBeforeCrLf", "a: x  \r\n", R"({a: "x"})"},
     {"DashesWithMoreTextAreOrdinary", "a: 1\n---x: 2\n", R"({a: "1", ---x: "2"})"},
-    {"ColonWithoutSpaceBelongsToTheValue", "url: http://x:8080/a\n",
-     R"({url: "http://x:8080/a"})"},
+    {"ColonWithoutSpaceBelongsToTheValue", "url: http://x:8080/a\n", R"({url: "http://x:8080/a"})"},
     {"ValueMayHoldAColonAndSpace", "a: b: c\n", R"({a: "b: c"})"},
     {"ValueEndingInAColon", "a: b:\n", R"({a: "b:"})"},
     {"ExtraSpacesAfterTheColon", "a:    b\n", R"({a: "b"})"},
@@ -131,7 +134,8 @@ const Case refused[] = {
      "error: Line 2: this line is indented further than the one before allows."},
     {"IndentedBetweenLevels", "a:\n    b: 1\n  c: 2\n",
      "error: Line 3: this line is indented further than the one before allows."},
-    {"ListEntryInAMapping", "a: 1\n- b\n", "error: Line 2: a list entry where a setting is expected."},
+    {"ListEntryInAMapping", "a: 1\n- b\n",
+     "error: Line 2: a list entry where a setting is expected."},
     {"NoSetting", "a: 1\njust text\n",
      "error: Line 2: expected a setting of the form \"name: value\"."},
     {"ColonDirectlyFollowedByText", "a:b\n",
@@ -210,8 +214,8 @@ TEST(YamlAccess, TreeOwnsItsStrings) {
 }
 
 TEST(YamlBlocks, BlockAndListReadFromTheGivenPositionAndAdvance) {
-  const std::vector<YamlLine> lines = {
-      {"a:", 1, 0}, {"b: 1", 2, 2}, {"c: 2", 3, 0}, {"- p", 4, 1}, {"- q", 5, 1}, {"d: 3", 6, 0}};
+  const std::vector<YamlLine> lines = {{"a:", 1, 0},  {"b: 1", 2, 2}, {"c: 2", 3, 0},
+                                       {"- p", 4, 1}, {"- q", 5, 1},  {"d: 3", 6, 0}};
   std::size_t position = 1;
   auto block = parse_yaml_block(lines, position, 2);
   ASSERT_TRUE(block) << block.error();
@@ -308,9 +312,12 @@ TEST(YamlJunk, DashLinesIndentedOneMoreEachNestLists) {
 TEST(YamlJunk, InvalidUtf8AndBinaryEndInAResult) {
   std::string binary;
   for (int i = 0; i < 4096; ++i) binary += static_cast<char>((i * 131 + 7) % 256);
-  const std::string texts[] = {binary, std::string("a: \xFF\xFE\xC0\x80\n"),
-                               std::string("\xED\xA0\x80: 1\n"), std::string(1, '\0'),
-                               std::string("a: x\0y\n", 7), std::string("a: \xE2\x80\n")};
+  const std::string texts[] = {binary,
+                               std::string("a: \xFF\xFE\xC0\x80\n"),
+                               std::string("\xED\xA0\x80: 1\n"),
+                               std::string(1, '\0'),
+                               std::string("a: x\0y\n", 7),
+                               std::string("a: \xE2\x80\n")};
   for (const std::string& text : texts) {
     const auto result = read_yaml(text);
     EXPECT_TRUE(result || result.error().starts_with("Line ")) << result.error();

@@ -1,5 +1,8 @@
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -10,6 +13,10 @@
 // The C runtime has already split the UTF-16 command line by its own rules.
 int wmain(int argc, wchar_t** argv) {
   SetConsoleOutputCP(CP_UTF8);
+  // Every line ends in "\n" exactly as written, as on the other platforms; a console shows
+  // it as a line end all the same.
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) {
     std::optional<std::string> arg = zelk::from_wide(argv[i]);

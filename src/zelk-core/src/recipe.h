@@ -17,8 +17,8 @@ namespace zelk {
 struct EnvPart {
   enum class Kind { Text, Port, Setting, Secret };
   Kind kind = Kind::Text;
-  std::string text;         ///< Kind::Text
-  std::string name;         ///< Kind::Setting and Kind::Secret
+  std::string text;           ///< Kind::Text
+  std::string name;           ///< Kind::Setting and Kind::Secret
   std::string default_value;  ///< Kind::Setting
   std::uint32_t length = 0;   ///< Kind::Secret
   bool operator==(const EnvPart&) const = default;
@@ -28,13 +28,13 @@ struct EnvPart {
 struct EnvValue {
   enum class Kind { Text, Port, Setting, Secret, Parts };
   Kind kind = Kind::Text;
-  std::string text;           ///< Text: the fixed text, "$$" already turned into "$"
-  std::string before;         ///< Port: text before the port
-  std::string after;          ///< Port: text after the port
-  std::string name;           ///< Setting and Secret
-  std::string default_value;  ///< Setting
-  std::uint32_t length = 0;   ///< Secret: 16 to 64
-  std::vector<EnvPart> parts; ///< Parts
+  std::string text;            ///< Text: the fixed text, "$$" already turned into "$"
+  std::string before;          ///< Port: text before the port
+  std::string after;           ///< Port: text after the port
+  std::string name;            ///< Setting and Secret
+  std::string default_value;   ///< Setting
+  std::uint32_t length = 0;    ///< Secret: 16 to 64
+  std::vector<EnvPart> parts;  ///< Parts
   bool operator==(const EnvValue&) const = default;
 };
 
@@ -81,7 +81,7 @@ struct Recipe {
   std::vector<std::string> command;
   std::vector<RecipeEnv> environment;
   std::vector<RecipeMount> volumes;
-  std::vector<std::string> uses;  ///< ids of apps whose network this app joins
+  std::vector<std::string> uses;       ///< ids of apps whose network this app joins
   std::vector<RecipeService> helpers;  ///< in start order
   std::string settings;                ///< initial text of the app's settings file
   std::uint32_t disk_mb = 0;

@@ -2,6 +2,7 @@
 // text of the app's settings file that the values are later resolved against.
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "recipe_reading.h"
 
@@ -46,8 +47,7 @@ std::expected<std::vector<ReferencePiece>, std::string> parse_references(std::st
     if (const std::size_t split = inside.find(":-"); split != std::string_view::npos) {
       name = inside.substr(0, split);
       default_value = std::string(inside.substr(split + 2));
-    } else if (const std::size_t required = inside.find(":?");
-               required != std::string_view::npos) {
+    } else if (const std::size_t required = inside.find(":?"); required != std::string_view::npos) {
       name = inside.substr(0, required);
     }
     if (!is_variable_name(name)) {
@@ -55,8 +55,8 @@ std::expected<std::vector<ReferencePiece>, std::string> parse_references(std::st
                              " is not a name that can be referred to.");
     }
     flush_text();
-    pieces.push_back(ReferencePiece{ReferencePiece::Kind::Reference, {}, std::string(name),
-                                    std::move(default_value)});
+    pieces.push_back(ReferencePiece{
+        ReferencePiece::Kind::Reference, {}, std::string(name), std::move(default_value)});
     at = close + 1;
   }
 }
@@ -143,25 +143,48 @@ Result<EnvValue> classify(std::string_view variable, const std::vector<Reference
   return value;
 }
 
-/// Appends "<name>=<default>" unless a line of the text already sets that name.
-void add_setting(std::string& text, std::string_view name, std::string_view default_value) {
-  const std::string start = std::string(name) + "=";
-  if (text.starts_with(start) || text.find("\n" + start) != std::string::npos) return;
-  text += start + std::string(default_value) + "\n";
-}
-
-void add_settings(std::string& text, const std::vector<RecipeEnv>& environment) {
-  for (const RecipeEnv& env : environment) {
-    if (env.value.kind == EnvValue::Kind::Setting) {
-      add_setting(text, env.value.name, env.value.default_value);
+/// The settings text as it is built, with the names its lines set so far.
+class SettingsText {
+ public:
+  /// Appends one or more whole lines (a default may hold a line feed of its own).
+  void add_lines(const std::string& lines) {
+    std::size_t start = 0;
+    while (start < lines.size()) {
+      const std::size_t end = lines.find('\n', start);
+      const std::string_view line = std::string_view(lines).substr(start, end - start);
+      set_names_.insert(std::string(line.substr(0, line.find('='))));
+      if (end == std::string::npos) break;
+      start = end + 1;
     }
-    if (env.value.kind == EnvValue::Kind::Parts) {
-      for (const EnvPart& part : env.value.parts) {
-        if (part.kind == EnvPart::Kind::Setting) add_setting(text, part.name, part.default_value);
+    text_ += lines;
+  }
+
+  /// Appends "<name>=<default>" unless a line of the text already starts with "<name>=".
+  /// A name holds no "=", so such a line is one whose text before its first "=" is the name.
+  void add_setting(const std::string& name, std::string_view default_value) {
+    if (set_names_.contains(name)) return;
+    add_lines(name + "=" + std::string(default_value) + "\n");
+  }
+
+  void add_settings(const std::vector<RecipeEnv>& environment) {
+    for (const RecipeEnv& env : environment) {
+      if (env.value.kind == EnvValue::Kind::Setting) {
+        add_setting(env.value.name, env.value.default_value);
+      }
+      if (env.value.kind == EnvValue::Kind::Parts) {
+        for (const EnvPart& part : env.value.parts) {
+          if (part.kind == EnvPart::Kind::Setting) add_setting(part.name, part.default_value);
+        }
       }
     }
   }
-}
+
+  std::string take() { return std::move(text_); }
+
+ private:
+  std::string text_;
+  std::unordered_set<std::string> set_names_;
+};
 
 }  // namespace
 
@@ -188,13 +211,14 @@ Result<std::vector<RecipeEnv>> read_environment(const YamlValue* environment, in
 
 std::string settings_text(std::string_view name, std::uint16_t port,
                           const std::vector<Secret>& secrets, const Recipe& recipe) {
-  std::string text = "# Settings of " + std::string(name) +
-                     ". The Zelk reads this file when it starts the app.\n";
-  text += "TORVO_PORT=" + std::to_string(port) + "\n";
-  for (const Secret& secret : secrets) text += secret.name + "=\n";
-  add_settings(text, recipe.environment);
-  for (const RecipeService& helper : recipe.helpers) add_settings(text, helper.environment);
-  return text;
+  SettingsText text;
+  text.add_lines("# Settings of " + std::string(name) +
+                 ". The Zelk reads this file when it starts the app.\n");
+  text.add_lines("TORVO_PORT=" + std::to_string(port) + "\n");
+  for (const Secret& secret : secrets) text.add_lines(secret.name + "=\n");
+  text.add_settings(recipe.environment);
+  for (const RecipeService& helper : recipe.helpers) text.add_settings(helper.environment);
+  return text.take();
 }
 
 }  // namespace recipe_reading

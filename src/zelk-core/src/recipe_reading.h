@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
-#include <span>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,11 +16,11 @@
 #include "yaml.h"
 
 /// Returns the failure of a step that gives a Result.
-#define ZELK_TRY(expression)                                    \
-  do {                                                           \
-    if (auto zelk_try_result = (expression); !zelk_try_result) { \
+#define ZELK_TRY(expression)                                      \
+  do {                                                            \
+    if (auto zelk_try_result = (expression); !zelk_try_result) {  \
       return std::unexpected(std::move(zelk_try_result.error())); \
-    }                                                            \
+    }                                                             \
   } while (false)
 
 namespace zelk::recipe_reading {
@@ -99,10 +99,10 @@ struct Reading {
   std::vector<Secret> secrets;
   const Entries* services_block = nullptr;
   std::vector<Service> services;
-  std::size_t app = 0;                      ///< index of the app in services
+  std::size_t app = 0;                        ///< index of the app in services
   const Entries* declared_volumes = nullptr;  ///< none when the file declares no volumes
-  std::vector<std::string> used_volumes;    ///< volume keys some mount names
-  std::vector<std::size_t> start_order;     ///< indices of services, app included
+  std::vector<std::string> used_volumes;      ///< volume keys some mount names
+  std::vector<std::size_t> start_order;       ///< indices of services, app included
 };
 
 // The steps on services, volumes and networks, in the order read_recipe runs them.

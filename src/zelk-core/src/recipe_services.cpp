@@ -11,10 +11,10 @@ namespace zelk::recipe_reading {
 namespace {
 
 constexpr std::string_view format2_service_keys[] = {"image",   "container_name", "restart",
-                                       "command", "depends_on",     "environment",
-                                       "ports",   "volumes",        "networks"};
-constexpr std::string_view format1_service_keys[] = {"image",       "container_name", "restart", "environment",
-                                       "ports",       "volumes",        "networks"};
+                                                     "command", "depends_on",     "environment",
+                                                     "ports",   "volumes",        "networks"};
+constexpr std::string_view format1_service_keys[] = {
+    "image", "container_name", "restart", "environment", "ports", "volumes", "networks"};
 constexpr std::string_view volume_keys[] = {"name"};
 constexpr std::string_view network_keys[] = {"name", "external"};
 
@@ -85,12 +85,11 @@ Result<RecipeMount> read_mount(Reading& reading, std::string_view entry,
   Result<std::string> name = required_text(**entries, "name", where);
   if (!name) return std::unexpected(std::move(name.error()));
   const std::string prefix = reading.container + "-";
-  const bool fixed = name->size() > prefix.size() && name->starts_with(prefix) &&
-                     std::all_of(name->begin() + static_cast<std::ptrdiff_t>(prefix.size()),
-                                 name->end(), [](char c) {
-                                   return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                                          c == '-';
-                                 });
+  const bool fixed =
+      name->size() > prefix.size() && name->starts_with(prefix) &&
+      std::all_of(
+          name->begin() + static_cast<std::ptrdiff_t>(prefix.size()), name->end(),
+          [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-'; });
   if (!fixed) {
     return std::unexpected(where + " needs a fixed name that starts with " + quoted(prefix) +
                            ", for example:\n  " + std::string(key) + ":\n    name: " + prefix +
@@ -149,8 +148,7 @@ Result<void> read_service(Reading& reading, Service& service, const YamlValue& v
                              " for the app " + quoted(reading.id) + ", or left out.");
     }
     return std::unexpected(where + ": \"container_name\" is " + quoted(service.container) +
-                           " for this helper of the app " + quoted(reading.id) +
-                           ", or left out.");
+                           " for this helper of the app " + quoted(reading.id) + ", or left out.");
   }
 
   if (const YamlValue* restart = find_entry(entries, "restart");
@@ -229,7 +227,8 @@ Result<void> find_services(Reading& reading) {
                            "x-zelk.");
   }
   if (block.size() > 8) {
-    return std::unexpected("\"services\" has " + count + " entries. An app is at most 8 containers.");
+    return std::unexpected("\"services\" has " + count +
+                           " entries. An app is at most 8 containers.");
   }
   std::size_t app = 0;
   if (block.size() > 1) {
@@ -301,7 +300,8 @@ Result<void> read_app_port(Reading& reading, Recipe& recipe) {
         "An app is reachable from this computer only. Write exactly one entry under \"ports\": "
         "\"127.0.0.1:${TORVO_PORT}:<the port inside the container>\".");
   }
-  recipe.inner_port = static_cast<std::uint16_t>(*parse_number(entry->substr(prefix.size()), 65535));
+  recipe.inner_port =
+      static_cast<std::uint16_t>(*parse_number(entry->substr(prefix.size()), 65535));
   return {};
 }
 
@@ -375,8 +375,8 @@ Result<void> read_networks(const Reading& reading, Recipe& recipe) {
     }
     const std::string twice = "Two networks are named " + quoted(network.name) + ".";
     if (external != nullptr) {
-      const std::string_view other = std::string_view(network.name).substr(
-          std::min<std::size_t>(network.name.size(), 6));
+      const std::string_view other =
+          std::string_view(network.name).substr(std::min<std::size_t>(network.name.size(), 6));
       if (!network.name.starts_with("torvo-") || !is_app_id(other) || other == reading.id) {
         return std::unexpected(network.where +
                                " is marked \"external\", so it is the network of another app: "
@@ -398,8 +398,9 @@ Result<void> read_networks(const Reading& reading, Recipe& recipe) {
   }
 
   for (const std::string& key : *listed) {
-    const bool is_declared = std::any_of(networks.begin(), networks.end(),
-                                         [&](const Network& network) { return network.key == key; });
+    const bool is_declared =
+        std::any_of(networks.begin(), networks.end(),
+                    [&](const Network& network) { return network.key == key; });
     if (!is_declared) {
       return std::unexpected("The service lists the network " + quoted(key) +
                              ", which is not declared. Declare it under \"networks\" at the end "
@@ -453,10 +454,9 @@ Result<void> order_services(Reading& reading, Recipe& recipe) {
       const std::size_t j = index_of(target);
       if (reading.services[j].is_app || after_app[j]) after_app[i] = true;
     }
-    recipe.helpers.push_back(RecipeService{service.key, service.container, std::move(service.image),
-                                           std::move(service.command),
-                                           std::move(service.environment),
-                                           std::move(service.volumes), after_app[i]});
+    recipe.helpers.push_back(RecipeService{
+        service.key, service.container, std::move(service.image), std::move(service.command),
+        std::move(service.environment), std::move(service.volumes), after_app[i]});
   }
   return {};
 }

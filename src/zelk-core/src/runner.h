@@ -66,6 +66,11 @@ class CommandRunner {
 
 /// The real runner. Bit 0 of the flags hides every started program: no console window, and
 /// every stream of an attached run goes to the null device.
+///
+/// A captured run that reaches its limit returns at once, even when a process the program
+/// started still holds its pipes. Once the program has ended by itself, its output is read
+/// until the pipes close, but not past the run's deadline or one second after the end,
+/// whichever is later; what was read by then is the output.
 class SystemRunner final : public CommandRunner {
  public:
   static constexpr std::uint8_t hidden = 1;

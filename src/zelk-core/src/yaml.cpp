@@ -35,9 +35,7 @@ std::string line_error(const YamlLine& line, std::string_view message) {
   return "Line " + std::to_string(line.number) + ": " + std::string(message);
 }
 
-bool is_list_entry(std::string_view content) {
-  return content == "-" || content.starts_with("- ");
-}
+bool is_list_entry(std::string_view content) { return content == "-" || content.starts_with("- "); }
 
 struct Setting {
   std::string_view name;
@@ -98,11 +96,21 @@ std::expected<std::string, std::string> parse_double_quoted(std::string_view val
     }
     const char escaped = at + 1 < value.size() ? value[at + 1] : '\0';
     switch (escaped) {
-      case 'n': text += '\n'; break;
-      case 't': text += '\t'; break;
-      case '\\': text += '\\'; break;
-      case '"': text += '"'; break;
-      case '/': text += '/'; break;
+      case 'n':
+        text += '\n';
+        break;
+      case 't':
+        text += '\t';
+        break;
+      case '\\':
+        text += '\\';
+        break;
+      case '"':
+        text += '"';
+        break;
+      case '/':
+        text += '/';
+        break;
       default:
         return std::unexpected(
             line_error(line, "after \"\\\" only n, t, \\ and \" are understood."));
@@ -132,8 +140,7 @@ std::expected<std::string, std::string> parse_single_quoted(std::string_view val
 }
 
 /// A non-empty value as the text it stands for.
-std::expected<std::string, std::string> parse_scalar(std::string_view value,
-                                                     const YamlLine& line) {
+std::expected<std::string, std::string> parse_scalar(std::string_view value, const YamlLine& line) {
   const char first = value.front();
   if (first == '"') return parse_double_quoted(value, line);
   if (first == '\'') return parse_single_quoted(value, line);
@@ -230,8 +237,10 @@ std::expected<YamlValue, std::string> read_blocks(const std::vector<YamlLine>& l
             line_error(*line, "a name may have letters, digits, \"_\", \"-\" and \".\" only."));
       }
       if (!block.names.insert(setting->name).second) {
-        return std::unexpected(
-            line_error(*line, "\"" + std::string(setting->name) + "\" is set twice."));
+        std::string message(1, '"');
+        message += setting->name;
+        message += "\" is set twice.";
+        return std::unexpected(line_error(*line, message));
       }
       ++position;
       key = std::string(setting->name);

@@ -1,0 +1,273 @@
+#include "pull.h"
+
+#include <array>
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+
+#include "utf8.h"
+
+namespace zelk {
+
+namespace {
+
+constexpr std::chrono::seconds progress_interval{3};
+constexpr std::chrono::seconds find_api_limit{20};
+constexpr std::string_view pipe_prefix = "\\\\.\\pipe\\";
+constexpr std::string_view unix_prefix = "true unix://";
+constexpr std::string_view bare_prefix = "true /";
+
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
+
+std::string_view trim(std::string_view text) {
+  while (!text.empty() && is_space(text.front())) text.remove_prefix(1);
+  while (!text.empty() && is_space(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// Reads the answer line by line through a buffer of 8192 bytes. A line ends at "\n" with a
+// "\r" before it dropped; the last piece before the end of the stream is a line too.
+class LineReader {
+ public:
+  explicit LineReader(ApiStream& stream) : stream_(stream) {}
+
+  /// The next line, none at the end of the stream, or the failure of a read.
+  std::expected<std::optional<std::string>, std::string> next() {
+    std::string line;
+    while (true) {
+      if (start_ == filled_) {
+        if (ended_) break;
+        auto got = stream_.read_some(buffer_);
+        if (!got) return std::unexpected(got.error());
+        start_ = 0;
+        filled_ = *got;
+        if (filled_ == 0) {
+          ended_ = true;
+          break;
+        }
+      }
+      const std::string_view rest(buffer_.data() + start_, filled_ - start_);
+      const std::size_t end = rest.find('\n');
+      if (end == std::string_view::npos) {
+        line.append(rest);
+        start_ = filled_;
+        continue;
+      }
+      line.append(rest.substr(0, end));
+      start_ += end + 1;
+      return finish(std::move(line));
+    }
+    if (line.empty()) return std::optional<std::string>{};
+    return finish(std::move(line));
+  }
+
+ private:
+  static std::expected<std::optional<std::string>, std::string> finish(std::string line) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!is_valid_utf8(line)) return std::unexpected("a line of the answer is not UTF-8");
+    return std::optional<std::string>(std::move(line));
+  }
+
+  ApiStream& stream_;
+  std::array<char, 8192> buffer_{};
+  std::size_t start_ = 0;
+  std::size_t filled_ = 0;
+  bool ended_ = false;
+};
+
+// The second word of an HTTP status line.
+std::string_view status_word(std::string_view line) {
+  for (int word = 0; word < 2; ++word) {
+    while (!line.empty() && is_space(line.front())) line.remove_prefix(1);
+    std::size_t end = 0;
+    while (end < line.size() && !is_space(line[end])) ++end;
+    if (word == 1) return line.substr(0, end);
+    line.remove_prefix(end);
+  }
+  return {};
+}
+
+// "\"<key>\"" and the rest, built by appending (g++ 12 warns falsely on chained + here).
+std::string quoted_key(std::string_view key, std::string_view rest) {
+  std::string needle;
+  needle.reserve(key.size() + rest.size() + 2);
+  needle.push_back('"');
+  needle.append(key);
+  needle.push_back('"');
+  needle.append(rest);
+  return needle;
+}
+
+PullLayer& layer_with_id(std::vector<PullLayer>& layers, const std::string& id) {
+  for (PullLayer& layer : layers) {
+    if (layer.id == id) return layer;
+  }
+  layers.push_back(PullLayer{id, 0, false, 0});
+  return layers.back();
+}
+
+void apply_status(std::vector<PullLayer>& layers, std::string_view line) {
+  const std::optional<std::string> id = json_text_field(line, "id");
+  const std::optional<std::string> status = json_text_field(line, "status");
+  if (!id || !status) return;
+  PullLayer& layer = layer_with_id(layers, *id);
+  if (*status == "Downloading") {
+    if (auto current = json_number_field(line, "current")) layer.current = *current;
+    if (auto total = json_number_field(line, "total")) {
+      layer.total = *total;
+      layer.total_known = true;
+    }
+  } else if (*status == "Download complete" || *status == "Already exists" || *status == "Pull complete") {
+    const std::uint64_t value = layer.total_known ? layer.total : layer.current;
+    layer.total_known = true;
+    layer.total = value;
+    layer.current = value;
+  }
+}
+
+}  // namespace
+
+std::optional<std::string> find_podman_api(const CommandContext& ctx) {
+  std::vector<std::string> args;
+  if (ctx.platform == "windows") {
+    args = {"machine", "inspect", "--format", "{{.ConnectionInfo.PodmanPipe.Path}}"};
+  } else if (ctx.platform == "macos") {
+    args = {"machine", "inspect", "--format", "{{.ConnectionInfo.PodmanSocket.Path}}"};
+  } else {
+    args = {"info", "--format", "{{.Host.RemoteSocket.Exists}} {{.Host.RemoteSocket.Path}}"};
+  }
+  auto run = ctx.runner.run_captured("podman", args, find_api_limit);
+  if (!run || !run->success()) return std::nullopt;
+  const std::string_view out = trim(run->stdout_text);
+  if (ctx.platform == "windows") {
+    if (!out.starts_with(pipe_prefix)) return std::nullopt;
+    return std::string(out);
+  }
+  if (ctx.platform == "macos") {
+    if (!out.starts_with("/")) return std::nullopt;
+    return std::string(out);
+  }
+  // Podman writes the socket as an address ("unix:///run/...") in some versions and as a bare
+  // path in others (4.3 here); both name the same socket.
+  if (out.starts_with(unix_prefix)) return std::string(out.substr(unix_prefix.size()));
+  if (out.starts_with(bare_prefix)) return std::string(out.substr(bare_prefix.size() - 1));
+  return std::nullopt;
+}
+
+ImageReferenceParts split_image_reference(std::string_view reference) {
+  if (const std::size_t at = reference.find('@'); at != std::string_view::npos) {
+    return {reference.substr(0, at), reference.substr(at + 1)};
+  }
+  if (const std::size_t colon = reference.rfind(':'); colon != std::string_view::npos) {
+    if (reference.substr(colon).find('/') == std::string_view::npos) {
+      return {reference.substr(0, colon), reference.substr(colon + 1)};
+    }
+  }
+  return {reference, "latest"};
+}
+
+std::string pull_request(std::string_view reference) {
+  const ImageReferenceParts parts = split_image_reference(reference);
+  std::string request = "POST /v1.41/images/create?fromImage=";
+  request.append(parts.name);
+  request.append("&tag=");
+  request.append(parts.tag);
+  request.append(" HTTP/1.0\r\nHost: podman\r\nContent-Length: 0\r\n\r\n");
+  return request;
+}
+
+std::expected<void, std::string> pull_image(const CommandContext& ctx, std::string_view endpoint,
+                                            std::string_view reference) {
+  auto stream = open_api_stream(endpoint);
+  if (!stream) return std::unexpected("the endpoint could not be opened: " + stream.error());
+  if (auto written = (*stream)->write_all(pull_request(reference)); !written) {
+    return std::unexpected("the request could not be written: " + written.error());
+  }
+  return follow_pull_answer(ctx, **stream);
+}
+
+std::expected<void, std::string> follow_pull_answer(const CommandContext& ctx, ApiStream& stream) {
+  LineReader reader(stream);
+
+  auto status = reader.next();
+  if (!status) return std::unexpected(status.error());
+  if (!*status) return std::unexpected("the endpoint gave no answer");
+  if (status_word(**status) != "200") return std::unexpected("the endpoint answered: " + **status);
+  auto last_progress = ctx.now();
+
+  while (true) {
+    auto header = reader.next();
+    if (!header) return std::unexpected(header.error());
+    if (!*header) return {};
+    if (trim(**header).empty()) break;
+  }
+
+  std::vector<PullLayer> layers;
+  while (true) {
+    auto line = reader.next();
+    if (!line) return std::unexpected(line.error());
+    if (!*line) return {};
+    if ((*line)->find("\"error\"") != std::string::npos) return std::unexpected("Podman said: " + **line);
+    apply_status(layers, **line);
+    if (ctx.now() - last_progress >= progress_interval) {
+      say(ctx.output, pull_progress_line(layers));
+      last_progress = ctx.now();
+    }
+  }
+}
+
+std::string pull_progress_line(const std::vector<PullLayer>& layers) {
+  std::uint64_t received = 0;
+  std::uint64_t total = 0;
+  bool all_known = true;
+  for (const PullLayer& layer : layers) {
+    received += layer.current;
+    total += layer.total;
+    all_known = all_known && layer.total_known;
+  }
+  if (all_known && total != 0) {
+    const std::uint64_t percent = received / total * 100 + received % total * 100 / total;
+    return "Downloading: " + format_size(received) + " of " + format_size(total) + " (" +
+           std::to_string(percent) + " %) ...";
+  }
+  return "Downloading: " + format_size(received) + " so far ...";
+}
+
+std::optional<std::string> json_text_field(std::string_view line, std::string_view key) {
+  const std::string needle = quoted_key(key, ":\"");
+  const std::size_t at = line.find(needle);
+  if (at == std::string_view::npos) return std::nullopt;
+  const std::size_t start = at + needle.size();
+  const std::size_t end = line.find('"', start);
+  if (end == std::string_view::npos) return std::nullopt;
+  return std::string(line.substr(start, end - start));
+}
+
+std::optional<std::uint64_t> json_number_field(std::string_view line, std::string_view key) {
+  const std::string needle = quoted_key(key, ":");
+  const std::size_t at = line.find(needle);
+  if (at == std::string_view::npos) return std::nullopt;
+  const char* first = line.data() + at + needle.size();
+  const char* last = line.data() + line.size();
+  const char* digits_end = first;
+  while (digits_end != last && *digits_end >= '0' && *digits_end <= '9') ++digits_end;
+  if (digits_end == first) return std::nullopt;
+  std::uint64_t value = 0;
+  auto [ptr, error] = std::from_chars(first, digits_end, value);
+  if (error != std::errc() || ptr != digits_end) return std::nullopt;
+  return value;
+}
+
+std::string format_gigabytes(std::uint64_t megabytes) {
+  std::array<char, 64> text{};
+  std::snprintf(text.data(), text.size(), "%.1f GB", static_cast<double>(megabytes) / 1024.0);
+  return text.data();
+}
+
+std::string format_size(std::uint64_t bytes) {
+  constexpr std::uint64_t gigabyte = std::uint64_t{1} << 30;
+  if (bytes >= gigabyte) return format_gigabytes(bytes >> 20);
+  return std::to_string(bytes >> 20) + " MB";
+}
+
+}  // namespace zelk

@@ -1,0 +1,635 @@
+#include "apps_start.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+
+#include "envfile.h"
+#include "files.h"
+#include "platform.h"
+#include "test_context.h"
+#include "test_folder.h"
+#include "test_recipes.h"
+
+namespace zelk {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::seconds;
+
+std::string hex_counting(std::uint8_t from, std::size_t bytes) {
+  static constexpr char digits[] = "0123456789abcdef";
+  std::string text;
+  for (std::size_t i = 0; i < bytes; ++i) {
+    const auto b = static_cast<std::uint8_t>(from + i);
+    text += digits[b >> 4];
+    text += digits[b & 0xF];
+  }
+  return text;
+}
+
+const std::string ps_format = "{{.Names}}\t{{.State}}\t{{.Labels}}";
+
+struct StartAppTest : ::testing::Test {
+  TestFolder home;
+  std::vector<Recipe> recipes{read_test_recipe(solo_recipe_text), read_test_recipe(duo_recipe_text), read_test_recipe(user_recipe_text(""))};
+  TestContext fake{home.path(), recipes};
+  const ContainerRuntime podman = runtime_table[0];
+  const ContainerRuntime docker = runtime_table[1];
+
+  const Recipe& solo() const { return recipes[0]; }
+  const Recipe& duo() const { return recipes[1]; }
+
+  void SetUp() override {
+    for (const char* rt : {"podman", "docker"}) {
+      fake.runner.on(rt, {"ps"}, ScriptedRunner::ok(""));
+      fake.runner.on(rt, {"image", "exists"}, ScriptedRunner::failed(1));
+      fake.runner.on(rt, {"image", "inspect"}, ScriptedRunner::failed(1));
+      fake.runner.on(rt, {"network"}, ScriptedRunner::ok());
+      fake.runner.on(rt, {"run"}, ScriptedRunner::ok());
+      fake.runner.on(rt, {"create"}, ScriptedRunner::ok());
+      fake.runner.on(rt, {"start"}, ScriptedRunner::ok());
+      fake.runner.on(rt, {"rm"}, ScriptedRunner::ok());
+    }
+    fake.runner.on("podman", {"info"}, ScriptedRunner::failed(125, "Error: no service"));
+    fake.runner.on("df", {}, df_answer(100000));
+    fake.probe_answer = [](std::uint16_t, std::string_view) { return std::optional<std::uint16_t>(200); };
+  }
+
+  static ScriptedRunner::Reply df_answer(std::uint64_t free_mb) {
+    return ScriptedRunner::ok("Filesystem     1024-blocks      Used Available Capacity Mounted on\n"
+                              "/dev/sda1       100000000  50000000 " +
+                              std::to_string(free_mb * 1024) + "      50% /\n");
+  }
+
+  void list_says(const std::string& runtime, std::string output) {
+    fake.runner.on(runtime, {"ps"}, ScriptedRunner::ok(std::move(output)));
+  }
+
+  std::expected<std::uint16_t, std::string> start(const Recipe& recipe, const ContainerMap& containers = {},
+                                                  const ContainerRuntime* runtime = nullptr) {
+    CommandContext ctx = fake.context();
+    return start_app(ctx, runtime ? *runtime : podman, recipe, containers);
+  }
+
+  std::string settings_text(std::string_view id) { return read_file(settings_path(home.path(), id)).value_or("<none>"); }
+
+  void write_settings_file(std::string_view id, std::string_view text) {
+    fs::create_directories(app_folder(home.path(), id));
+    ASSERT_TRUE(write_file_atomically(settings_path(home.path(), id), text));
+  }
+
+  // The run command start_app makes for the app's own container with the settings on disk.
+  ContainerRun own_run(const Recipe& recipe) {
+    const std::string text = settings_text(recipe.id);
+    return run_arguments(app_run_plan(recipe), recipe, settings_port(text).value_or(recipe.port), text).value();
+  }
+
+  std::vector<RecordedRun> attached_runs() {
+    std::vector<RecordedRun> attached;
+    for (const RecordedRun& run : fake.runner.runs()) {
+      if (run.attached) attached.push_back(run);
+    }
+    return attached;
+  }
+};
+
+std::string joined(const std::string& program, const std::vector<std::string>& args) {
+  std::string line = program;
+  for (const std::string& arg : args) line += " " + arg;
+  return line;
+}
+
+// ---- step one: the settings file -------------------------------------------------------
+
+TEST_F(StartAppTest, AFirstStartMakesTheSettingsFileWithFreshSecrets) {
+  auto port = start(solo());
+  ASSERT_TRUE(port) << port.error();
+  EXPECT_EQ(*port, 40123);
+  EXPECT_EQ(settings_text("solo"),
+            "# Settings of Solo. The Zelk reads this file when it starts the app.\n"
+            "TORVO_PORT=40123\n"
+            "SOLO_KEY=" + hex_counting(0, 16) + "\n"
+            "SOLO_TOKEN=" + hex_counting(16, 32) + "\n"
+            "COLOUR=blue\n");
+  EXPECT_EQ(fake.output.text,
+            "Installing Solo with Podman; it takes about 1.0 GB on disk ...\n"
+            "Waiting for Solo to answer on port 40123 ...\n"
+            "Solo is ready: http://127.0.0.1:40123/app\n");
+  EXPECT_TRUE(fs::exists(running_marker_path(home.path(), "solo")));
+  EXPECT_EQ(read_file(running_marker_path(home.path(), "solo")).value(), "");
+
+  const ContainerRun run = own_run(solo());
+  EXPECT_EQ(fake.runner.run_lines(),
+            (std::vector<std::string>{
+                "podman image exists localhost/zelk/solo:1.0",
+                "df -Pk " + path_to_utf8(home.path()),
+                "podman image exists localhost/zelk/solo:1.0",
+                "podman info --format {{.Host.RemoteSocket.Exists}} {{.Host.RemoteSocket.Path}}",
+                "attached: " + joined("podman", run.args),
+            }));
+  const auto attached = attached_runs();
+  ASSERT_EQ(attached.size(), 1u);
+  EXPECT_EQ(attached[0].mode, AttachMode::ErrorsOnly);
+  EXPECT_EQ(attached[0].environment,
+            (EnvPairs{{"KEY", hex_counting(0, 16)}, {"TOKEN", hex_counting(16, 32)}}));
+  for (const std::string& arg : attached[0].args) {
+    EXPECT_EQ(arg.find(hex_counting(0, 16)), std::string::npos);
+    EXPECT_EQ(arg.find(hex_counting(16, 32)), std::string::npos);
+  }
+  EXPECT_EQ(fake.probes, (std::vector<std::pair<std::uint16_t, std::string>>{{40123, "/health"}}));
+}
+
+TEST_F(StartAppTest, ASettingsFileThatHoldsEverythingIsNotWrittenAgain) {
+  const std::string text = "# mine\nTORVO_PORT=40999\nSOLO_KEY=aa\nSOLO_TOKEN=bb\nCOLOUR=red\n";
+  write_settings_file("solo", text);
+  // Whole seconds, which every file system keeps as they are.
+  const auto old_time =
+      std::chrono::floor<std::chrono::seconds>(fs::file_time_type::clock::now() - std::chrono::hours(24));
+  fs::last_write_time(settings_path(home.path(), "solo"), old_time);
+  auto port = start(solo());
+  ASSERT_TRUE(port) << port.error();
+  EXPECT_EQ(*port, 40999);
+  EXPECT_EQ(settings_text("solo"), text);
+  EXPECT_EQ(fs::last_write_time(settings_path(home.path(), "solo")), old_time);
+  EXPECT_EQ(attached_runs().at(0).environment, (EnvPairs{{"KEY", "aa"}, {"TOKEN", "bb"}}));
+  EXPECT_NE(fake.output.text.find("Solo is ready: http://127.0.0.1:40999/app\n"), std::string::npos);
+}
+
+TEST_F(StartAppTest, AnEmptySecretGetsAValueAndOtherLinesKeepTheirOrder) {
+  write_settings_file("solo", "SOLO_TOKEN=kept\r\nX=1\r\nSOLO_KEY=\r\nTORVO_PORT=40500");
+  ASSERT_TRUE(start(solo()));
+  EXPECT_EQ(settings_text("solo"), "SOLO_TOKEN=kept\nX=1\nSOLO_KEY=" + hex_counting(0, 16) + "\nTORVO_PORT=40500\n");
+}
+
+TEST_F(StartAppTest, APortThatIsNoPortIsReplacedByTheRecipesPort) {
+  write_settings_file("solo", "TORVO_PORT=70000\nSOLO_KEY=a\nSOLO_TOKEN=b\n");
+  auto port = start(solo());
+  ASSERT_TRUE(port);
+  EXPECT_EQ(*port, 40123);
+  EXPECT_EQ(settings_text("solo"), "TORVO_PORT=40123\nSOLO_KEY=a\nSOLO_TOKEN=b\n");
+}
+
+TEST_F(StartAppTest, AMissingPortLineIsAdded) {
+  write_settings_file("solo", "SOLO_KEY=a\nSOLO_TOKEN=b\n");
+  ASSERT_TRUE(start(solo()));
+  EXPECT_EQ(settings_text("solo"), "SOLO_KEY=a\nSOLO_TOKEN=b\nTORVO_PORT=40123\n");
+}
+
+TEST_F(StartAppTest, SettingsThatCannotBeReadStopEverything) {
+  fs::create_directories(settings_path(home.path(), "solo"));  // a folder where the file should be
+  auto port = start(solo());
+  ASSERT_FALSE(port);
+  EXPECT_TRUE(port.error().starts_with("The settings of Solo could not be written: ")) << port.error();
+  EXPECT_TRUE(fake.runner.runs().empty());
+  EXPECT_EQ(fake.output.text, "");
+}
+
+TEST_F(StartAppTest, NoRandomDataStopsBeforeAnyContainer) {
+  fake.random_error = "The operating system gave no random data.";
+  auto port = start(solo());
+  ASSERT_FALSE(port);
+  EXPECT_EQ(port.error(), "The settings of Solo could not be written: The operating system gave no random data.");
+  EXPECT_TRUE(fake.runner.runs().empty());
+  EXPECT_FALSE(fs::exists(settings_path(home.path(), "solo")));
+}
+
+// ---- step two: the disk ----------------------------------------------------------------
+
+TEST_F(StartAppTest, FreeSpaceOfExactlyTheSizeAndTwoGigabytesIsEnough) {
+  fake.runner.on("df", {}, df_answer(1024 + 2048));
+  EXPECT_TRUE(start(solo()));
+}
+
+TEST_F(StartAppTest, OneMegabyteLessIsRefusedBeforeAnyContainer) {
+  fake.runner.on("df", {}, df_answer(1024 + 2047));
+  auto port = start(solo());
+  ASSERT_FALSE(port);
+  EXPECT_EQ(port.error(),
+            "Solo takes about 1.0 GB on disk once downloaded, and only 3.0 GB are free on this disk. "
+            "Free at least 0.0 GB more and try again.");
+  EXPECT_TRUE(attached_runs().empty());
+  EXPECT_TRUE(fs::exists(settings_path(home.path(), "solo")));  // the settings stay written
+}
+
+TEST_F(StartAppTest, NoDiskCheckWhenTheImageIsThere) {
+  fake.runner.on("podman", {"image", "exists"}, ScriptedRunner::ok());
+  fake.runner.on("df", {}, df_answer(1));
+  EXPECT_TRUE(start(solo()));
+  for (const auto& line : fake.runner.run_lines()) EXPECT_FALSE(line.starts_with("df")) << line;
+}
+
+TEST_F(StartAppTest, NoDiskCheckWhenTheContainerExists) {
+  fake.runner.on("df", {}, df_answer(1));
+  ContainerMap containers{{"torvo-solo", {"exited", "0"}}};
+  EXPECT_TRUE(start(solo(), containers));
+  for (const auto& line : fake.runner.run_lines()) EXPECT_FALSE(line.starts_with("df")) << line;
+}
+
+TEST_F(StartAppTest, AnUnreadableAnswerSkipsTheDiskCheck) {
+  for (auto reply : {ScriptedRunner::Reply(ScriptedRunner::ok("garbage\n")), ScriptedRunner::Reply(ScriptedRunner::failed(1)),
+                     ScriptedRunner::Reply(std::unexpected(RunError::timed_out())),
+                     ScriptedRunner::Reply(ScriptedRunner::ok("Filesystem x\n/dev/sda1 1 2 lots 3 /\n"))}) {
+    fake.runner.on("df", {}, reply);
+    EXPECT_TRUE(start(solo()));
+  }
+}
+
+TEST_F(StartAppTest, OnWindowsPowerShellTellsTheFreeBytesOfTheDrive) {
+  fake.platform = "windows";
+  fake.home = path_from_utf8("C:\\Users\\ann\\.torvo");
+  // The settings go to the real folder of the test; only the text of the home path matters here.
+  CommandContext ctx = fake.context();
+  fake.runner.on("powershell", {}, ScriptedRunner::ok(std::to_string((std::uint64_t{3071}) << 20) + "\r\n"));
+  EXPECT_EQ(free_megabytes(ctx), 3071u);
+  const auto runs = fake.runner.runs();
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(runs[0].args, (std::vector<std::string>{"-NoProfile", "-NonInteractive", "-Command",
+                                                    "(Get-PSDrive -Name C).Free"}));
+  EXPECT_EQ(runs[0].limit, seconds(20));
+}
+
+TEST_F(StartAppTest, OnWindowsAHomeWithoutADriveLetterIsNotChecked) {
+  fake.platform = "windows";
+  fake.home = path_from_utf8("\\\\server\\share\\.torvo");
+  CommandContext ctx = fake.context();
+  EXPECT_EQ(free_megabytes(ctx), std::nullopt);
+  EXPECT_TRUE(fake.runner.runs().empty());
+}
+
+TEST_F(StartAppTest, DfIsAskedWithItsLimit) {
+  CommandContext ctx = fake.context();
+  EXPECT_EQ(free_megabytes(ctx), 100000u);
+  EXPECT_EQ(fake.runner.runs().at(0).limit, seconds(20));
+}
+
+// ---- step four: each container ---------------------------------------------------------
+
+TEST_F(StartAppTest, AppWhoseContainersRunWithTheCurrentHashIsNotTouched) {
+  write_settings_file("solo", "TORVO_PORT=40123\nSOLO_KEY=a\nSOLO_TOKEN=b\n");
+  ContainerMap containers{{"torvo-solo", {"running", own_run(solo()).recipe_hash}}};
+  ASSERT_TRUE(start(solo(), containers));
+  EXPECT_EQ(fake.output.text,
+            "Waiting for Solo to answer on port 40123 ...\n"
+            "Solo is ready: http://127.0.0.1:40123/app\n");
+  EXPECT_TRUE(fake.runner.runs().empty());
+}
+
+TEST_F(StartAppTest, AStoppedContainerWithTheCurrentHashIsStarted) {
+  write_settings_file("solo", "TORVO_PORT=40123\nSOLO_KEY=a\nSOLO_TOKEN=b\n");
+  ContainerMap containers{{"torvo-solo", {"exited", own_run(solo()).recipe_hash}}};
+  ASSERT_TRUE(start(solo(), containers, &docker));
+  EXPECT_EQ(fake.output.text,
+            "Starting Solo with Docker ...\n"
+            "Waiting for Solo to answer on port 40123 ...\n"
+            "Solo is ready: http://127.0.0.1:40123/app\n");
+  EXPECT_EQ(fake.runner.run_lines(), (std::vector<std::string>{"docker start torvo-solo"}));
+}
+
+TEST_F(StartAppTest, AFailedStartEndsTheCall) {
+  write_settings_file("solo", "TORVO_PORT=40123\nSOLO_KEY=a\nSOLO_TOKEN=b\n");
+  fake.runner.on("podman", {"start"}, ScriptedRunner::failed(125, "Error: no such container\n"));
+  ContainerMap containers{{"torvo-solo", {"created", own_run(solo()).recipe_hash}}};
+  auto port = start(solo(), containers);
+  ASSERT_FALSE(port);
+  EXPECT_EQ(port.error(), "\"podman start torvo-solo\" failed.\n    It said: Error: no such container");
+  EXPECT_FALSE(fs::exists(running_marker_path(home.path(), "solo")));
+}
+
+TEST_F(StartAppTest, AContainerFromAnotherRecipeOrSettingsIsMadeAnew) {
+  write_settings_file("solo", "TORVO_PORT=40123\nSOLO_KEY=a\nSOLO_TOKEN=b\nCOLOUR=green\n");
+  ContainerMap containers{{"torvo-solo", {"running", "0123456789abcdef"}}};
+  ASSERT_TRUE(start(solo(), containers, &docker));
+  EXPECT_EQ(fake.output.text,
+            "Updating Solo to the current recipe and settings. Its data is kept.\n"
+            "Waiting for Solo to answer on port 40123 ...\n"
+            "Solo is ready: http://127.0.0.1:40123/app\n");
+  const ContainerRun run = own_run(solo());
+  EXPECT_EQ(fake.runner.run_lines(), (std::vector<std::string>{"docker rm -f -v torvo-solo",
+                                                               "attached: " + joined("docker", run.args)}));
+  EXPECT_NE(std::find(run.args.begin(), run.args.end(), "COLOUR=green"), run.args.end());
+}
+
+TEST_F(StartAppTest, HelpersComeFirstAndAfterAroundTheAppOnTheirNetwork) {
+  ASSERT_TRUE(start(duo(), {}, &docker));
+  EXPECT_EQ(fake.output.text,
+            "Installing Duo's helper \"db\" with Docker ...\n"
+            "Installing Duo with Docker ...\n"
+            "Installing Duo's helper \"tail\" with Docker ...\n"
+            "Waiting for Duo to answer on port 40200 ...\n"
+            "Duo is ready: http://127.0.0.1:40200/\n");
+  const std::vector<std::string> lines = fake.runner.run_lines();
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines[0], "docker network inspect torvo-duo_default");
+  EXPECT_TRUE(lines[1].starts_with("attached: docker run -d --name torvo-duo-db ")) << lines[1];
+  EXPECT_EQ(lines[2], "docker network inspect torvo-duo_default");
+  EXPECT_TRUE(lines[3].starts_with("attached: docker run -d --name torvo-duo ")) << lines[3];
+  EXPECT_EQ(lines[4], "docker network inspect torvo-duo_default");
+  EXPECT_TRUE(lines[5].starts_with("attached: docker run -d --name torvo-duo-tail ")) << lines[5];
+  const std::string secret = setting_value(settings_text("duo"), "DUO_SECRET").value();
+  const auto attached = attached_runs();
+  EXPECT_EQ(attached[0].environment, (EnvPairs{{"PASSWORD", secret}}));
+  EXPECT_EQ(attached[1].environment, (EnvPairs{{"DB_PASSWORD", secret}}));
+  EXPECT_TRUE(attached[2].environment.empty());
+}
+
+TEST_F(StartAppTest, AMissingNetworkIsCreatedAndAFailedCreateEndsTheCall) {
+  fake.runner.on("podman", {"network", "inspect"}, ScriptedRunner::failed(125, "Error: network not found"));
+  fake.runner.on("podman", {"network", "create"}, ScriptedRunner::failed(125, "Error: no space\n\n"));
+  auto port = start(duo());
+  ASSERT_FALSE(port);
+  EXPECT_EQ(port.error(), "\"podman network create torvo-duo_default\" failed.\n    It said: Error: no space");
+  EXPECT_EQ(fake.runner.run_lines(),
+            (std::vector<std::string>{"podman network inspect torvo-duo_default",
+                                      "podman network create torvo-duo_default"}));
+}
+
+TEST_F(StartAppTest, AFailedHelperRunNamesTheHelper) {
+  fake.runner.on("podman", {"run"}, ScriptedRunner::failed(125));
+  auto port = start(duo());
+  ASSERT_FALSE(port);
+  EXPECT_EQ(port.error(),
+            "Duo's helper \"db\" could not be started: \"podman run\" failed (exit code 125); see the output above.");
+}
+
+TEST(ExistenceQuery, PodmanSaysExistsAndDockerInspects) {
+  EXPECT_EQ(existence_query("podman", "image", "a/b:1"), (std::vector<std::string>{"image", "exists", "a/b:1"}));
+  EXPECT_EQ(existence_query("docker", "volume", "torvo-x-data"),
+            (std::vector<std::string>{"volume", "inspect", "torvo-x-data"}));
+}
+
+TEST_F(StartAppTest, AFailedRunTriesTheFallbackImageOnceWhenNoContainerWasMade) {
+  fake.runner.once("docker", {"run"}, ScriptedRunner::failed(125));
+  ASSERT_TRUE(start(solo(), {}, &docker));
+  EXPECT_EQ(fake.output.text,
+            "Installing Solo with Docker; it takes about 1.0 GB on disk ...\n"
+            "The image did not arrive from localhost. Trying mirror.example/zelk/solo:1.0 ...\n"
+            "Waiting for Solo to answer on port 40123 ...\n"
+            "Solo is ready: http://127.0.0.1:40123/app\n");
+  const auto attached = attached_runs();
+  ASSERT_EQ(attached.size(), 2u);
+  EXPECT_EQ(attached[0].args.back(), "localhost/zelk/solo:1.0");
+  EXPECT_EQ(attached[1].args.back(), "mirror.example/zelk/solo:1.0");
+  EXPECT_EQ(std::vector<std::string>(attached[0].args.begin(), attached[0].args.end() - 1),
+            std::vector<std::string>(attached[1].args.begin(), attached[1].args.end() - 1));
+  EXPECT_EQ(attached[1].environment, attached[0].environment);
+}
+
+TEST_F(StartAppTest, NoFallbackRunWhenTheFailedRunLeftAContainer) {
+  fake.runner.on("docker", {"run"}, ScriptedRunner::failed(126));
+  list_says("docker", "torvo-solo\tcreated\ttorvo.recipe=00\n");
+  auto port = start(solo(), {}, &docker);
+  ASSERT_FALSE(port);
+  EXPECT_EQ(port.error(), "Solo could not be started: \"docker run\" failed (exit code 126); see the output above.");
+  EXPECT_EQ(attached_runs().size(), 1u);
+}
+
+TEST_F(StartAppTest, TheFallbackRunsResultIsFinal) {
+  fake.runner.on("docker", {"run"}, ScriptedRunner::failed(125));
+  auto port = start(solo(), {}, &docker);
+  ASSERT_FALSE(port);
+  EXPECT_EQ(port.error(), "Solo could not be started: \"docker run\" failed (exit code 125); see the output above.");
+  EXPECT_EQ(attached_runs().size(), 2u);
+}
+
+TEST_F(StartAppTest, PodmanWithoutItsApiLeavesTheImageToTheRun) {
+  fake.runner.on("podman", {"info"}, ScriptedRunner::ok("false unix:///run/podman/podman.sock\n"));
+  ASSERT_TRUE(start(solo()));
+  EXPECT_EQ(attached_runs().at(0).args.back(), "localhost/zelk/solo:1.0");
+}
+
+TEST_F(StartAppTest, PullsThatFailTryTheFallbackSilentlyAndLeaveTheImageToTheRun) {
+  // An endpoint where nothing listens: both pulls fail without a word of their own.
+  const std::string endpoint = path_to_utf8(home.path() / "nothing.sock");
+  fake.runner.on("podman", {"info"}, ScriptedRunner::ok("true unix://" + endpoint + "\n"));
+  ASSERT_TRUE(start(solo()));
+  EXPECT_EQ(fake.output.text,
+            "Installing Solo with Podman; it takes about 1.0 GB on disk ...\n"
+            "The image did not arrive from localhost. Trying mirror.example/zelk/solo:1.0 ...\n"
+            "Waiting for Solo to answer on port 40123 ...\n"
+            "Solo is ready: http://127.0.0.1:40123/app\n");
+  EXPECT_EQ(attached_runs().at(0).args.back(), "localhost/zelk/solo:1.0");
+}
+
+TEST_F(StartAppTest, DockerIsAskedForTheImageOnlyByTheDiskCheckAndWithInspect) {
+  fake.runner.on("docker", {"image", "inspect"}, ScriptedRunner::ok());  // no disk check then
+  ASSERT_TRUE(start(solo(), {}, &docker));
+  EXPECT_EQ(fake.runner.run_lines(),
+            (std::vector<std::string>{"docker image inspect localhost/zelk/solo:1.0",
+                                      "attached: " + joined("docker", own_run(solo()).args)}));
+}
+
+TEST_F(StartAppTest, AnAppWithCommandWordsIsNeverPulled) {
+  ASSERT_TRUE(start(duo()));
+  for (const auto& line : fake.runner.run_lines()) {
+    EXPECT_FALSE(line.starts_with("podman info")) << line;
+    EXPECT_FALSE(line.starts_with("podman image")) << line;
+  }
+}
+
+// Docker daemons before API 1.44 take one network per run: a container on several networks is
+// created on the first, connected to the others, then started.
+const char* const linked_text = R"(services:
+  linked:
+    image: localhost/zelk/linked:1.0
+    environment:
+      TOKEN: ${LINK_TOKEN}
+    ports:
+      - 127.0.0.1:${TORVO_PORT}:8080
+    networks:
+      - solo
+    depends_on:
+      - side
+  side:
+    image: localhost/zelk/side:1.0
+networks:
+  solo:
+    name: torvo-solo
+    external: true
+x-zelk:
+  format: 2
+  id: linked
+  name: Linked
+  category: Tests
+  summary: Two networks
+  port: 40500
+  ready: /
+  secrets:
+    LINK_TOKEN: 16
+)";
+
+TEST_F(StartAppTest, DockerMakesAContainerOnSeveralNetworksInThreeSteps) {
+  const Recipe linked = read_test_recipe(linked_text);
+  ASSERT_TRUE(start(linked, {}, &docker));
+  const ContainerRun run = own_run(linked);
+  std::vector<std::string> create{"create", "--name", "torvo-linked", "--restart", "unless-stopped", "--network",
+                                  "torvo-solo"};
+  create.insert(create.end(), run.args.begin() + 10, run.args.end());
+  EXPECT_EQ(create[7], "--network-alias");
+  const std::vector<std::string> lines = fake.runner.run_lines();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(lines.end() - 3, lines.end()),
+            (std::vector<std::string>{"attached: " + joined("docker", create),
+                                      "docker network connect --alias linked torvo-linked_default torvo-linked",
+                                      "docker start torvo-linked"}));
+  EXPECT_EQ(attached_runs().back().environment,
+            (EnvPairs{{"TOKEN", setting_value(settings_text("linked"), "LINK_TOKEN").value()}}));
+}
+
+TEST_F(StartAppTest, AContainerThatCouldNotBeConnectedIsRemovedAgain) {
+  const Recipe linked = read_test_recipe(linked_text);
+  fake.runner.on("docker", {"network", "connect"}, ScriptedRunner::failed(1, "Error: no such network"));
+  auto port = start(linked, {}, &docker);
+  ASSERT_FALSE(port);
+  EXPECT_EQ(port.error(),
+            "\"docker network connect --alias linked torvo-linked_default torvo-linked\" failed.\n"
+            "    It said: Error: no such network");
+  EXPECT_EQ(fake.runner.run_lines().back(), "docker rm -f -v torvo-linked");
+}
+
+TEST_F(StartAppTest, PodmanMakesAContainerOnSeveralNetworksInOneRun) {
+  const Recipe linked = read_test_recipe(linked_text);
+  ASSERT_TRUE(start(linked));
+  EXPECT_EQ(fake.runner.run_lines().back(), "attached: " + joined("podman", own_run(linked).args));
+}
+
+// ---- step five: waiting ----------------------------------------------------------------
+
+TEST_F(StartAppTest, AnAppAloneWhoseContainerExitsFailsAtTheFifthAttempt) {
+  fake.probe_answer = [](std::uint16_t, std::string_view) { return std::nullopt; };
+  list_says("podman", "torvo-solo\texited\ttorvo.recipe:1\n");
+  auto port = start(solo());
+  ASSERT_FALSE(port);
+  EXPECT_EQ(port.error(), "Solo stopped right after it was started. See: zelk logs solo");
+  EXPECT_EQ(fake.probes.size(), 5u);
+  EXPECT_EQ(fake.sleeps, std::vector<std::chrono::nanoseconds>(4, seconds(2)));
+  EXPECT_FALSE(fs::exists(running_marker_path(home.path(), "solo")));
+}
+
+TEST_F(StartAppTest, AFailedListWhileWaitingJudgesNothing) {
+  int probes = 0;
+  fake.probe_answer = [&](std::uint16_t, std::string_view) -> std::optional<std::uint16_t> {
+    return ++probes == 7 ? std::optional<std::uint16_t>(204) : std::nullopt;
+  };
+  fake.runner.on("podman", {"ps"}, std::unexpected(RunError::timed_out()));
+  EXPECT_TRUE(start(solo()));
+  EXPECT_EQ(fake.sleeps.size(), 6u);
+}
+
+TEST_F(StartAppTest, AHelperDownOnceIsForgiven) {
+  fake.probe_answer = [](std::uint16_t, std::string_view) { return std::nullopt; };
+  const std::string all_run = "torvo-duo\trunning\t\ntorvo-duo-db\trunning\t\ntorvo-duo-tail\trunning\t\n";
+  const std::string db_down = "torvo-duo\trunning\t\ntorvo-duo-db\texited\t\ntorvo-duo-tail\trunning\t\n";
+  fake.runner.once("podman", {"ps"}, ScriptedRunner::ok(db_down));   // check 5
+  fake.runner.once("podman", {"ps"}, ScriptedRunner::ok(all_run));   // check 10
+  fake.runner.once("podman", {"ps"}, ScriptedRunner::ok(db_down));   // check 15
+  fake.runner.once("podman", {"ps"}, ScriptedRunner::ok(db_down));   // check 20
+  auto port = start(duo());
+  ASSERT_FALSE(port);
+  EXPECT_EQ(port.error(), "Duo's helper \"db\" does not stay running. See: zelk logs duo db");
+  EXPECT_EQ(fake.probes.size(), 20u);
+}
+
+TEST_F(StartAppTest, AnAppWithHelpersFailsWhenTwoChecksInARowFindItDown) {
+  fake.probe_answer = [](std::uint16_t, std::string_view) { return std::nullopt; };
+  list_says("podman", "torvo-duo-db\trunning\t\ntorvo-duo-tail\trunning\t\n");
+  auto port = start(duo());
+  ASSERT_FALSE(port);
+  EXPECT_EQ(port.error(), "Duo does not stay running. See: zelk logs duo");
+  EXPECT_EQ(fake.probes.size(), 10u);
+}
+
+TEST_F(StartAppTest, AFailedListBetweenTwoFindingsKeepsTheEarlierOne) {
+  fake.probe_answer = [](std::uint16_t, std::string_view) { return std::nullopt; };
+  const std::string tail_down = "torvo-duo\trunning\t\ntorvo-duo-db\trunning\t\n";
+  fake.runner.once("podman", {"ps"}, ScriptedRunner::ok(tail_down));
+  fake.runner.once("podman", {"ps"}, ScriptedRunner::failed(125));
+  fake.runner.once("podman", {"ps"}, ScriptedRunner::ok(tail_down));
+  auto port = start(duo());
+  ASSERT_FALSE(port);
+  EXPECT_EQ(port.error(), "Duo's helper \"tail\" does not stay running. See: zelk logs duo tail");
+  EXPECT_EQ(fake.probes.size(), 15u);
+}
+
+TEST_F(StartAppTest, AnAppThatNeverAnswersGivesUpAfter120AttemptsTwoSecondsApart) {
+  fake.probe_answer = [](std::uint16_t, std::string_view) { return std::optional<std::uint16_t>(503); };
+  list_says("podman", "torvo-solo\tUp 3 seconds ago\t\n");
+  auto port = start(solo());
+  ASSERT_FALSE(port);
+  EXPECT_EQ(port.error(),
+            "Solo was started but did not answer on http://127.0.0.1:40123/health within 240 seconds. "
+            "See: zelk logs solo");
+  EXPECT_EQ(fake.probes.size(), 120u);
+  EXPECT_EQ(fake.sleeps, std::vector<std::chrono::nanoseconds>(120, seconds(2)));
+  std::size_t lists = 0;
+  for (const auto& line : fake.runner.run_lines()) lists += line.starts_with("podman ps") ? 1 : 0;
+  EXPECT_EQ(lists, 24u);
+}
+
+// ---- image_registry and container_label --------------------------------------------------
+
+TEST(ImageRegistry, IsTheTextBeforeTheFirstSlash) {
+  EXPECT_EQ(image_registry("docker.n8n.io/n8nio/n8n:2.40.7"), "docker.n8n.io");
+  EXPECT_EQ(image_registry("127.0.0.1:5000/zelk/bb:1.0"), "127.0.0.1:5000");
+  EXPECT_EQ(image_registry("busybox:1.36"), "busybox:1.36");
+}
+
+TEST(ContainerLabel, NamesTheAppOrItsHelper) {
+  Recipe recipe;
+  recipe.name = "Gitea";
+  EXPECT_EQ(container_label(recipe, std::nullopt), "Gitea");
+  EXPECT_EQ(container_label(recipe, std::string("db")), "Gitea's helper \"db\"");
+}
+
+// ---- the apps an app uses ----------------------------------------------------------------
+
+struct StartWithUsedTest : StartAppTest {
+  std::expected<std::uint16_t, std::string> start_user(const Recipe& user, const ContainerMap& containers = {}) {
+    CommandContext ctx = fake.context();
+    return start_app_with_used(ctx, docker, user, containers);
+  }
+};
+
+TEST_F(StartWithUsedTest, AUsedAppIsStartedFirstAndAMissingOneOnlyReported) {
+  ASSERT_TRUE(start_user(recipes[2]));
+  EXPECT_EQ(fake.output.text,
+            "User uses Solo. Starting Solo first ...\n"
+            "Installing Solo with Docker; it takes about 1.0 GB on disk ...\n"
+            "Waiting for Solo to answer on port 40123 ...\n"
+            "Solo is ready: http://127.0.0.1:40123/app\n"
+            "User uses the app \"ghost\", which is not on this Zelk. It starts without it.\n"
+            "Installing User with Docker ...\n"
+            "Waiting for User to answer on port 40300 ...\n"
+            "User is ready: http://127.0.0.1:40300/\n");
+}
+
+TEST_F(StartWithUsedTest, AReadyUsedAppIsLeftAlone) {
+  write_settings_file("solo", "TORVO_PORT=40123\nSOLO_KEY=a\nSOLO_TOKEN=b\n");
+  ContainerMap containers{{"torvo-solo", {"running", own_run(solo()).recipe_hash}}};
+  ASSERT_TRUE(start_user(recipes[2], containers));
+  EXPECT_EQ(fake.output.text.find("Solo"), std::string::npos) << fake.output.text;
+}
+
+TEST_F(StartWithUsedTest, StartsUsedFalseNeverStartsThemButReadsTheirState) {
+  const Recipe user = read_test_recipe(user_recipe_text("false"));
+  ContainerMap containers{{"torvo-solo", {"running", "00"}}};
+  ASSERT_TRUE(start_user(user, containers));
+  EXPECT_EQ(fake.output.text.find("Starting Solo"), std::string::npos);
+  ASSERT_FALSE(fake.probes.empty());
+  EXPECT_EQ(fake.probes.front(), (std::pair<std::uint16_t, std::string>{40123, "/health"}));
+}
+
+TEST_F(StartWithUsedTest, AUsedAppThatFailsStopsTheApp) {
+  fake.runner.on("docker", {"run", "-d", "--name", "torvo-solo"}, ScriptedRunner::failed(125));
+  list_says("docker", "torvo-solo\tcreated\t\n");
+  auto port = start_user(recipes[2]);
+  ASSERT_FALSE(port);
+  EXPECT_EQ(port.error(),
+            "User uses Solo, which could not be started. Solo could not be started: \"docker run\" failed "
+            "(exit code 125); see the output above.");
+  for (const auto& line : fake.runner.run_lines()) EXPECT_EQ(line.find("torvo-user"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace zelk
