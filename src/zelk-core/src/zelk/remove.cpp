@@ -6,6 +6,7 @@
 #include "platform.h"
 #include "runtime.h"
 #include "zelk/app_containers.h"
+#include "zelk/backup.h"
 #include "zelk/commands.h"
 
 namespace zelk {
@@ -33,13 +34,11 @@ CommandResult remove_everything(CommandContext& ctx, const Args& args) {
     for (const std::string& name : listed_containers(recipe, choice->containers)) add_once(containers, name);
   }
   // A volume that an app and its helper both mount is one volume: counted and removed once.
-  std::vector<std::string> volumes;
+  std::vector<std::string> declared;
   for (const Recipe& recipe : ctx.recipes) {
-    for (const std::string& name : volume_names(recipe)) {
-      if (std::find(volumes.begin(), volumes.end(), name) != volumes.end()) continue;
-      if (run_checked(ctx.runner, rt, existence_query(rt, "volume", name))) volumes.push_back(name);
-    }
+    for (const std::string& name : volume_names(recipe)) add_once(declared, name);
   }
+  const std::vector<std::string> volumes = ExistingVolumes(ctx.runner, rt, declared).rest();
   const bool delete_folder = is_default_folder(ctx.home);
   const std::string folder = path_to_utf8(ctx.home);
 

@@ -1,0 +1,61 @@
+#include "apps.h"
+#include "files.h"
+#include "shelf.h"
+
+namespace zelk {
+
+namespace {
+
+// Fetches and admits one listed recipe; every failure stays in the offer.
+ShelfOffer gather_offer(const std::filesystem::path& home, const CommandRunner& runner,
+                        std::span<const Recipe> recipes, const ShelfRecipe& listed) {
+  ShelfOffer offer;
+  offer.file = listed.file;
+  offer.address = listed.address;
+  auto text = fetch_address(runner, listed.address);
+  if (!text) {
+    offer.message = text.error();
+    return offer;
+  }
+  offer.text = std::move(*text);
+  auto admission = admit_recipe(offer.text, recipes);
+  if (!admission) {
+    offer.message = admission.error();
+    return offer;
+  }
+  if (!admission->replaces) {
+    offer.state = ShelfOffer::State::New;
+  } else {
+    auto stored = read_file(recipe_path(home, admission->recipe.id));
+    const bool same = stored && unix_line_ends(*stored) == unix_line_ends(offer.text);
+    offer.state = same ? ShelfOffer::State::Added : ShelfOffer::State::Changed;
+  }
+  offer.recipe = std::move(admission->recipe);
+  return offer;
+}
+
+}  // namespace
+
+std::vector<ShelfView> gather_shelves(const std::filesystem::path& home, const CommandRunner& runner,
+                                      std::span<const Recipe> recipes) {
+  std::vector<ShelfView> views;
+  for (const std::string& address : shelf_addresses(home)) {
+    ShelfView view;
+    view.address = address;
+    auto text = fetch_address(runner, address);
+    std::expected<Shelf, std::string> shelf =
+        text ? parse_shelf(*text, address) : std::unexpected(text.error());
+    if (!shelf) {
+      view.error = shelf.error();
+    } else {
+      view.name = shelf->name;
+      for (const ShelfRecipe& listed : shelf->recipes) {
+        view.offers.push_back(gather_offer(home, runner, recipes, listed));
+      }
+    }
+    views.push_back(std::move(view));
+  }
+  return views;
+}
+
+}  // namespace zelk

@@ -1,0 +1,118 @@
+#include <string>
+
+#include "runtime.h"
+#include "shelf.h"
+
+namespace zelk {
+
+namespace {
+
+constexpr std::size_t address_size_limit = 300;
+constexpr std::string_view https_prefix = "https://";
+constexpr std::string_view http_prefix = "http://";
+
+bool allowed_address_byte(unsigned char byte) {
+  if (byte < 33 || byte > 126) return false;
+  switch (byte) {
+    case '"': case '\'': case '\\': case '<': case '>':
+    case '`': case '{': case '}': case '|': case '^':
+      return false;
+    default:
+      return true;
+  }
+}
+
+// Plain http reaches this computer only: the name must end right there, or go on with a port
+// or a path, so "localhost.example.org" or "127.0.0.1@host" never pass.
+bool is_local_plain_rest(std::string_view rest) {
+  for (std::string_view name : {std::string_view("127.0.0.1"), std::string_view("localhost")}) {
+    if (!rest.starts_with(name)) continue;
+    std::string_view after = rest.substr(name.size());
+    if (after.empty() || after.front() == ':' || after.front() == '/') return true;
+  }
+  return false;
+}
+
+bool passes_address_rules(std::string_view address) {
+  if (address.size() > address_size_limit) return false;
+  for (char c : address) {
+    if (!allowed_address_byte(static_cast<unsigned char>(c))) return false;
+  }
+  if (address.starts_with(https_prefix)) {
+    std::string_view rest = address.substr(https_prefix.size());
+    std::string_view host = rest.substr(0, rest.find_first_of("/?#"));
+    return !host.empty() && host.front() != '-' && host.find('@') == std::string_view::npos;
+  }
+  if (address.starts_with(http_prefix)) return is_local_plain_rest(address.substr(http_prefix.size()));
+  return false;
+}
+
+}  // namespace
+
+std::expected<void, std::string> check_web_address(std::string_view address) {
+  if (passes_address_rules(address)) return {};
+  return std::unexpected(
+      "\"" + std::string(address) +
+      "\" is not an address the Zelk fetches. It starts with \"https://\"; plain \"http://\" is "
+      "taken from this computer only (127.0.0.1 or localhost).");
+}
+
+std::vector<std::string> curl_arguments(std::string_view address, std::uint64_t max_filesize,
+                                        int max_seconds, std::optional<std::string> output_file) {
+  // Only the address's own scheme widens the protocols; a redirect must always go to https.
+  std::string protocols = address.starts_with(https_prefix) ? "=https" : "=http,https";
+  std::vector<std::string> args{"--fail",       "--silent",     "--show-error",
+                                "--location",   "--max-redirs", "3",
+                                "--proto",      protocols,      "--proto-redir",
+                                "=https",       "--max-filesize", std::to_string(max_filesize),
+                                "--max-time",   std::to_string(max_seconds)};
+  if (output_file) {
+    args.emplace_back("--output");
+    args.push_back(std::move(*output_file));
+  }
+  args.emplace_back("--");
+  args.emplace_back(address);
+  return args;
+}
+
+std::expected<RunOutput, std::string> run_curl(const CommandRunner& runner, std::string_view address,
+                                               const std::vector<std::string>& args,
+                                               std::chrono::nanoseconds limit, std::string_view missing) {
+  auto run = runner.run_captured("curl", args, limit);
+  if (!run) {
+    if (run.error().kind == RunError::Kind::NotFound) return std::unexpected(std::string(missing));
+    return std::unexpected(std::string(address) + " could not be fetched (" + fmt_run_error(run.error()) + ").");
+  }
+  if (!run->success()) {
+    return std::unexpected(std::string(address) + " could not be fetched." + it_said_suffix(run->stderr_text));
+  }
+  return std::move(*run);
+}
+
+std::expected<std::string, std::string> fetch_address(const CommandRunner& runner,
+                                                      std::string_view address) {
+  if (auto checked = check_web_address(address); !checked) return std::unexpected(checked.error());
+  auto run = run_curl(runner, address, curl_arguments(address, fetch_size_limit, fetch_curl_seconds),
+                      fetch_run_limit,
+                      "The program \"curl\" is not on this computer; the Zelk fetches with it. Download the "
+                      "file in your browser and add it from there.");
+  if (!run) return std::unexpected(run.error());
+  // curl stops early only when the server announces the size; a body of unknown length is
+  // measured here.
+  if (run->stdout_text.size() > fetch_size_limit) {
+    return std::unexpected(std::string(address) + " is too large to be a recipe.");
+  }
+  return std::move(run->stdout_text);
+}
+
+std::string address_host(std::string_view address) {
+  std::string_view rest = address;
+  if (rest.starts_with(https_prefix)) {
+    rest.remove_prefix(https_prefix.size());
+  } else if (rest.starts_with(http_prefix)) {
+    rest.remove_prefix(http_prefix.size());
+  }
+  return std::string(rest.substr(0, rest.find_first_of("/?#")));
+}
+
+}  // namespace zelk

@@ -1,0 +1,38 @@
+// Stands in for the program's installer: writes its arguments, one a line, to
+// "<its own path>.args" (through a temporary file and a rename, so a reader never sees half of
+// it) and ends.
+#include <windows.h>
+
+#include <string>
+
+namespace {
+
+void append_utf8(std::string& out, const wchar_t* text) {
+  int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 1) return;
+  std::string bytes(static_cast<std::size_t>(size - 1), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes.data(), size, nullptr, nullptr);
+  out += bytes;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  wchar_t own[32768];
+  DWORD length = GetModuleFileNameW(nullptr, own, 32768);
+  if (length == 0 || length >= 32768) return 1;
+  const std::wstring marker = std::wstring(own, length) + L".args";
+  const std::wstring temp = marker + L".tmp";
+  std::string text;
+  for (int i = 1; i < argc; ++i) {
+    append_utf8(text, argv[i]);
+    text += "\n";
+  }
+  HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 1;
+  DWORD written = 0;
+  BOOL ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(file);
+  if (!ok) return 1;
+  return MoveFileExW(temp.c_str(), marker.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : 1;
+}

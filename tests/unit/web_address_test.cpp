@@ -1,0 +1,235 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "scripted_runner.h"
+#include "shelf.h"
+
+namespace zelk {
+namespace {
+
+std::string refusal(std::string_view address) {
+  return "\"" + std::string(address) +
+         "\" is not an address the Zelk fetches. It starts with \"https://\"; plain \"http://\" is "
+         "taken from this computer only (127.0.0.1 or localhost).";
+}
+
+struct AddressCase {
+  std::string address;
+  bool passes;
+};
+
+void PrintTo(const AddressCase& c, std::ostream* os) { *os << ::testing::PrintToString(c.address); }
+
+class WebAddress : public ::testing::TestWithParam<AddressCase> {};
+
+TEST_P(WebAddress, PassesOrGivesTheOneMessage) {
+  auto result = check_web_address(GetParam().address);
+  if (GetParam().passes) {
+    EXPECT_TRUE(result) << GetParam().address;
+  } else {
+    ASSERT_FALSE(result) << GetParam().address;
+    EXPECT_EQ(result.error(), refusal(GetParam().address));
+  }
+}
+
+std::string of_length(std::size_t length) {
+  std::string address = "https://example.org/";
+  address.append(length - address.size(), 'a');
+  return address;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, WebAddress,
+    ::testing::Values(
+        AddressCase{"https://example.org/app.yaml", true},
+        AddressCase{"https://example.org", true},
+        AddressCase{"https://example.org:8443/x?y=1#z", true},
+        AddressCase{"https://a", true},
+        AddressCase{of_length(300), true},
+        AddressCase{of_length(301), false},
+        AddressCase{"https://example.org/a b", false},
+        AddressCase{"https://example.org/a\tb", false},
+        AddressCase{"https://example.org/{x}", false},
+        AddressCase{"https://example.org/\xc3\xa4", false},
+        AddressCase{"https://example.org/\x7f", false},
+        AddressCase{"https://example.org/a\"b", false},
+        AddressCase{"https://example.org/a'b", false},
+        AddressCase{"https://example.org/a\\b", false},
+        AddressCase{"https://example.org/<a>", false},
+        AddressCase{"https://example.org/`a`", false},
+        AddressCase{"https://example.org/a|b", false},
+        AddressCase{"https://example.org/a^b", false},
+        AddressCase{"https://", false},
+        AddressCase{"https:///x", false},
+        AddressCase{"https://?x", false},
+        AddressCase{"https://#x", false},
+        AddressCase{"https://-x.org/a", false},
+        AddressCase{"https://user@example.org/a", false},
+        AddressCase{"https://example.org/path@ok", true},
+        AddressCase{"http://localhost", true},
+        AddressCase{"http://localhost:8080/x", true},
+        AddressCase{"http://127.0.0.1/shelf.yaml", true},
+        AddressCase{"http://127.0.0.1:1/", true},
+        AddressCase{"http://localhostx", false},
+        AddressCase{"http://localhost.example.org/", false},
+        AddressCase{"http://127.0.0.10/", false},
+        AddressCase{"http://127.0.0.1@evil.org/", false},
+        AddressCase{"http://localhost?x", false},
+        AddressCase{"http://example.org/", false},
+        AddressCase{"ftp://example.org/x", false},
+        AddressCase{"HTTPS://example.org/x", false},
+        AddressCase{"-https://example.org/", false},
+        AddressCase{"--output=/tmp/x", false},
+        AddressCase{"", false},
+        AddressCase{std::string("https://example.org/\0x", 21), false}));
+
+TEST(CurlArguments, FetchOfASecureAddress) {
+  EXPECT_EQ(curl_arguments("https://example.org/a.yaml", 65536, 20),
+            (std::vector<std::string>{"--fail", "--silent", "--show-error", "--location", "--max-redirs",
+                                      "3", "--proto", "=https", "--proto-redir", "=https",
+                                      "--max-filesize", "65536", "--max-time", "20", "--",
+                                      "https://example.org/a.yaml"}));
+}
+
+TEST(CurlArguments, PlainLocalAddressWidensOnlyItsOwnProtocol) {
+  EXPECT_EQ(curl_arguments("http://127.0.0.1:8080/a.yaml", 65536, 20),
+            (std::vector<std::string>{"--fail", "--silent", "--show-error", "--location", "--max-redirs",
+                                      "3", "--proto", "=http,https", "--proto-redir", "=https",
+                                      "--max-filesize", "65536", "--max-time", "20", "--",
+                                      "http://127.0.0.1:8080/a.yaml"}));
+}
+
+TEST(CurlArguments, DownloadNamesItsOutputFileBeforeTheAddress) {
+  EXPECT_EQ(curl_arguments("https://zelk.app/downloads/z.exe", 104857600, 840, "/h/update/z.exe"),
+            (std::vector<std::string>{"--fail", "--silent", "--show-error", "--location", "--max-redirs",
+                                      "3", "--proto", "=https", "--proto-redir", "=https",
+                                      "--max-filesize", "104857600", "--max-time", "840", "--output",
+                                      "/h/update/z.exe", "--", "https://zelk.app/downloads/z.exe"}));
+}
+
+TEST(AddressHost, Table) {
+  EXPECT_EQ(address_host("https://zelk.app/shelf/shelf.yaml"), "zelk.app");
+  EXPECT_EQ(address_host("http://localhost?x=1"), "localhost");
+  EXPECT_EQ(address_host("https://example.org:8443/a"), "example.org:8443");
+  EXPECT_EQ(address_host("https://user@Example.org#a"), "user@Example.org");
+  EXPECT_EQ(address_host(""), "");
+  EXPECT_EQ(address_host("app.yaml"), "app.yaml");
+  EXPECT_EQ(address_host("folder/app.yaml"), "folder");
+  EXPECT_EQ(address_host("HTTPS://x.org/a"), "HTTPS:");
+}
+
+const std::string secure = "https://example.org/app.yaml";
+
+std::vector<std::string> fetch_args(const std::string& address) {
+  return curl_arguments(address, 65536, 20);
+}
+
+TEST(FetchAddress, RunsCurlOnceWithTheExactArgumentsAndLimit) {
+  ScriptedRunner runner;
+  runner.on("curl", {}, ScriptedRunner::ok("name: x\n"));
+  auto text = fetch_address(runner, secure);
+  ASSERT_TRUE(text) << text.error();
+  EXPECT_EQ(*text, "name: x\n");
+  auto runs = runner.runs();
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(runs[0].program, "curl");
+  EXPECT_EQ(runs[0].args, fetch_args(secure));
+  EXPECT_FALSE(runs[0].attached);
+  EXPECT_EQ(runs[0].limit, std::chrono::seconds(30));
+}
+
+TEST(FetchAddress, RefusedAddressNeverReachesCurl) {
+  ScriptedRunner runner;
+  for (std::string address : {"-K/etc/passwd", "http://example.org/app.yaml", "https://-x/",
+                              "https://a b/"}) {
+    auto text = fetch_address(runner, address);
+    ASSERT_FALSE(text);
+    EXPECT_EQ(text.error(), refusal(address));
+  }
+  EXPECT_TRUE(runner.runs().empty());
+}
+
+TEST(FetchAddress, CurlMissing) {
+  ScriptedRunner runner;
+  runner.on("curl", {}, std::unexpected(RunError::not_found()));
+  EXPECT_EQ(fetch_address(runner, secure).error(),
+            "The program \"curl\" is not on this computer; the Zelk fetches with it. Download the "
+            "file in your browser and add it from there.");
+}
+
+TEST(FetchAddress, RunnerFailures) {
+  ScriptedRunner runner;
+  runner.once("curl", {}, std::unexpected(RunError::timed_out()));
+  runner.once("curl", {}, std::unexpected(RunError::os("Access is denied. (os error 5)")));
+  EXPECT_EQ(fetch_address(runner, secure).error(),
+            "https://example.org/app.yaml could not be fetched (no answer in time).");
+  EXPECT_EQ(fetch_address(runner, secure).error(),
+            "https://example.org/app.yaml could not be fetched (Access is denied. (os error 5)).");
+}
+
+TEST(FetchAddress, NonZeroExitQuotesCurlsLastErrorLine) {
+  ScriptedRunner runner;
+  runner.once("curl", {}, ScriptedRunner::failed(22, "curl: (22) The requested URL returned error: 404\n\n"));
+  EXPECT_EQ(fetch_address(runner, secure).error(),
+            "https://example.org/app.yaml could not be fetched.\n    It said: curl: (22) The "
+            "requested URL returned error: 404");
+}
+
+TEST(FetchAddress, NonZeroExitWithBlankErrorsSaysNothingMore) {
+  ScriptedRunner runner;
+  runner.once("curl", {}, ScriptedRunner::failed(6, " \n\t\r\n"));
+  EXPECT_EQ(fetch_address(runner, secure).error(), "https://example.org/app.yaml could not be fetched.");
+}
+
+TEST(FetchAddress, NoExitCodeCountsAsFailure) {
+  ScriptedRunner runner;
+  runner.once("curl", {}, RunOutput{"partial", "first\r\n  killed  \r\n", std::nullopt});
+  EXPECT_EQ(fetch_address(runner, secure).error(),
+            "https://example.org/app.yaml could not be fetched.\n    It said: killed");
+}
+
+TEST(FetchAddress, SizeLimitIsCheckedAfterTheRun) {
+  ScriptedRunner runner;
+  runner.once("curl", {}, ScriptedRunner::ok(std::string(65536, 'a')));
+  runner.once("curl", {}, ScriptedRunner::ok(std::string(65537, 'a')));
+  auto exact = fetch_address(runner, secure);
+  ASSERT_TRUE(exact);
+  EXPECT_EQ(exact->size(), 65536u);
+  EXPECT_EQ(fetch_address(runner, secure).error(), "https://example.org/app.yaml is too large to be a recipe.");
+}
+
+
+// Pieces of addresses, good and bad, joined at random: whatever passes the check must be
+// harmless as curl's last argument.
+TEST(WebAddress, NothingThatPassesCanBeReadAsAnOptionOrCarryOddCharacters) {
+  const std::vector<std::string> pieces{"https://", "http://", "127.0.0.1", "localhost", ":", "8080", "/", "-",
+                                        "--", "@", "?", "#", " ", "\t", "\n", "\r", std::string(1, '\0'), "\"",
+                                        "'", "\\", "{", "|", "^", "`", "<", "\x7f", "\xc3\xa4", "a", "x.org",
+                                        "-K", "=", "%20", "..", "shelf.yaml", "HTTPS://"};
+  std::mt19937 random(61);
+  int passed = 0;
+  for (int round = 0; round < 200000; ++round) {
+    std::string address;
+    const int count = 1 + static_cast<int>(random() % 6);
+    for (int i = 0; i < count; ++i) address += pieces[random() % pieces.size()];
+    if (!check_web_address(address)) continue;
+    ++passed;
+    ASSERT_FALSE(address.starts_with("-")) << address;
+    for (char c : address) {
+      const auto byte = static_cast<unsigned char>(c);
+      ASSERT_TRUE(byte >= 33 && byte <= 126 && std::string_view("\"'\\<>`{}|^").find(c) == std::string_view::npos)
+          << address;
+    }
+    ASSERT_TRUE(address.starts_with("https://") || address.starts_with("http://127.0.0.1") ||
+                address.starts_with("http://localhost"))
+        << address;
+    auto args = curl_arguments(address, 65536, 20);
+    ASSERT_EQ(args[args.size() - 2], "--");
+    ASSERT_EQ(args.back(), address);
+  }
+  EXPECT_GT(passed, 500);  // the pieces do make good addresses too
+}
+
+}  // namespace
+}  // namespace zelk
