@@ -21,11 +21,12 @@ cleanup() {
 trap cleanup EXIT INT TERM
 
 summary=()
-run_suite() {  # name build-dir
+run_suite() {  # name build-dir [ctest options]
   local name=$1 dir=$2 log="$work/$1.ctest.log"
+  shift 2
   echo "== $name tests"
   set +e
-  (cd "$dir" && ctest -j"$jobs" --output-on-failure --timeout 600) 2>&1 | tee "$log"
+  (cd "$dir" && ctest --output-on-failure --timeout 900 "$@") 2>&1 | tee "$log"
   local rc=${PIPESTATUS[0]}
   set -e
   summary+=("$name: $(grep -E 'tests passed|tests failed' "$log" | tail -n 1)")
@@ -46,8 +47,14 @@ cmake --build build/windows -j"$jobs"
 "$here/scripts/services.sh" start "$work"
 
 failed=0
-run_suite linux build/linux || failed=1
-ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_suite sanitize build/sanitize || failed=1
+run_suite linux build/linux -j"$jobs" -LE e2e || failed=1
+# The end-to-end tests wait on real containers: they run alone, one at a time, so that no
+# other test's load slows an app past its waiting time.
+run_suite e2e build/linux -j1 -L e2e || failed=1
+# The end-to-end tests run once, above: under the sanitizers they would only double the time
+# spent waiting on containers.
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  run_suite sanitize build/sanitize -j"$jobs" -LE e2e || failed=1
 
 echo "== preparing Wine in $WINEPREFIX"
 wineboot -i >/dev/null 2>&1 || true
@@ -56,7 +63,17 @@ wineserver -p
 # The first program Wine starts also starts its background services, which inherit that
 # program's streams; start them here so they never hold the test log's pipe open.
 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
-run_suite windows build/windows || failed=1
+run_suite windows build/windows -j"$jobs" || failed=1
+
+# A bounded fuzz run of every reader of outside text (recipes, addresses, shelves, the list
+# of versions): a crash or hang found in that time fails the run.
+echo "== fuzzing"
+if bash "$here/scripts/fuzz.sh" 30; then
+  summary+=("fuzz: no crash and no hang")
+else
+  summary+=("fuzz: failed")
+  failed=1
+fi
 
 echo
 echo "== summary"

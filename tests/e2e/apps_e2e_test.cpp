@@ -14,7 +14,6 @@
 #include "e2e_support.h"
 #include "envfile.h"
 #include "files.h"
-#include "flow_support.h"
 #include "http.h"
 #include "platform.h"
 #include "pull.h"
@@ -215,7 +214,6 @@ class AppsOnRealRuntime : public RealRuntime {
   std::string recording_path_;
   std::vector<std::string> ids_;
   std::vector<std::string> images_;
-  std::optional<BuiltinAppsLock> alone_;  // taken by a test, held until its containers are gone
 };
 
 std::string address(std::uint16_t port, const std::string& path = "/") {
@@ -223,7 +221,6 @@ std::string address(std::uint16_t port, const std::string& path = "/") {
 }
 
 TEST_P(AppsOnRealRuntime, TheWholeLifeOfAnAppThatUsesAnother) {
-  alone_.emplace();  // "stop --all" and "remove --everything" act on every app of the list
   const std::string base = new_id("base");
   const std::string full = new_id("full");
   const std::uint16_t base_port = free_port();
@@ -437,10 +434,10 @@ TEST_P(AppsOnRealRuntime, OpenStartsTheAppAndOpensItsAddress) {
   }
 }
 
+// "model" against an app with the id "ollama" (run in this process, since an added recipe
+// cannot take a built-in id), whose image has a stand-in "ollama" program: a pull of a name
+// that starts with "missing" fails, every other one succeeds.
 TEST_P(AppsOnRealRuntime, ModelAsksOllamaInsideItsContainer) {
-  alone_.emplace();  // its container has the built-in Ollama's name
-  // An image whose "ollama" program fetches nothing: a pull of a name that starts with
-  // "missing" fails, every other one succeeds.
   const std::string image = "localhost/zelk-e2e-" + std::to_string(::getpid()) + "-ollama:1";
   const std::string maker = "zelk-e2e-" + std::to_string(::getpid()) + "-maker";
   ASSERT_TRUE(run_runtime({"run", "--name", maker, image_, "sh", "-c",
@@ -449,9 +446,12 @@ TEST_P(AppsOnRealRuntime, ModelAsksOllamaInsideItsContainer) {
   ASSERT_TRUE(run_runtime({"commit", "--change", "CMD [\"/entry.sh\"]", maker, image}));
   images_.push_back(image);
   (void)runner_.run_captured(runtime(), {"rm", "-f", maker}, program_limit);
-  ids_.push_back("ollama");
 
+  // The container gets a name of this test's own, so that no other test that stops or removes
+  // every known app (the built-in Ollama among them) touches it.
   std::vector<Recipe> recipes{read_recipe(single_recipe("ollama", "Ollama", image, free_port())).value()};
+  const std::string own = new_id("ollama");
+  recipes[0].container = "torvo-" + own;
   {
     InProcess here(*this, recipes);
     CommandContext ctx = here.fake.context(&runner_);

@@ -1,39 +1,12 @@
 #include "flow_support.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <sstream>
-
-#include <gtest/gtest.h>
 
 #include "platform.h"
 
 namespace zelk::e2e {
-
-BuiltinAppsLock::BuiltinAppsLock() {
-  const std::filesystem::path file = std::filesystem::temp_directory_path() / "zelk-e2e-builtin-apps.lock";
-  fd_ = ::open(file.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0666);
-  if (fd_ < 0) {
-    ADD_FAILURE() << "the lock file " << file << " could not be opened: " << std::strerror(errno);
-    return;
-  }
-  while (::flock(fd_, LOCK_EX) != 0) {
-    if (errno != EINTR) {
-      ADD_FAILURE() << "the lock " << file << " could not be taken: " << std::strerror(errno);
-      return;
-    }
-  }
-}
-
-BuiltinAppsLock::~BuiltinAppsLock() {
-  if (fd_ >= 0) ::close(fd_);  // closing drops the lock
-}
 
 std::string keeper_recipe(const std::string& id, const std::string& name, std::uint16_t port,
                           const std::string& image) {

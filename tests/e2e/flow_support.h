@@ -13,22 +13,6 @@
 
 namespace zelk::e2e {
 
-/// Held for the whole of every end-to-end test that makes containers under a built-in app's
-/// name, or that acts on every app of the list (its table, "stop --all", "remove
-/// --everything"): the runtime is shared by all tests, so two such tests running at once in
-/// parallel ctest runs would see or remove each other's containers. A file lock in the
-/// temporary folder, so it also holds between test processes; the system drops it when a
-/// test process dies.
-class BuiltinAppsLock {
- public:
-  BuiltinAppsLock();
-  ~BuiltinAppsLock();
-  BuiltinAppsLock(const BuiltinAppsLock&) = delete;
-  BuiltinAppsLock& operator=(const BuiltinAppsLock&) = delete;
-
- private:
-  int fd_ = -1;
-};
 
 /// A recipe for the test image: its page serves /www, with the volume "<id>-pages" at
 /// /www/pages and "<id>-notes" at /www/notes (named "torvo-<id>-pages" and

@@ -106,7 +106,6 @@ class NewUser : public RealRuntime {
            "  Secrets:  E2E_SECRET (made on this computer at the first start)\n";
   }
 
-  BuiltinAppsLock alone;  // the walk lists, stops and removes every app of the list
   LocalWebServer server;
   TestFolder bin_;
   fs::path data, opened;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "scripted_runner.h"
 #include "shelf.h"
 
@@ -195,6 +197,38 @@ TEST(FetchAddress, SizeLimitIsCheckedAfterTheRun) {
   ASSERT_TRUE(exact);
   EXPECT_EQ(exact->size(), 65536u);
   EXPECT_EQ(fetch_address(runner, secure).error(), "https://example.org/app.yaml is too large to be a recipe.");
+}
+
+
+// Pieces of addresses, good and bad, joined at random: whatever passes the check must be
+// harmless as curl's last argument.
+TEST(WebAddress, NothingThatPassesCanBeReadAsAnOptionOrCarryOddCharacters) {
+  const std::vector<std::string> pieces{"https://", "http://", "127.0.0.1", "localhost", ":", "8080", "/", "-",
+                                        "--", "@", "?", "#", " ", "\t", "\n", "\r", std::string(1, '\0'), "\"",
+                                        "'", "\\", "{", "|", "^", "`", "<", "\x7f", "\xc3\xa4", "a", "x.org",
+                                        "-K", "=", "%20", "..", "shelf.yaml", "HTTPS://"};
+  std::mt19937 random(61);
+  int passed = 0;
+  for (int round = 0; round < 200000; ++round) {
+    std::string address;
+    const int count = 1 + static_cast<int>(random() % 6);
+    for (int i = 0; i < count; ++i) address += pieces[random() % pieces.size()];
+    if (!check_web_address(address)) continue;
+    ++passed;
+    ASSERT_FALSE(address.starts_with("-")) << address;
+    for (char c : address) {
+      const auto byte = static_cast<unsigned char>(c);
+      ASSERT_TRUE(byte >= 33 && byte <= 126 && std::string_view("\"'\\<>`{}|^").find(c) == std::string_view::npos)
+          << address;
+    }
+    ASSERT_TRUE(address.starts_with("https://") || address.starts_with("http://127.0.0.1") ||
+                address.starts_with("http://localhost"))
+        << address;
+    auto args = curl_arguments(address, 65536, 20);
+    ASSERT_EQ(args[args.size() - 2], "--");
+    ASSERT_EQ(args.back(), address);
+  }
+  EXPECT_GT(passed, 500);  // the pieces do make good addresses too
 }
 
 }  // namespace

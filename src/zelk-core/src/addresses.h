@@ -21,6 +21,6 @@ inline constexpr std::string_view builtin_update_list_address =
 inline constexpr std::string_view download_page_address = "https://zelk.app/download/";
 
 /// The help pages; the first-steps page of a built-in app is this followed by "#first-<id>".
-inline constexpr std::string_view help_pages_address = "https://zelk.app/help/";
+inline constexpr std::string_view help_address = "https://zelk.app/help/";
 
 }  // namespace zelk

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "addresses.h"  // help_address: every address on the maker's host lies there
+
 namespace zelk {
 
 struct CommandContext;
@@ -48,8 +50,5 @@ std::expected<void, std::string> open_in_browser(const std::string& address);
 /// Windows' Linux subsystem (asked with "wsl --status"), or about virtualization when it
 /// answers. Empty on every other platform word.
 std::string check_wsl(const CommandContext& ctx);
-
-/// The address of the help pages on the maker's host.
-inline constexpr std::string_view help_address = "https://zelk.app/help/";
 
 }  // namespace zelk

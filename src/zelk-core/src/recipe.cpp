@@ -9,15 +9,7 @@ namespace zelk {
 
 namespace recipe_reading {
 
-std::string quoted(std::string_view text) {
-  // Appended piece by piece: g++ 12 at -O3 warns falsely about "\"" + std::string (-Wrestrict).
-  std::string result;
-  result.reserve(text.size() + 2);
-  result += '"';
-  result += text;
-  result += '"';
-  return result;
-}
+std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
 
 Result<const Entries*> as_mapping(const YamlValue& value, std::string_view where) {
   if (value.kind != YamlValue::Kind::Mapping) {

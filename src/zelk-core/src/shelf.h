@@ -38,6 +38,14 @@ std::vector<std::string> curl_arguments(std::string_view address, std::uint64_t 
                                         int max_seconds,
                                         std::optional<std::string> output_file = std::nullopt);
 
+/// Runs curl captured with the arguments and turns every outcome but exit code 0 into the
+/// message to show: `missing` when curl is not on this computer, "<address> could not be
+/// fetched (<reason>)." when the run itself fails, and "<address> could not be fetched."
+/// followed by curl's last error line when curl fails.
+std::expected<RunOutput, std::string> run_curl(const CommandRunner& runner, std::string_view address,
+                                               const std::vector<std::string>& args,
+                                               std::chrono::nanoseconds limit, std::string_view missing);
+
 /// Fetches one small text (at most 65,536 bytes) with curl, or gives the message to show.
 std::expected<std::string, std::string> fetch_address(const CommandRunner& runner,
                                                       std::string_view address);

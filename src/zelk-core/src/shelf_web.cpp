@@ -75,27 +75,32 @@ std::vector<std::string> curl_arguments(std::string_view address, std::uint64_t 
   return args;
 }
 
+std::expected<RunOutput, std::string> run_curl(const CommandRunner& runner, std::string_view address,
+                                               const std::vector<std::string>& args,
+                                               std::chrono::nanoseconds limit, std::string_view missing) {
+  auto run = runner.run_captured("curl", args, limit);
+  if (!run) {
+    if (run.error().kind == RunError::Kind::NotFound) return std::unexpected(std::string(missing));
+    return std::unexpected(std::string(address) + " could not be fetched (" + fmt_run_error(run.error()) + ").");
+  }
+  if (!run->success()) {
+    return std::unexpected(std::string(address) + " could not be fetched." + it_said_suffix(run->stderr_text));
+  }
+  return std::move(*run);
+}
+
 std::expected<std::string, std::string> fetch_address(const CommandRunner& runner,
                                                       std::string_view address) {
   if (auto checked = check_web_address(address); !checked) return std::unexpected(checked.error());
-  const std::string shown(address);
-  auto run = runner.run_captured("curl", curl_arguments(address, fetch_size_limit, fetch_curl_seconds),
-                                 fetch_run_limit);
-  if (!run) {
-    if (run.error().kind == RunError::Kind::NotFound) {
-      return std::unexpected(
-          "The program \"curl\" is not on this computer; the Zelk fetches with it. Download the "
-          "file in your browser and add it from there.");
-    }
-    return std::unexpected(shown + " could not be fetched (" + fmt_run_error(run.error()) + ").");
-  }
-  if (!run->success()) {
-    return std::unexpected(shown + " could not be fetched." + it_said_suffix(run->stderr_text));
-  }
+  auto run = run_curl(runner, address, curl_arguments(address, fetch_size_limit, fetch_curl_seconds),
+                      fetch_run_limit,
+                      "The program \"curl\" is not on this computer; the Zelk fetches with it. Download the "
+                      "file in your browser and add it from there.");
+  if (!run) return std::unexpected(run.error());
   // curl stops early only when the server announces the size; a body of unknown length is
   // measured here.
   if (run->stdout_text.size() > fetch_size_limit) {
-    return std::unexpected(shown + " is too large to be a recipe.");
+    return std::unexpected(std::string(address) + " is too large to be a recipe.");
   }
   return std::move(run->stdout_text);
 }

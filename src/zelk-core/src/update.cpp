@@ -6,7 +6,6 @@
 
 #include "addresses.h"
 #include "platform.h"
-#include "runtime.h"
 #include "sha256.h"
 #include "shelf.h"
 #include "unicode.h"
@@ -110,11 +109,6 @@ int compare_pre_part(std::string_view a, std::string_view b) {
 
 std::string error_code_text(const std::error_code& error) {
   return error.message() + " (os error " + std::to_string(error.value()) + ")";
-}
-
-std::string curl_missing_message() {
-  return "The program \"curl\" is not on this computer; the Zelk fetches with it. Get the newest "
-         "Zelk from " + std::string(download_page_address);
 }
 
 // Deletes a file that failed a check; a failure to delete changes nothing in the message.
@@ -239,16 +233,13 @@ std::expected<std::filesystem::path, std::string> download_update(const std::fil
   }
 
   const std::filesystem::path file = folder / path_from_utf8(offer.file);
-  auto run = runner.run_captured(
-      "curl", curl_arguments(address, installer_size_limit, download_curl_seconds, path_to_utf8(file)),
-      download_run_limit);
-  if (!run) {
-    if (run.error().kind == RunError::Kind::NotFound) return std::unexpected(curl_missing_message());
-    return std::unexpected(address + " could not be fetched (" + fmt_run_error(run.error()) + ").");
-  }
-  if (!run->success()) {
-    return std::unexpected(address + " could not be fetched." + it_said_suffix(run->stderr_text));
-  }
+  auto run = run_curl(
+      runner, address,
+      curl_arguments(address, installer_size_limit, download_curl_seconds, path_to_utf8(file)),
+      download_run_limit,
+      "The program \"curl\" is not on this computer; the Zelk fetches with it. Get the newest Zelk from " +
+          std::string(download_page_address));
+  if (!run) return std::unexpected(run.error());
 
   error.clear();
   const std::uintmax_t actual = std::filesystem::file_size(file, error);

@@ -237,10 +237,8 @@ std::expected<YamlValue, std::string> read_blocks(const std::vector<YamlLine>& l
             line_error(*line, "a name may have letters, digits, \"_\", \"-\" and \".\" only."));
       }
       if (!block.names.insert(setting->name).second) {
-        std::string message(1, '"');
-        message += setting->name;
-        message += "\" is set twice.";
-        return std::unexpected(line_error(*line, message));
+        return std::unexpected(
+            line_error(*line, "\"" + std::string(setting->name) + "\" is set twice."));
       }
       ++position;
       key = std::string(setting->name);
