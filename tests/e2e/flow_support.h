@@ -13,7 +13,6 @@
 
 namespace zelk::e2e {
 
-
 /// A recipe for the test image: its page serves /www, with the volume "<id>-pages" at
 /// /www/pages and "<id>-notes" at /www/notes (named "torvo-<id>-pages" and
 /// "torvo-<id>-notes"), and /env.txt listing its environment: SECRET, a secret Zelk makes,
