@@ -116,7 +116,7 @@ TEST(ExistingVolumes, AsksOnlyAsFarAsItIsStepped) {
   runner.on("podman", {"volume", "exists", "e"}, ScriptedRunner::ok());
   const std::vector<std::string> names{"a", "b", "c", "d", "e"};
 
-  ExistingVolumes step(runner, "podman", names);
+  ExistingVolumes step = existing_volumes(runner, "podman", names);
   EXPECT_EQ(step.next(), std::optional<std::string>("b"));
   EXPECT_EQ(runner.run_lines(), (std::vector<std::string>{"podman volume exists a", "podman volume exists b"}));
   EXPECT_EQ(step.rest(), std::vector<std::string>{"e"});
@@ -133,7 +133,7 @@ TEST(MissingBackupFiles, NamesEachTarWithNothingAtItsPath) {
   ASSERT_TRUE(write_file_atomically(folder.path() / "a.tar", "x"));
   fs::create_directories(folder.path() / "c.tar");
   const std::vector<std::string> volumes{"a", "b", "c", "d"};
-  MissingBackupFiles step(folder.path(), volumes);
+  MissingBackupFiles step = missing_backup_files(folder.path(), volumes);
   EXPECT_EQ(step.next(), std::optional<std::string>("b.tar"));
   EXPECT_EQ(step.next(), std::optional<std::string>("d.tar"));
   EXPECT_EQ(step.next(), std::nullopt);

@@ -36,15 +36,12 @@ std::string four_digits(int value) {
 std::error_code copy_over(const fs::path& from, const fs::path& to) {
   fs::path temporary = to;
   temporary += ".copy";
+  std::error_code ignored;
+  fs::remove(temporary, ignored);  // the leftover of a copy that failed half-way
   std::error_code error;
-  fs::remove(temporary, error);  // the leftover of a copy that failed half-way
-  error.clear();
   fs::copy_file(from, temporary, error);
   if (!error) fs::rename(temporary, to, error);
-  if (error) {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
-  }
+  if (error) fs::remove(temporary, ignored);
   return error;
 }
 
@@ -115,6 +112,15 @@ std::optional<std::string> MissingBackupFiles::next() {
   return std::nullopt;
 }
 
+ExistingVolumes existing_volumes(const CommandRunner& runner, std::string runtime_command,
+                                 std::span<const std::string> names) {
+  return ExistingVolumes(runner, std::move(runtime_command), names);
+}
+
+MissingBackupFiles missing_backup_files(fs::path folder, std::span<const std::string> volumes) {
+  return MissingBackupFiles(std::move(folder), volumes);
+}
+
 std::string backup_folder_name(std::string_view id, std::chrono::system_clock::time_point time) {
   using namespace std::chrono;
   const sys_time<minutes> minute = std::max(floor<minutes>(time), sys_time<minutes>{});
@@ -145,7 +151,7 @@ CommandResult cmd_backup(CommandContext& ctx, const Args& args) {
   const std::string podman(choice->runtime.command);
 
   const std::vector<std::string> volumes = app_data_volumes(recipe);
-  const std::vector<std::string> existing = ExistingVolumes(ctx.runner, podman, volumes).rest();
+  const std::vector<std::string> existing = existing_volumes(ctx.runner, podman, volumes).rest();
   if (existing.empty()) return std::unexpected(recipe.name + " has no data on this computer yet.");
 
   fs::path base;

@@ -71,6 +71,13 @@ class MissingBackupFiles {
   std::size_t position_ = 0;
 };
 
+/// The step over the names that gives the volumes that exist.
+ExistingVolumes existing_volumes(const CommandRunner& runner, std::string runtime_command,
+                                 std::span<const std::string> names);
+
+/// The step over the app's volumes that gives the "<volume>.tar" files the folder lacks.
+MissingBackupFiles missing_backup_files(std::filesystem::path folder, std::span<const std::string> volumes);
+
 /// "<id>-<YYYY>-<MM>-<DD>-<HHMM>" of the time in UTC; a time before 1970 counts as
 /// 1970-01-01 00:00.
 std::string backup_folder_name(std::string_view id, std::chrono::system_clock::time_point time);

@@ -38,7 +38,7 @@ CommandResult remove_everything(CommandContext& ctx, const Args& args) {
   for (const Recipe& recipe : ctx.recipes) {
     for (const std::string& name : volume_names(recipe)) add_once(declared, name);
   }
-  const std::vector<std::string> volumes = ExistingVolumes(ctx.runner, rt, declared).rest();
+  const std::vector<std::string> volumes = existing_volumes(ctx.runner, rt, declared).rest();
   const bool delete_folder = is_default_folder(ctx.home);
   const std::string folder = path_to_utf8(ctx.home);
 

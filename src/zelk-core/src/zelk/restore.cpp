@@ -51,7 +51,7 @@ CommandResult cmd_restore(CommandContext& ctx, const Args& args) {
   const fs::path folder = path_from_utf8(args[2]);
   const std::vector<std::string> volumes = app_data_volumes(recipe);
   std::vector<std::string> missing;
-  MissingBackupFiles lacking(folder, volumes);
+  MissingBackupFiles lacking = missing_backup_files(folder, volumes);
   while (std::optional<std::string> file = lacking.next()) missing.push_back(std::move(*file));
   if (!missing.empty()) {
     return std::unexpected(args[2] + " is not a backup of " + recipe.name + ": " + joined(missing, ", ") +
@@ -59,7 +59,7 @@ CommandResult cmd_restore(CommandContext& ctx, const Args& args) {
   }
 
   // Nothing is ever written over: one volume with data is enough to refuse.
-  if (std::optional<std::string> found = ExistingVolumes(ctx.runner, podman, volumes).next()) {
+  if (std::optional<std::string> found = existing_volumes(ctx.runner, podman, volumes).next()) {
     return std::unexpected(recipe.name + " still has data on this computer, in " + *found +
                            ". A backup goes back only into an app without data, so nothing is written over. "
                            "To replace the data: zelk remove " + recipe.id + ", then \"podman volume rm " +
