@@ -30,6 +30,24 @@ std::string four_digits(int value) {
   return text;
 }
 
+/// Copies the file over `to` in one step: into a new file beside it, then renamed over it.
+/// (copy_file's own overwrite_existing fails with "File exists" in the Windows build's
+/// standard library.)
+std::error_code copy_over(const fs::path& from, const fs::path& to) {
+  fs::path temporary = to;
+  temporary += ".copy";
+  std::error_code error;
+  fs::remove(temporary, error);  // the leftover of a copy that failed half-way
+  error.clear();
+  fs::copy_file(from, temporary, error);
+  if (!error) fs::rename(temporary, to, error);
+  if (error) {
+    std::error_code ignored;
+    fs::remove(temporary, ignored);
+  }
+  return error;
+}
+
 /// The app's settings file, copied into the backup folder when there is one. The copy
 /// replaces an earlier one of the same minute.
 std::expected<void, std::string> copy_settings(const fs::path& home, const Recipe& recipe, const fs::path& folder) {
@@ -37,8 +55,9 @@ std::expected<void, std::string> copy_settings(const fs::path& home, const Recip
   std::error_code error;
   const fs::file_status status = fs::status(settings, error);
   if (status.type() == fs::file_type::not_found) return {};
-  fs::copy_file(settings, folder / path_from_utf8(backup_settings_name), fs::copy_options::overwrite_existing, error);
-  if (error) return std::unexpected("The settings could not be copied: " + error_text(error));
+  if (std::error_code copied = copy_over(settings, folder / path_from_utf8(backup_settings_name))) {
+    return std::unexpected("The settings could not be copied: " + error_text(copied));
+  }
   return {};
 }
 
