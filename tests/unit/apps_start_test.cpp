@@ -101,7 +101,7 @@ std::string joined(const std::string& program, const std::vector<std::string>& a
   return line;
 }
 
-// ---- step one: the settings file -------------------------------------------------------
+// ---- the settings file --------------------------------------------------------------
 
 TEST_F(StartAppTest, AFirstStartMakesTheSettingsFileWithFreshSecrets) {
   auto port = start(solo());
@@ -195,7 +195,7 @@ TEST_F(StartAppTest, NoRandomDataStopsBeforeAnyContainer) {
   EXPECT_FALSE(fs::exists(settings_path(home.path(), "solo")));
 }
 
-// ---- step two: the disk ----------------------------------------------------------------
+// ---- the free disk space ------------------------------------------------------------
 
 TEST_F(StartAppTest, FreeSpaceOfExactlyTheSizeAndTwoGigabytesIsEnough) {
   fake.runner.on("df", {}, df_answer(1024 + 2048));
@@ -264,7 +264,7 @@ TEST_F(StartAppTest, DfIsAskedWithItsLimit) {
   EXPECT_EQ(fake.runner.runs().at(0).limit, seconds(20));
 }
 
-// ---- step four: each container ---------------------------------------------------------
+// ---- each container ------------------------------------------------------------------
 
 TEST_F(StartAppTest, AppWhoseContainersRunWithTheCurrentHashIsNotTouched) {
   write_settings_file("solo", "TORVO_PORT=40123\nSOLO_KEY=a\nSOLO_TOKEN=b\n");
@@ -494,7 +494,7 @@ TEST_F(StartAppTest, PodmanMakesAContainerOnSeveralNetworksInOneRun) {
   EXPECT_EQ(fake.runner.run_lines().back(), "attached: " + joined("podman", own_run(linked).args));
 }
 
-// ---- step five: waiting ----------------------------------------------------------------
+// ---- waiting until the app answers ---------------------------------------------------
 
 TEST_F(StartAppTest, AnAppAloneWhoseContainerExitsFailsAtTheFifthAttempt) {
   fake.probe_answer = [](std::uint16_t, std::string_view) { return std::nullopt; };

@@ -95,7 +95,7 @@ std::string normalised(std::string_view text) {
   return result;
 }
 
-/// Step one: the settings file, with every secret the app needs and its port. Written back
+/// The settings file, with every secret the app needs and its port. Written back
 /// only when it changed, so a file the user keeps as it is stays untouched.
 struct SettledSettings {
   std::string text;
@@ -154,7 +154,7 @@ std::optional<std::string> home_text(const fs::path& home) {
   }
 }
 
-/// Step two: before a first install of an app that says how big it is, refuse when the disk
+/// Before a first install of an app that says how big it is, refuse when the disk
 /// cannot hold it with 2 GB to spare. A check that cannot be made is skipped.
 std::expected<void, std::string> check_disk(const CommandContext& ctx, const ContainerRuntime& runtime,
                                             const Recipe& recipe, const ContainerMap& containers) {
@@ -256,7 +256,7 @@ std::expected<void, std::string> create_container(const CommandContext& ctx, con
   return run_container(ctx, rt, label, run, args);
 }
 
-/// Step four for one container: nothing when it runs as the recipe and settings say, a start
+/// One container: nothing when it runs as the recipe and settings say, a start
 /// when it is stopped, a new container in place of one made from something else.
 std::expected<void, std::string> bring_up(const CommandContext& ctx, const ContainerRuntime& runtime,
                                           const Recipe& recipe, const ContainerMap& containers,
@@ -304,7 +304,7 @@ std::string down_message(const Recipe& recipe, const std::string& container) {
   return recipe.name + " stopped right after it was started. See: zelk logs " + recipe.id;
 }
 
-/// Step five: the ready path every 2 seconds, 120 times. Every fifth attempt also looks at the
+/// The ready path every 2 seconds, 120 times. Every fifth attempt also looks at the
 /// containers: an app alone fails at once when its container is down; an app with helpers only
 /// when two checks in a row find the same container down, so a helper's restart is forgiven.
 std::expected<void, std::string> wait_until_ready(const CommandContext& ctx, const ContainerRuntime& runtime,
