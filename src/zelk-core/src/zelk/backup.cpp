@@ -30,9 +30,9 @@ std::string four_digits(int value) {
   return text;
 }
 
-/// Copies the file over `to` in one step: into a new file beside it, then renamed over it.
-/// (copy_file's own overwrite_existing fails with "File exists" in the Windows build's
-/// standard library.)
+/// Copies the file over `to`: into a new file beside it, then moved into place. The Windows
+/// build's standard library overwrites neither with copy_file nor with rename, so an older
+/// copy in the backup folder is removed first; the app's own settings file is never touched.
 std::error_code copy_over(const fs::path& from, const fs::path& to) {
   fs::path temporary = to;
   temporary += ".copy";
@@ -40,7 +40,11 @@ std::error_code copy_over(const fs::path& from, const fs::path& to) {
   fs::remove(temporary, error);  // the leftover of a copy that failed half-way
   error.clear();
   fs::copy_file(from, temporary, error);
-  if (!error) fs::rename(temporary, to, error);
+  if (!error) {
+    std::error_code ignored;
+    fs::remove(to, ignored);
+    fs::rename(temporary, to, error);
+  }
   if (error) {
     std::error_code ignored;
     fs::remove(temporary, ignored);
