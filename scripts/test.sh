@@ -18,7 +18,10 @@ cleanup() {
   rm -rf "$work"
   exit $status
 }
-trap cleanup EXIT INT TERM
+trap cleanup EXIT
+# A run stopped by a signal never counts as passed.
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 summary=()
 run_suite() {  # name build-dir [ctest options]

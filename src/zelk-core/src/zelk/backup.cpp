@@ -30,9 +30,9 @@ std::string four_digits(int value) {
   return text;
 }
 
-/// Copies the file over `to` in one step: into a new file beside it, then renamed over it.
-/// (copy_file's own overwrite_existing fails with "File exists" in the Windows build's
-/// standard library.)
+/// Copies the file over `to`: into a new file beside it, then moved into place, an older copy
+/// in the backup folder removed first. (The Windows build's copy_file cannot overwrite: it
+/// fails with "File exists".) The app's own settings file is only read.
 std::error_code copy_over(const fs::path& from, const fs::path& to) {
   fs::path temporary = to;
   temporary += ".copy";
@@ -40,7 +40,10 @@ std::error_code copy_over(const fs::path& from, const fs::path& to) {
   fs::remove(temporary, ignored);  // the leftover of a copy that failed half-way
   std::error_code error;
   fs::copy_file(from, temporary, error);
-  if (!error) fs::rename(temporary, to, error);
+  if (!error) {
+    fs::remove(to, ignored);
+    fs::rename(temporary, to, error);
+  }
   if (error) fs::remove(temporary, ignored);
   return error;
 }
