@@ -1,4 +1,5 @@
 #include "apps_start.h"
+#include "text_files.h"
 
 #include <charconv>
 #include <algorithm>
@@ -45,18 +46,6 @@ std::optional<std::uint64_t> whole_number(std::string_view text) {
   return value;
 }
 
-std::vector<std::string_view> split_lines(std::string_view text) {
-  std::vector<std::string_view> lines;
-  while (!text.empty()) {
-    const std::size_t end = text.find('\n');
-    std::string_view line = text.substr(0, end);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    lines.push_back(line);
-    if (end == std::string_view::npos) break;
-    text.remove_prefix(end + 1);
-  }
-  return lines;
-}
 
 std::vector<std::string_view> words(std::string_view text) {
   std::vector<std::string_view> found;

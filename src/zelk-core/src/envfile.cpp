@@ -1,4 +1,5 @@
 #include "envfile.h"
+#include "text_files.h"
 
 #include <system_error>
 
@@ -19,20 +20,6 @@ std::string_view trim(std::string_view text) {
   return text;
 }
 
-/// The lines of a settings text: split at "\n", a final "\r" of each line dropped, and no
-/// empty last line for a text that ends with "\n" (so an empty text has no lines).
-std::vector<std::string_view> settings_lines(std::string_view text) {
-  std::vector<std::string_view> lines;
-  while (!text.empty()) {
-    const std::size_t end = text.find('\n');
-    std::string_view line = text.substr(0, end);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    lines.push_back(line);
-    if (end == std::string_view::npos) break;
-    text.remove_prefix(end + 1);
-  }
-  return lines;
-}
 
 bool sets_key(std::string_view line, std::string_view key) {
   return line.size() > key.size() && line.starts_with(key) && line[key.size()] == '=';
@@ -82,7 +69,7 @@ std::expected<void, std::string> write_settings(const std::filesystem::path& hom
 }
 
 std::optional<std::string> setting_value(std::string_view text, std::string_view key) {
-  for (std::string_view line : settings_lines(text)) {
+  for (std::string_view line : split_lines(text)) {
     if (sets_key(line, key)) return std::string(trim(line.substr(key.size() + 1)));
   }
   return std::nullopt;
@@ -118,7 +105,7 @@ std::string set_setting(std::string_view text, std::string_view key, std::string
   std::string result;
   result.reserve(text.size() + key.size() + value.size() + 2);
   bool replaced = false;
-  for (std::string_view line : settings_lines(text)) {
+  for (std::string_view line : split_lines(text)) {
     if (!replaced && sets_key(line, key)) {
       result.append(key).append("=").append(value);
       replaced = true;
