@@ -1,0 +1,30 @@
+#include "event_queue.h"
+
+#include <utility>
+
+namespace zelk {
+
+bool EventQueue::send(UserEvent event) const {
+  bool was_empty = false;
+  {
+    std::lock_guard lock(mutex_);
+    if (closed_) return false;
+    was_empty = events_.empty();
+    events_.push_back(std::move(event));
+  }
+  if (was_empty && wake_) wake_();
+  return true;
+}
+
+std::deque<UserEvent> EventQueue::take_all() {
+  std::lock_guard lock(mutex_);
+  return std::exchange(events_, {});
+}
+
+void EventQueue::close() {
+  std::lock_guard lock(mutex_);
+  closed_ = true;
+  events_.clear();
+}
+
+}  // namespace zelk

@@ -1,0 +1,69 @@
+#include "event_queue.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace zelk {
+namespace {
+
+TEST(EventQueue, EveryEventFromManySendersArrivesInEachSendersOrder) {
+  std::atomic<int> wakes = 0;
+  EventQueue queue([&] { wakes.fetch_add(1); });
+  constexpr int senders = 4;
+  constexpr int per_sender = 5000;
+  std::vector<std::jthread> threads;
+  for (int s = 0; s < senders; ++s) {
+    threads.emplace_back([&queue, s] {
+      for (int i = 0; i < per_sender; ++i) {
+        ASSERT_TRUE(queue.send(PageMessage{std::to_string(s) + ":" + std::to_string(i)}));
+      }
+    });
+  }
+  std::map<int, int> next;  // sender -> the number its next event must carry
+  int received = 0;
+  while (received < senders * per_sender) {
+    for (auto& event : queue.take_all()) {
+      const auto& text = std::get<PageMessage>(event).text;
+      const int sender = std::stoi(text.substr(0, text.find(':')));
+      const int number = std::stoi(text.substr(text.find(':') + 1));
+      ASSERT_EQ(number, next[sender]) << text;
+      ++next[sender];
+      ++received;
+    }
+    std::this_thread::yield();
+  }
+  threads.clear();
+  EXPECT_TRUE(queue.take_all().empty());
+  EXPECT_GE(wakes.load(), 1);
+  EXPECT_LE(wakes.load(), senders * per_sender);
+}
+
+TEST(EventQueue, WakesOnlyWhenAnEventArrivesAtAnEmptyQueue) {
+  int wakes = 0;
+  EventQueue queue([&] { ++wakes; });
+  EXPECT_TRUE(queue.send(RefreshTick{}));
+  EXPECT_TRUE(queue.send(ShowWindow{}));
+  EXPECT_TRUE(queue.send(RefreshTick{}));
+  EXPECT_EQ(wakes, 1);
+  const auto events = queue.take_all();
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_TRUE(std::holds_alternative<ShowWindow>(events[1]));
+  EXPECT_TRUE(queue.send(RefreshTick{}));
+  EXPECT_EQ(wakes, 2);
+}
+
+TEST(EventQueue, AClosedQueueRefusesAndDropsEvents) {
+  EventQueue queue([] {});
+  EXPECT_TRUE(queue.send(RefreshTick{}));
+  queue.close();
+  EXPECT_FALSE(queue.send(ShowWindow{}));
+  EXPECT_TRUE(queue.take_all().empty());
+}
+
+}  // namespace
+}  // namespace zelk
