@@ -1,7 +1,11 @@
 #include "process_win.h"
 
+#include <algorithm>
 #include <array>
+#include <cwchar>
 #include <memory>
+
+#include "wide_win.h"
 
 namespace zelk::win {
 
@@ -106,6 +110,58 @@ std::optional<std::wstring> locate_program(std::wstring_view name) {
     if (is_file(candidate)) return candidate;
   }
   return std::nullopt;
+}
+
+namespace {
+
+std::wstring_view name_of(std::wstring_view entry) {
+  // Entries such as "=C:=C:\work" keep their leading "=" in the name.
+  return entry.substr(0, entry.find(L'=', 1));
+}
+
+bool same_name(std::wstring_view a, std::wstring_view b) {
+  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()),
+                              TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
+
+std::wstring environment_block(const std::vector<std::pair<std::string, std::string>>& pairs) {
+  std::vector<std::wstring> wide_pairs;
+  for (const auto& [name, value] : pairs) wide_pairs.push_back(to_wide(name) + L"=" + to_wide(value));
+
+  std::vector<std::wstring> entries;
+  if (wchar_t* strings = GetEnvironmentStringsW(); strings != nullptr) {
+    for (const wchar_t* entry = strings; *entry != L'\0'; entry += std::wcslen(entry) + 1) {
+      const std::wstring_view name = name_of(entry);
+      bool replaced = false;
+      for (const std::wstring& pair : wide_pairs) replaced = replaced || same_name(name_of(pair), name);
+      if (!replaced) entries.emplace_back(entry);
+    }
+    FreeEnvironmentStringsW(strings);
+  }
+  for (std::size_t index = 0; index < wide_pairs.size(); ++index) {
+    bool later = false;
+    for (std::size_t other = index + 1; other < wide_pairs.size(); ++other) {
+      later = later || same_name(name_of(wide_pairs[other]), name_of(wide_pairs[index]));
+    }
+    if (!later) entries.push_back(wide_pairs[index]);
+  }
+  std::stable_sort(entries.begin(), entries.end(), [](const std::wstring& a, const std::wstring& b) {
+    const std::wstring_view left = name_of(a);
+    const std::wstring_view right = name_of(b);
+    return CompareStringOrdinal(left.data(), static_cast<int>(left.size()), right.data(),
+                                static_cast<int>(right.size()), TRUE) == CSTR_LESS_THAN;
+  });
+
+  std::wstring block;
+  for (const std::wstring& entry : entries) {
+    block.append(entry);
+    block.push_back(L'\0');
+  }
+  if (block.empty()) block.push_back(L'\0');
+  block.push_back(L'\0');
+  return block;
 }
 
 Handle open_null_device() {

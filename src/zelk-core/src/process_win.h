@@ -59,6 +59,12 @@ bool is_file(const std::wstring& path);
 /// in ".exe", else given back unchanged.
 std::optional<std::wstring> locate_program(std::wstring_view name);
 
+/// The inherited environment with the pairs (UTF-8 names and values) laid over it, as one
+/// block for the process start: a pair replaces a variable of the same name in any case, of
+/// two pairs the later wins, and the block is sorted by name without regard to case, as the
+/// system keeps its own.
+std::wstring environment_block(const std::vector<std::pair<std::string, std::string>>& pairs);
+
 /// The null device, for reading and writing.
 Handle open_null_device();
 

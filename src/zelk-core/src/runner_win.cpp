@@ -84,57 +84,6 @@ std::expected<std::wstring, RunError> application_for(const std::string& located
   return *path;
 }
 
-std::wstring_view name_of(std::wstring_view entry) {
-  // Entries such as "=C:=C:\work" keep their leading "=" in the name.
-  return entry.substr(0, entry.find(L'=', 1));
-}
-
-bool same_name(std::wstring_view a, std::wstring_view b) {
-  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()),
-                              TRUE) == CSTR_EQUAL;
-}
-
-// The inherited environment with the pairs laid over it, as one block: a pair replaces a
-// variable of the same name in any case, of two pairs the later wins, and the block is
-// sorted by name without regard to case, as the system keeps its own.
-std::wstring environment_block(const EnvPairs& pairs) {
-  std::vector<std::wstring> wide_pairs;
-  for (const auto& [name, value] : pairs) wide_pairs.push_back(to_wide(name) + L"=" + to_wide(value));
-
-  std::vector<std::wstring> entries;
-  if (wchar_t* strings = GetEnvironmentStringsW(); strings != nullptr) {
-    for (const wchar_t* entry = strings; *entry != L'\0'; entry += std::wcslen(entry) + 1) {
-      const std::wstring_view name = name_of(entry);
-      bool replaced = false;
-      for (const std::wstring& pair : wide_pairs) replaced = replaced || same_name(name_of(pair), name);
-      if (!replaced) entries.emplace_back(entry);
-    }
-    FreeEnvironmentStringsW(strings);
-  }
-  for (std::size_t index = 0; index < wide_pairs.size(); ++index) {
-    bool later = false;
-    for (std::size_t other = index + 1; other < wide_pairs.size(); ++other) {
-      later = later || same_name(name_of(wide_pairs[other]), name_of(wide_pairs[index]));
-    }
-    if (!later) entries.push_back(wide_pairs[index]);
-  }
-  std::stable_sort(entries.begin(), entries.end(), [](const std::wstring& a, const std::wstring& b) {
-    const std::wstring_view left = name_of(a);
-    const std::wstring_view right = name_of(b);
-    return CompareStringOrdinal(left.data(), static_cast<int>(left.size()), right.data(),
-                                static_cast<int>(right.size()), TRUE) == CSTR_LESS_THAN;
-  });
-
-  std::wstring block;
-  for (const std::wstring& entry : entries) {
-    block.append(entry);
-    block.push_back(L'\0');
-  }
-  if (block.empty()) block.push_back(L'\0');
-  block.push_back(L'\0');
-  return block;
-}
-
 DWORD creation_flags(std::uint8_t flags) {
   return (flags & SystemRunner::hidden) != 0 ? CREATE_NO_WINDOW : 0;
 }
@@ -207,7 +156,7 @@ std::expected<std::optional<std::int32_t>, RunError> SystemRunner::run_attached(
       .std_output = out,
       .std_error = err,
       .creation_flags = creation_flags(flags_),
-      .environment = environment.empty() ? std::nullopt : std::optional(environment_block(environment)),
+      .environment = environment.empty() ? std::nullopt : std::optional(win::environment_block(environment)),
   });
   if (!process) return std::unexpected(run_error_from_io(static_cast<int>(process.error())));
 

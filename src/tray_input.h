@@ -1,0 +1,64 @@
+#pragma once
+/// What the tray icon's pointer messages mean to the loop, and the texts the notification area
+/// and the tray menu are given. Plain rules, so they are the same on every system.
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "window_events.h"
+
+namespace zelk {
+
+/// What the pointer did over the tray icon.
+enum class TrayPointer {
+  LeftDown,
+  LeftUp,
+  LeftDouble,
+  RightDown,
+  RightUp,
+  RightDouble,
+  MiddleDown,
+  MiddleUp,
+  MiddleDouble,
+  Enter,  ///< the pointer came over the icon
+  Move,   ///< the pointer moved while it was over the icon already
+  Leave,
+};
+
+/// The events a pointer action sends, in order: a left button's release shows the window and
+/// asks for a refresh; any other press or release, and the pointer coming over the icon, ask
+/// for a refresh; a double click, a move and leaving send nothing (a double click's own
+/// presses and releases already did).
+std::vector<UserEvent> tray_events(TrayPointer pointer);
+
+/// The notification area reports every move of the pointer over the icon and never that it
+/// left. A move is taken as the pointer coming over the icon when no pointer message came from
+/// the icon for `quiet` before it; the moves that follow are plain moves.
+class PointerOverIcon {
+ public:
+  static constexpr std::chrono::milliseconds quiet{1000};
+
+  /// A move of the pointer over the icon: Enter or Move.
+  TrayPointer moved(LoopClock::time_point now);
+  /// Any other pointer message from the icon (a press, a release): the pointer is there.
+  void touched(LoopClock::time_point now);
+
+ private:
+  std::optional<LoopClock::time_point> last_;
+};
+
+/// The most UTF-16 units a tray tooltip holds (its buffer of 128 keeps one for the end mark).
+inline constexpr std::size_t tray_tooltip_units = 127;
+
+/// The tooltip as the notification area takes it: the text in UTF-16 (a byte that is not part
+/// of well-formed UTF-8 becomes U+FFFD), cut after as many whole characters as fit in
+/// `tray_tooltip_units`, so a character outside the basic plane is never split.
+std::u16string tray_tooltip(std::string_view text);
+
+/// A menu text as the system's menus show it literally: each "&" doubled, since a single one
+/// would underline the next letter and vanish.
+std::string menu_label(std::string_view text);
+
+}  // namespace zelk

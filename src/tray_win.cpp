@@ -1,0 +1,196 @@
+#include "tray_win.h"
+
+#include <algorithm>
+#include <cwchar>
+
+#include "wide_win.h"
+
+namespace zelk {
+
+namespace {
+
+constexpr int tray_icon_size = 32;
+
+void append_items(HMENU menu, const std::vector<MenuItem>& items, std::vector<std::string>& ids) {
+  for (const MenuItem& item : items) {
+    const UINT greyed = item.enabled ? 0 : MF_GRAYED;
+    const std::wstring label = to_wide(menu_label(item.text));
+    switch (item.kind) {
+      case MenuItem::Kind::Separator:
+        AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        break;
+      case MenuItem::Kind::Item:
+        ids.push_back(item.id);
+        AppendMenuW(menu, MF_STRING | greyed, ids.size(), label.c_str());
+        break;
+      case MenuItem::Kind::Submenu: {
+        HMENU submenu = CreatePopupMenu();
+        append_items(submenu, item.items, ids);
+        AppendMenuW(menu, MF_POPUP | MF_STRING | greyed, reinterpret_cast<UINT_PTR>(submenu), label.c_str());
+        break;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+PopupMenu build_popup_menu(const TrayMenu& model) {
+  PopupMenu popup;
+  popup.menu = CreatePopupMenu();
+  append_items(popup.menu, model.items, popup.ids);
+  return popup;
+}
+
+Tray::Tray(MessageLoop& loop, std::shared_ptr<const LoopProxy> proxy)
+    : loop_(loop), proxy_(std::move(proxy)), taskbar_created_(RegisterWindowMessageW(L"TaskbarCreated")) {
+  // An elevated program would otherwise not hear the broadcast of a restarted Explorer.
+  if (taskbar_created_ != 0) {
+    ChangeWindowMessageFilterEx(loop_.hidden_window(), taskbar_created_, MSGFLT_ALLOW, nullptr);
+  }
+}
+
+Tray::~Tray() { remove(); }
+
+NOTIFYICONDATAW Tray::icon_data() const {
+  NOTIFYICONDATAW data{};
+  data.cbSize = sizeof data;
+  data.hWnd = loop_.hidden_window();
+  data.uID = icon_id;
+  data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  data.uCallbackMessage = callback_message;
+  data.hIcon = icon_.get();
+  const std::size_t units = std::min(tooltip_.size(), std::size(data.szTip) - 1);
+  std::copy_n(tooltip_.begin(), units, data.szTip);
+  data.szTip[units] = L'\0';
+  return data;
+}
+
+std::expected<void, std::string> Tray::add(std::string_view tooltip, const TrayMenu& menu) {
+  if (!icon_) icon_ = mark_icon(tray_icon_size);
+  if (!icon_) return std::unexpected(std::string("The tray icon could not be drawn."));
+  tooltip_ = tray_tooltip(tooltip);
+  menu_ = menu;
+  NOTIFYICONDATAW data = icon_data();
+  // While Explorer is still starting (a program started at logon) the call can time out;
+  // a few more tries give it the time it needs.
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    SetLastError(ERROR_SUCCESS);
+    if (Shell_NotifyIconW(NIM_ADD, &data)) {
+      added_ = true;
+      return {};
+    }
+    if (GetLastError() != ERROR_TIMEOUT) break;
+    Sleep(500);
+  }
+  return std::unexpected(std::string("The notification area did not take the icon."));
+}
+
+void Tray::set_tooltip(std::string_view text) {
+  tooltip_ = tray_tooltip(text);
+  if (!added_) return;
+  NOTIFYICONDATAW data = icon_data();
+  data.uFlags = NIF_TIP;
+  Shell_NotifyIconW(NIM_MODIFY, &data);
+}
+
+void Tray::remove() {
+  if (!added_) return;
+  added_ = false;
+  NOTIFYICONDATAW data = icon_data();
+  data.uFlags = 0;
+  Shell_NotifyIconW(NIM_DELETE, &data);
+}
+
+void Tray::send(TrayPointer pointer) {
+  for (UserEvent& event : tray_events(pointer)) proxy_->send(std::move(event));
+}
+
+std::optional<LRESULT> Tray::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
+  if (taskbar_created_ != 0 && message == taskbar_created_) {
+    // Explorer started again and forgot every icon.
+    if (added_) {
+      NOTIFYICONDATAW data = icon_data();
+      Shell_NotifyIconW(NIM_ADD, &data);
+    }
+    return 0;
+  }
+  if (message != callback_message || wparam != icon_id) return std::nullopt;
+  const auto now = LoopClock::now();
+  switch (LOWORD(lparam)) {
+    case WM_MOUSEMOVE:
+      send(pointer_.moved(now));
+      break;
+    case WM_LBUTTONDOWN:
+      pointer_.touched(now);
+      send(TrayPointer::LeftDown);
+      break;
+    case WM_LBUTTONUP:
+      pointer_.touched(now);
+      send(TrayPointer::LeftUp);
+      break;
+    case WM_LBUTTONDBLCLK:
+      pointer_.touched(now);
+      send(TrayPointer::LeftDouble);
+      break;
+    case WM_RBUTTONDOWN:
+      pointer_.touched(now);
+      send(TrayPointer::RightDown);
+      break;
+    case WM_RBUTTONUP:
+      pointer_.touched(now);
+      send(TrayPointer::RightUp);
+      show_menu();
+      break;
+    case WM_RBUTTONDBLCLK:
+      pointer_.touched(now);
+      send(TrayPointer::RightDouble);
+      break;
+    case WM_MBUTTONDOWN:
+      pointer_.touched(now);
+      send(TrayPointer::MiddleDown);
+      break;
+    case WM_MBUTTONUP:
+      pointer_.touched(now);
+      send(TrayPointer::MiddleUp);
+      break;
+    case WM_MBUTTONDBLCLK:
+      pointer_.touched(now);
+      send(TrayPointer::MiddleDouble);
+      break;
+    case WM_CONTEXTMENU:  // the menu key or Shift+F10 on the focused icon
+      show_menu();
+      break;
+    default:
+      break;
+  }
+  return 0;
+}
+
+void Tray::show_menu() {
+  if (menu_open_) return;
+  menu_open_ = true;
+  // What the click asked for (a refresh) is handled before the menu takes the thread.
+  loop_.pump();
+  loop_.hold();
+  PopupMenu popup = build_popup_menu(menu_);
+  POINT at{};
+  GetCursorPos(&at);
+  const HWND owner = loop_.hidden_window();
+  // The menu closes when the user clicks elsewhere only if its owner is the foreground
+  // window; the message after it lets the menu's own loop end cleanly.
+  SetForegroundWindow(owner);
+  const UINT align = GetSystemMetrics(SM_MENUDROPALIGNMENT) != 0 ? TPM_RIGHTALIGN : TPM_LEFTALIGN;
+  const BOOL command = TrackPopupMenuEx(popup.menu, TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON | TPM_BOTTOMALIGN | align,
+                                        at.x, at.y, owner, nullptr);
+  PostMessageW(owner, WM_NULL, 0, 0);
+  DestroyMenu(popup.menu);
+  if (command > 0 && static_cast<std::size_t>(command) <= popup.ids.size()) {
+    const std::string& id = popup.ids[static_cast<std::size_t>(command) - 1];
+    if (!id.empty()) proxy_->send(MenuClicked{id});
+  }
+  menu_open_ = false;
+  loop_.release();
+}
+
+}  // namespace zelk

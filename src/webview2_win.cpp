@@ -1,0 +1,625 @@
+// The program's web view on WebView2, through a small COM layer of its own: the few
+// interfaces it calls are declared below from their published shapes (method order, argument
+// types and interface ids), since no WebView2 header or import library is part of this build.
+//
+// Where the runtime comes from:
+// 1. WebView2Loader.dll lying beside the program: its CreateCoreWebView2EnvironmentWithOptions
+//    finds the installed runtime and makes the environment (the documented way).
+// 2. Otherwise the installed WebView2 runtime itself: its install folder and version are read
+//    from the keys Microsoft's updater keeps for it (EdgeUpdate\ClientState and
+//    EdgeUpdate\Clients, product {F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}, per machine and per
+//    user), and the environment is made by the entry point the loader itself calls,
+//    CreateWebViewEnvironmentWithOptionsInternal of <version>\EBWebView\x64\
+//    EmbeddedBrowserWebView.dll.
+// 3. Neither: the window cannot be opened, and the user is told what to install.
+//
+// Everything here runs on the window's thread, in its single-threaded COM apartment; the
+// runtime calls back through that thread's message loop.
+#include <windows.h>
+#include <eventtoken.h>
+#include <objbase.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "platform.h"
+#include "program_starts_win.h"
+#include "web_view_win.h"
+#include "wide_win.h"
+
+namespace zelk {
+
+namespace {
+
+// ---------------------------------------------------------------------------------------
+// The interfaces. Methods are listed in their published order, so each call lands in the
+// right slot; an interface is declared only up to the last method this file calls.
+
+struct ICoreWebView2;
+struct ICoreWebView2Controller;
+struct ICoreWebView2Environment;
+struct ICoreWebView2Settings;
+struct ICoreWebView2NavigationStartingEventArgs;
+struct ICoreWebView2NewWindowRequestedEventArgs;
+struct ICoreWebView2WebMessageReceivedEventArgs;
+
+// A completed or event handler: IUnknown and one Invoke.
+template <typename... Arguments>
+struct Handler : IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE Invoke(Arguments... arguments) = 0;
+};
+
+using EnvironmentCompletedHandler = Handler<HRESULT, ICoreWebView2Environment*>;
+using ControllerCompletedHandler = Handler<HRESULT, ICoreWebView2Controller*>;
+using NavigationStartingEventHandler = Handler<ICoreWebView2*, ICoreWebView2NavigationStartingEventArgs*>;
+using NewWindowRequestedEventHandler = Handler<ICoreWebView2*, ICoreWebView2NewWindowRequestedEventArgs*>;
+using WebMessageReceivedEventHandler = Handler<ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs*>;
+using ExecuteScriptCompletedHandler = Handler<HRESULT, LPCWSTR>;
+using AddScriptCompletedHandler = Handler<HRESULT, LPCWSTR>;
+
+constexpr IID iid_environment_completed = {0x4e8a3389, 0xc9d8, 0x4bd2, {0xb6, 0xb5, 0x12, 0x4f, 0xee, 0x6c, 0xc1, 0x4d}};
+constexpr IID iid_controller_completed = {0x6c4819f3, 0xc9b7, 0x4260, {0x81, 0x27, 0xc9, 0xf5, 0xbd, 0xe7, 0xf6, 0x8c}};
+constexpr IID iid_navigation_starting = {0x9adbe429, 0xf36d, 0x432b, {0x9d, 0xdc, 0xf8, 0x88, 0x1f, 0xbd, 0x76, 0xe3}};
+constexpr IID iid_new_window_requested = {0xd4c185fe, 0xc81c, 0x4989, {0x97, 0xaf, 0x2d, 0x3f, 0xa7, 0xab, 0x56, 0x51}};
+constexpr IID iid_web_message_received = {0x57213f19, 0x00e6, 0x49fa, {0x8e, 0x07, 0x89, 0x8e, 0xa0, 0x1e, 0xcb, 0xd2}};
+constexpr IID iid_execute_script_completed = {0x49511172, 0xcc67, 0x4bca, {0x99, 0x23, 0x13, 0x71, 0x12, 0xf4, 0xc4, 0xcc}};
+constexpr IID iid_add_script_completed = {0xb99369f3, 0x9b11, 0x47b5, {0xbc, 0x6f, 0x8e, 0x78, 0x95, 0xfc, 0xea, 0x17}};
+
+struct ICoreWebView2Environment : IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE CreateCoreWebView2Controller(HWND parent_window,
+                                                                 ControllerCompletedHandler* handler) = 0;
+};
+
+// COREWEBVIEW2_MOVE_FOCUS_REASON_PROGRAMMATIC
+constexpr int move_focus_programmatic = 0;
+
+struct ICoreWebView2Controller : IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE get_IsVisible(BOOL* is_visible) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_IsVisible(BOOL is_visible) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_Bounds(RECT* bounds) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_Bounds(RECT bounds) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_ZoomFactor(double* zoom_factor) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_ZoomFactor(double zoom_factor) = 0;
+  virtual HRESULT STDMETHODCALLTYPE add_ZoomFactorChanged(IUnknown* handler, EventRegistrationToken* token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE remove_ZoomFactorChanged(EventRegistrationToken token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE SetBoundsAndZoomFactor(RECT bounds, double zoom_factor) = 0;
+  virtual HRESULT STDMETHODCALLTYPE MoveFocus(int reason) = 0;
+  virtual HRESULT STDMETHODCALLTYPE add_MoveFocusRequested(IUnknown* handler, EventRegistrationToken* token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE remove_MoveFocusRequested(EventRegistrationToken token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE add_GotFocus(IUnknown* handler, EventRegistrationToken* token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE remove_GotFocus(EventRegistrationToken token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE add_LostFocus(IUnknown* handler, EventRegistrationToken* token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE remove_LostFocus(EventRegistrationToken token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE add_AcceleratorKeyPressed(IUnknown* handler, EventRegistrationToken* token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE remove_AcceleratorKeyPressed(EventRegistrationToken token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_ParentWindow(HWND* parent_window) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_ParentWindow(HWND parent_window) = 0;
+  virtual HRESULT STDMETHODCALLTYPE NotifyParentWindowPositionChanged() = 0;
+  virtual HRESULT STDMETHODCALLTYPE Close() = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_CoreWebView2(ICoreWebView2** core_web_view) = 0;
+};
+
+struct ICoreWebView2Settings : IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE get_IsScriptEnabled(BOOL* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_IsScriptEnabled(BOOL value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_IsWebMessageEnabled(BOOL* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_IsWebMessageEnabled(BOOL value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_AreDefaultScriptDialogsEnabled(BOOL* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_AreDefaultScriptDialogsEnabled(BOOL value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_IsStatusBarEnabled(BOOL* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_IsStatusBarEnabled(BOOL value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_AreDevToolsEnabled(BOOL* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_AreDevToolsEnabled(BOOL value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_AreDefaultContextMenusEnabled(BOOL* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_AreDefaultContextMenusEnabled(BOOL value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_AreHostObjectsAllowed(BOOL* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_AreHostObjectsAllowed(BOOL value) = 0;
+};
+
+struct ICoreWebView2 : IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE get_Settings(ICoreWebView2Settings** settings) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_Source(LPWSTR* uri) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Navigate(LPCWSTR uri) = 0;
+  virtual HRESULT STDMETHODCALLTYPE NavigateToString(LPCWSTR html_content) = 0;
+  virtual HRESULT STDMETHODCALLTYPE add_NavigationStarting(NavigationStartingEventHandler* handler,
+                                                           EventRegistrationToken* token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE remove_NavigationStarting(EventRegistrationToken token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE add_ContentLoading(IUnknown* handler, EventRegistrationToken* token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE remove_ContentLoading(EventRegistrationToken token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE add_SourceChanged(IUnknown* handler, EventRegistrationToken* token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE remove_SourceChanged(EventRegistrationToken token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE add_HistoryChanged(IUnknown* handler, EventRegistrationToken* token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE remove_HistoryChanged(EventRegistrationToken token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE add_NavigationCompleted(IUnknown* handler, EventRegistrationToken* token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE remove_NavigationCompleted(EventRegistrationToken token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE add_FrameNavigationStarting(NavigationStartingEventHandler* handler,
+                                                                EventRegistrationToken* token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE remove_FrameNavigationStarting(EventRegistrationToken token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE add_FrameNavigationCompleted(IUnknown* handler, EventRegistrationToken* token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE remove_FrameNavigationCompleted(EventRegistrationToken token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE add_ScriptDialogOpening(IUnknown* handler, EventRegistrationToken* token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE remove_ScriptDialogOpening(EventRegistrationToken token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE add_PermissionRequested(IUnknown* handler, EventRegistrationToken* token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE remove_PermissionRequested(EventRegistrationToken token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE add_ProcessFailed(IUnknown* handler, EventRegistrationToken* token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE remove_ProcessFailed(EventRegistrationToken token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE AddScriptToExecuteOnDocumentCreated(LPCWSTR java_script,
+                                                                        AddScriptCompletedHandler* handler) = 0;
+  virtual HRESULT STDMETHODCALLTYPE RemoveScriptToExecuteOnDocumentCreated(LPCWSTR id) = 0;
+  virtual HRESULT STDMETHODCALLTYPE ExecuteScript(LPCWSTR java_script, ExecuteScriptCompletedHandler* handler) = 0;
+  virtual HRESULT STDMETHODCALLTYPE CapturePreview(int image_format, IStream* image_stream, IUnknown* handler) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Reload() = 0;
+  virtual HRESULT STDMETHODCALLTYPE PostWebMessageAsJson(LPCWSTR web_message_as_json) = 0;
+  virtual HRESULT STDMETHODCALLTYPE PostWebMessageAsString(LPCWSTR web_message_as_string) = 0;
+  virtual HRESULT STDMETHODCALLTYPE add_WebMessageReceived(WebMessageReceivedEventHandler* handler,
+                                                           EventRegistrationToken* token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE remove_WebMessageReceived(EventRegistrationToken token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE CallDevToolsProtocolMethod(LPCWSTR method_name, LPCWSTR parameters_as_json,
+                                                               IUnknown* handler) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_BrowserProcessId(UINT32* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_CanGoBack(BOOL* can_go_back) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_CanGoForward(BOOL* can_go_forward) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GoBack() = 0;
+  virtual HRESULT STDMETHODCALLTYPE GoForward() = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetDevToolsProtocolEventReceiver(LPCWSTR event_name, IUnknown** receiver) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Stop() = 0;
+  virtual HRESULT STDMETHODCALLTYPE add_NewWindowRequested(NewWindowRequestedEventHandler* handler,
+                                                           EventRegistrationToken* token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE remove_NewWindowRequested(EventRegistrationToken token) = 0;
+};
+
+struct ICoreWebView2NavigationStartingEventArgs : IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE get_Uri(LPWSTR* uri) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_IsUserInitiated(BOOL* is_user_initiated) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_IsRedirected(BOOL* is_redirected) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_RequestHeaders(IUnknown** request_headers) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_Cancel(BOOL* cancel) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_Cancel(BOOL cancel) = 0;
+};
+
+struct ICoreWebView2NewWindowRequestedEventArgs : IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE get_Uri(LPWSTR* uri) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_NewWindow(ICoreWebView2* new_window) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_NewWindow(ICoreWebView2** new_window) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_Handled(BOOL handled) = 0;
+};
+
+struct ICoreWebView2WebMessageReceivedEventArgs : IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE get_Source(LPWSTR* source) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_WebMessageAsJson(LPWSTR* web_message_as_json) = 0;
+  virtual HRESULT STDMETHODCALLTYPE TryGetWebMessageAsString(LPWSTR* web_message_as_string) = 0;
+};
+
+// The loader's entry point, and the runtime's own one that the loader calls.
+using CreateWithOptions = HRESULT(STDMETHODCALLTYPE*)(PCWSTR browser_executable_folder, PCWSTR user_data_folder,
+                                                      IUnknown* environment_options,
+                                                      EnvironmentCompletedHandler* handler);
+using CreateWithOptionsInternal = HRESULT(STDMETHODCALLTYPE*)(bool check_running_instance, int runtime_type,
+                                                              PCWSTR user_data_folder, IUnknown* environment_options,
+                                                              EnvironmentCompletedHandler* handler);
+
+// ---------------------------------------------------------------------------------------
+// A little COM support: an owning pointer, and handler objects made from a function.
+
+template <typename Interface>
+class ComPtr {
+ public:
+  ComPtr() = default;
+  explicit ComPtr(Interface* pointer) : pointer_(pointer) {}  // takes a reference already held
+  ComPtr(const ComPtr& other) : pointer_(other.pointer_) {
+    if (pointer_ != nullptr) pointer_->AddRef();
+  }
+  ComPtr& operator=(ComPtr other) {
+    std::swap(pointer_, other.pointer_);
+    return *this;
+  }
+  ~ComPtr() { reset(); }
+  void reset() {
+    if (pointer_ != nullptr) std::exchange(pointer_, nullptr)->Release();
+  }
+  Interface* get() const { return pointer_; }
+  Interface* operator->() const { return pointer_; }
+  Interface** put() {
+    reset();
+    return &pointer_;
+  }
+  explicit operator bool() const { return pointer_ != nullptr; }
+
+ private:
+  Interface* pointer_ = nullptr;
+};
+
+template <typename Interface>
+class Callback;
+
+template <typename... Arguments>
+class Callback<Handler<Arguments...>> final : public Handler<Arguments...> {
+ public:
+  using Body = std::function<HRESULT(Arguments...)>;
+
+  static ComPtr<Handler<Arguments...>> make(const IID& iid, Body body) {
+    return ComPtr<Handler<Arguments...>>(new Callback(iid, std::move(body)));
+  }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, iid_)) {
+      *object = static_cast<Handler<Arguments...>*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(Arguments... arguments) override { return body_(arguments...); }
+
+ private:
+  Callback(const IID& iid, Body body) : iid_(iid), body_(std::move(body)) {}
+  ~Callback() = default;
+
+  IID iid_;
+  Body body_;
+  std::atomic<ULONG> references_{1};
+};
+
+template <typename Interface>
+ComPtr<Interface> make_callback(const IID& iid, typename Callback<Interface>::Body body) {
+  return Callback<Interface>::make(iid, std::move(body));
+}
+
+// Text the runtime hands out and this side frees.
+std::string take_text(LPWSTR text) {
+  if (text == nullptr) return {};
+  std::string utf8 = from_wide_lossy(text);
+  CoTaskMemFree(text);
+  return utf8;
+}
+
+// ---------------------------------------------------------------------------------------
+// Finding the runtime.
+
+constexpr char runtime_missing[] = "Microsoft Edge WebView2 Runtime is missing. Install it.";
+
+std::string hresult_text(HRESULT result) {
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(result));
+  return std::string("WebView2 did not start (error ") + code + ").";
+}
+
+// What the runtime's absence looks like when the loader or the runtime reports it.
+bool means_missing(HRESULT result) {
+  return result == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) || result == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND) ||
+         result == HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
+}
+
+std::string failure_text(HRESULT result) { return means_missing(result) ? runtime_missing : hresult_text(result); }
+
+std::optional<std::wstring> registry_text(HKEY root, const std::wstring& key, const wchar_t* value) {
+  DWORD size = 0;
+  if (RegGetValueW(root, key.c_str(), value, RRF_RT_REG_SZ, nullptr, nullptr, &size) != ERROR_SUCCESS || size == 0) {
+    return std::nullopt;
+  }
+  std::wstring text(size / sizeof(wchar_t), L'\0');
+  if (RegGetValueW(root, key.c_str(), value, RRF_RT_REG_SZ, nullptr, text.data(), &size) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  text.resize(wcsnlen(text.c_str(), text.size()));
+  if (text.empty()) return std::nullopt;
+  return text;
+}
+
+// The installed runtime's EmbeddedBrowserWebView.dll, by the updater's keys: the per-machine
+// install first, then the user's own.
+std::optional<std::filesystem::path> installed_runtime_library() {
+  constexpr wchar_t product[] = L"{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}";
+  struct Place {
+    HKEY root;
+    std::wstring base;
+  };
+  const std::vector<Place> places{
+      {HKEY_LOCAL_MACHINE, L"SOFTWARE\\WOW6432Node\\Microsoft\\EdgeUpdate\\"},
+      {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\EdgeUpdate\\"},
+      {HKEY_CURRENT_USER, L"Software\\Microsoft\\EdgeUpdate\\"},
+  };
+  const std::filesystem::path library = std::filesystem::path(L"EBWebView") / L"x64" / L"EmbeddedBrowserWebView.dll";
+  for (const Place& place : places) {
+    const std::optional<std::wstring> version =
+        registry_text(place.root, place.base + L"Clients\\" + product, L"pv");
+    if (!version || *version == L"0.0.0.0") continue;
+    std::vector<std::filesystem::path> folders;
+    if (auto folder = registry_text(place.root, place.base + L"ClientState\\" + product, L"EBWebView")) {
+      folders.emplace_back(*folder);
+      folders.push_back(std::filesystem::path(*folder) / *version);
+    }
+    for (const wchar_t* variable : {L"ProgramFiles(x86)", L"ProgramFiles", L"LOCALAPPDATA"}) {
+      if (auto root = get_env(from_wide_lossy(variable))) {
+        folders.push_back(path_from_utf8(*root) / L"Microsoft" / L"EdgeWebView" / L"Application" / *version);
+      }
+    }
+    for (const std::filesystem::path& folder : folders) {
+      std::error_code error;
+      if (std::filesystem::is_regular_file(folder / library, error)) return folder / library;
+    }
+  }
+  return std::nullopt;
+}
+
+// Starts making the environment with whichever way there is; the handler hears the end.
+HRESULT create_environment(const std::optional<std::wstring>& data_folder, EnvironmentCompletedHandler* handler,
+                           bool& found) {
+  found = false;
+  if (auto folder = folder_of_running_program()) {
+    const std::filesystem::path loader = *folder / L"WebView2Loader.dll";
+    std::error_code error;
+    if (std::filesystem::is_regular_file(loader, error)) {
+      if (HMODULE module = LoadLibraryExW(loader.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)) {
+        auto create = reinterpret_cast<CreateWithOptions>(
+            reinterpret_cast<void*>(GetProcAddress(module, "CreateCoreWebView2EnvironmentWithOptions")));
+        if (create != nullptr) {
+          found = true;
+          return create(nullptr, data_folder ? data_folder->c_str() : nullptr, nullptr, handler);
+        }
+      }
+    }
+  }
+  if (auto library = installed_runtime_library()) {
+    if (HMODULE module = LoadLibraryExW(library->c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)) {
+      auto create = reinterpret_cast<CreateWithOptionsInternal>(
+          reinterpret_cast<void*>(GetProcAddress(module, "CreateWebViewEnvironmentWithOptionsInternal")));
+      if (create != nullptr) {
+        found = true;
+        // Without a data folder of the program's own, the loader's default: beside the
+        // program, named after it.
+        std::wstring folder_text;
+        if (data_folder) {
+          folder_text = *data_folder;
+        } else {
+          wchar_t path[MAX_PATH * 4] = {};
+          const DWORD length = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
+          folder_text = std::wstring(path, length) + L".WebView2";
+        }
+        return create(true, 0, folder_text.c_str(), nullptr, handler);
+      }
+    }
+  }
+  return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+}
+
+// The web view's data folder: LOCALAPPDATA\Valdroven AI Zelk\window; none without LOCALAPPDATA.
+std::optional<std::wstring> web_data_folder() {
+  const std::optional<std::string> local = get_env("LOCALAPPDATA");
+  if (!local) return std::nullopt;
+  return (path_from_utf8(*local) / L"Valdroven AI Zelk" / L"window").wstring();
+}
+
+// The page posts with window.ipc.postMessage, as it does in every web view the program had;
+// WebView2's own channel is window.chrome.webview.
+constexpr wchar_t ipc_script[] =
+    L"(function () {"
+    L"  var post = function (message) { window.chrome.webview.postMessage(String(message)); };"
+    L"  Object.defineProperty(window, 'ipc', {value: Object.freeze({postMessage: post}), writable: false,"
+    L"                                        configurable: false, enumerable: false});"
+    L"})();";
+
+// ---------------------------------------------------------------------------------------
+// One web view: shared by the object the window holds and the runtime's callbacks, which can
+// come after the window is gone (they then only release what they were given).
+
+struct Session {
+  HWND parent = nullptr;
+  std::wstring page;
+  WebViewEvents events;
+  RECT bounds{};
+  bool closed = false;
+  bool page_requested = false;  // NavigateToString was called; its navigation is the one allowed
+  ComPtr<ICoreWebView2Controller> controller;
+  ComPtr<ICoreWebView2> view;
+  EventRegistrationToken navigation_token{};
+  EventRegistrationToken frame_navigation_token{};
+  EventRegistrationToken new_window_token{};
+  EventRegistrationToken message_token{};
+
+  void fail(const std::string& why) {
+    if (closed) return;
+    if (events.failed) events.failed(why);
+  }
+
+  void close() {
+    if (closed) return;
+    closed = true;
+    if (view) {
+      view->remove_NavigationStarting(navigation_token);
+      view->remove_FrameNavigationStarting(frame_navigation_token);
+      view->remove_NewWindowRequested(new_window_token);
+      view->remove_WebMessageReceived(message_token);
+    }
+    if (controller) controller->Close();
+    view.reset();
+    controller.reset();
+    events = {};
+  }
+};
+
+void refuse_navigation(ICoreWebView2NavigationStartingEventArgs* arguments) {
+  if (arguments != nullptr) arguments->put_Cancel(TRUE);
+}
+
+HRESULT controller_made(const std::shared_ptr<Session>& session, HRESULT result, ICoreWebView2Controller* controller) {
+  if (session->closed) {
+    if (SUCCEEDED(result) && controller != nullptr) controller->Close();
+    return S_OK;
+  }
+  if (FAILED(result) || controller == nullptr) {
+    session->fail(failure_text(FAILED(result) ? result : E_FAIL));
+    return S_OK;
+  }
+  controller->AddRef();
+  session->controller = ComPtr<ICoreWebView2Controller>(controller);
+  if (FAILED(controller->get_CoreWebView2(session->view.put())) || !session->view) {
+    session->fail(failure_text(E_NOINTERFACE));
+    return S_OK;
+  }
+  ICoreWebView2* view = session->view.get();
+
+  ComPtr<ICoreWebView2Settings> settings;
+  if (SUCCEEDED(view->get_Settings(settings.put())) && settings) {
+    settings->put_AreDevToolsEnabled(FALSE);
+    settings->put_AreHostObjectsAllowed(FALSE);
+    settings->put_IsStatusBarEnabled(FALSE);
+    settings->put_IsWebMessageEnabled(TRUE);
+  }
+  controller->put_Bounds(session->bounds);
+  controller->put_IsVisible(TRUE);
+
+  const std::weak_ptr<Session> weak = session;
+  // The web view never leaves the page: the page's own first load is the one navigation
+  // allowed; links, forms, scripts and reloads are refused, and so are frames and windows.
+  view->add_NavigationStarting(
+      make_callback<NavigationStartingEventHandler>(
+          iid_navigation_starting,
+          [weak](ICoreWebView2*, ICoreWebView2NavigationStartingEventArgs* arguments) {
+            const auto session = weak.lock();
+            if (session && !session->closed && session->page_requested) {
+              session->page_requested = false;
+            } else {
+              refuse_navigation(arguments);
+            }
+            return S_OK;
+          })
+          .get(),
+      &session->navigation_token);
+  view->add_FrameNavigationStarting(
+      make_callback<NavigationStartingEventHandler>(
+          iid_navigation_starting,
+          [](ICoreWebView2*, ICoreWebView2NavigationStartingEventArgs* arguments) {
+            refuse_navigation(arguments);
+            return S_OK;
+          })
+          .get(),
+      &session->frame_navigation_token);
+  view->add_NewWindowRequested(
+      make_callback<NewWindowRequestedEventHandler>(
+          iid_new_window_requested,
+          [](ICoreWebView2*, ICoreWebView2NewWindowRequestedEventArgs* arguments) {
+            if (arguments != nullptr) arguments->put_Handled(TRUE);  // handled, and no window given
+            return S_OK;
+          })
+          .get(),
+      &session->new_window_token);
+  view->add_WebMessageReceived(
+      make_callback<WebMessageReceivedEventHandler>(
+          iid_web_message_received,
+          [weak](ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs* arguments) {
+            const auto session = weak.lock();
+            if (!session || session->closed || arguments == nullptr) return S_OK;
+            LPWSTR text = nullptr;
+            if (SUCCEEDED(arguments->TryGetWebMessageAsString(&text))) {
+              std::string message = take_text(text);
+              if (session->events.page_message) session->events.page_message(std::move(message));
+            }
+            return S_OK;
+          })
+          .get(),
+      &session->message_token);
+
+  // The page is loaded only once window.ipc is sure to be there for it.
+  const HRESULT added = view->AddScriptToExecuteOnDocumentCreated(
+      ipc_script, make_callback<AddScriptCompletedHandler>(iid_add_script_completed, [weak](HRESULT, LPCWSTR) {
+                    const auto session = weak.lock();
+                    if (!session || session->closed || !session->view) return S_OK;
+                    session->page_requested = true;
+                    const HRESULT navigated = session->view->NavigateToString(session->page.c_str());
+                    if (FAILED(navigated)) {
+                      session->page_requested = false;
+                      session->fail(failure_text(navigated));
+                    } else if (session->events.ready) {
+                      session->events.ready();
+                    }
+                    return S_OK;
+                  }).get());
+  if (FAILED(added)) session->fail(failure_text(added));
+  return S_OK;
+}
+
+HRESULT environment_made(const std::shared_ptr<Session>& session, HRESULT result,
+                         ICoreWebView2Environment* environment) {
+  if (session->closed) return S_OK;
+  if (FAILED(result) || environment == nullptr) {
+    session->fail(failure_text(FAILED(result) ? result : E_FAIL));
+    return S_OK;
+  }
+  const HRESULT started = environment->CreateCoreWebView2Controller(
+      session->parent, make_callback<ControllerCompletedHandler>(
+                           iid_controller_completed,
+                           [session](HRESULT made, ICoreWebView2Controller* controller) {
+                             return controller_made(session, made, controller);
+                           })
+                           .get());
+  if (FAILED(started)) session->fail(failure_text(started));
+  return S_OK;
+}
+
+class WebView2 final : public WebView {
+ public:
+  explicit WebView2(std::shared_ptr<Session> session) : session_(std::move(session)) {}
+  ~WebView2() override { session_->close(); }
+
+  void run_script(const std::string& script) override {
+    if (session_->closed || !session_->view) return;
+    session_->view->ExecuteScript(
+        to_wide(script).c_str(),
+        make_callback<ExecuteScriptCompletedHandler>(iid_execute_script_completed, [](HRESULT, LPCWSTR) {
+          return S_OK;  // the page's answer is not needed
+        }).get());
+  }
+
+  void fit(const RECT& client) override {
+    session_->bounds = client;
+    if (session_->controller) session_->controller->put_Bounds(client);
+  }
+
+  void focus() override {
+    if (session_->controller) session_->controller->MoveFocus(move_focus_programmatic);
+  }
+
+ private:
+  std::shared_ptr<Session> session_;
+};
+
+}  // namespace
+
+std::expected<std::unique_ptr<WebView>, std::string> make_webview2(HWND parent, std::string_view page,
+                                                                   WebViewEvents events) {
+  auto session = std::make_shared<Session>();
+  session->parent = parent;
+  session->page = to_wide(page);
+  session->events = std::move(events);
+  GetClientRect(parent, &session->bounds);
+
+  bool found = false;
+  const HRESULT result = create_environment(
+      web_data_folder(),
+      make_callback<EnvironmentCompletedHandler>(iid_environment_completed,
+                                                 [session](HRESULT made, ICoreWebView2Environment* environment) {
+                                                   return environment_made(session, made, environment);
+                                                 })
+          .get(),
+      found);
+  if (!found) return std::unexpected(std::string(runtime_missing));
+  if (FAILED(result)) return std::unexpected(failure_text(result));
+  return std::make_unique<WebView2>(std::move(session));
+}
+
+}  // namespace zelk
