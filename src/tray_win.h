@@ -3,6 +3,7 @@
 /// pointer messages turned into loop events, the menu popped up on a right click (or the menu
 /// key), and the icon put back when Explorer restarts. Windows builds only.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <expected>
 #include <memory>

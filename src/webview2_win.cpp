@@ -6,11 +6,11 @@
 // 1. WebView2Loader.dll lying beside the program: its CreateCoreWebView2EnvironmentWithOptions
 //    finds the installed runtime and makes the environment (the documented way).
 // 2. Otherwise the installed WebView2 runtime itself: its install folder and version are read
-//    from the keys Microsoft's updater keeps for it (EdgeUpdate\ClientState and
-//    EdgeUpdate\Clients, product {F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}, per machine and per
+//    from the keys Microsoft's updater keeps for it (EdgeUpdate/ClientState and
+//    EdgeUpdate/Clients, product {F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}, per machine and per
 //    user), and the environment is made by the entry point the loader itself calls,
-//    CreateWebViewEnvironmentWithOptionsInternal of <version>\EBWebView\x64\
-//    EmbeddedBrowserWebView.dll.
+//    CreateWebViewEnvironmentWithOptionsInternal of the runtime's library
+//    <version>/EBWebView/x64/EmbeddedBrowserWebView.dll.
 // 3. Neither: the window cannot be opened, and the user is told what to install.
 //
 // Everything here runs on the window's thread, in its single-threaded COM apartment; the
@@ -19,6 +19,7 @@
 #include <eventtoken.h>
 #include <objbase.h>
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -399,9 +400,10 @@ HRESULT create_environment(const std::optional<std::wstring>& data_folder, Envir
 
 // The web view's data folder: LOCALAPPDATA\Valdroven AI Zelk\window; none without LOCALAPPDATA.
 std::optional<std::wstring> web_data_folder() {
-  const std::optional<std::string> local = get_env("LOCALAPPDATA");
-  if (!local) return std::nullopt;
-  return (path_from_utf8(*local) / L"Valdroven AI Zelk" / L"window").wstring();
+  static constexpr std::array<std::string_view, 2> parts = {"Valdroven AI Zelk", "window"};
+  const std::optional<std::filesystem::path> folder = env_path_join("LOCALAPPDATA", parts);
+  if (!folder) return std::nullopt;
+  return folder->wstring();
 }
 
 // The page posts with window.ipc.postMessage, as it does in every web view the program had;
