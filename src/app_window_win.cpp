@@ -140,7 +140,7 @@ std::expected<void, std::string> AppWindow::open() {
   GetClientRect(record->window, &client);
   record->web_view->fit(client);
 
-  ShowWindow(record->window, SW_SHOWNORMAL);
+  ::ShowWindow(record->window, SW_SHOWNORMAL);
   SetForegroundWindow(record->window);
   return {};
 }
@@ -148,7 +148,7 @@ std::expected<void, std::string> AppWindow::open() {
 void AppWindow::raise() {
   if (!record_) return;
   const HWND window = record_->window;
-  if (IsIconic(window)) ShowWindow(window, SW_RESTORE);
+  if (IsIconic(window)) ::ShowWindow(window, SW_RESTORE);
   if (IsWindowVisible(window) && !IsIconic(window) && GetForegroundWindow() != window) {
     SetForegroundWindow(window);
   }
@@ -183,9 +183,10 @@ void AppWindow::web_view_ready(const std::weak_ptr<Record>& weak) {
   }
 }
 
-void AppWindow::web_view_failed(const std::weak_ptr<Record>& weak, const std::string& why) {
+void AppWindow::web_view_failed(const std::weak_ptr<Record>& weak, const std::string& reason) {
   const std::shared_ptr<Record> record = weak.lock();
   if (!record || record != record_) return;
+  const std::string why = reason;  // the caller's copy goes with the web view
   // The window is up already, so it says itself what went wrong; closing it is the user's.
   record->web_view.reset();
   record->ready = false;

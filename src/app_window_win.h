@@ -59,7 +59,7 @@ class AppWindow {
   static LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
   LRESULT on_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
   void web_view_ready(const std::weak_ptr<Record>& record);
-  void web_view_failed(const std::weak_ptr<Record>& record, const std::string& why);
+  void web_view_failed(const std::weak_ptr<Record>& record, const std::string& reason);
 
   Settings settings_;
   std::shared_ptr<Record> record_;

@@ -435,7 +435,9 @@ struct Session {
 
   void fail(const std::string& why) {
     if (closed) return;
-    if (events.failed) events.failed(why);
+    // The window drops its web view (and with it these events) while it hears of this.
+    const auto failed = events.failed;
+    if (failed) failed(why);
   }
 
   void close() {
