@@ -234,7 +234,8 @@ TEST(RenderDocument, WritesTheTenKeysInOrder) {
   snapshot.podman_desktop_found = false;
   snapshot.apps = {{&gitea, "", "http://127.0.0.1:33009/", AppState::ready(), std::nullopt}};
   snapshot.shelf_count = 3;
-  snapshot.update = KnownUpdate{{"0.3.0", "zelk-0.3.0.exe", std::string(64, '0'), 5}, "It said \"no\"", false};
+  const UpdateOffer offer{"0.3.0", "zelk-0.3.0.exe", std::string(64, '0'), 5};
+  snapshot.update.emplace(offer, "It said \"no\"", false);
   const RecipeKeys gitea_keys{"gitea", "Gitea", "Git server",
                               "Host local Git repositories and collaborate through a browser interface.",
                               true, false, "", "", 0, ""};

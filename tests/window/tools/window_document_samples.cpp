@@ -82,7 +82,8 @@ void add_render_samples(Samples& samples, const Recipe& notes, const Recipe& wik
       {&wiki, "", address, AppState::state("partly running"), std::nullopt},  // Wiki
   };
   busy.shelf_count = 10;
-  busy.update = KnownUpdate{{"0.3.0", "zelk-setup-0.3.0.exe", std::string(64, 'c'), 123456789}, hostile[5], false};
+  const UpdateOffer offer{"0.3.0", "zelk-setup-0.3.0.exe", std::string(64, 'c'), 123456789};
+  busy.update.emplace(offer, hostile[5], false);
   samples.add("render-busy", render_document(busy));
 
   // The runtime failed: the set-up advice points at the button; Docker offers no Podman Desktop.
@@ -93,7 +94,7 @@ void add_render_samples(Samples& samples, const Recipe& notes, const Recipe& wik
   failed.podman_desktop_found = true;
   for (const Recipe& recipe : builtin) failed.apps.push_back({&recipe, "", "", AppState::unknown(), std::nullopt});
   failed.apps.push_back({&notes, "", address, AppState::not_installed(), std::nullopt});
-  failed.update = KnownUpdate{{"0.3.0", "zelk-setup-0.3.0.exe", std::string(64, 'c'), 1}, std::nullopt, true};
+  failed.update.emplace(offer, std::nullopt, true);
   samples.add("render-failed", render_document(failed));
 }
 
