@@ -43,4 +43,27 @@ std::shared_ptr<const WorkerServices> FakeWorkerWorld::services() {
   return made;
 }
 
+std::vector<std::string> FakeShell::scripts_of(std::string_view function) const {
+  std::vector<std::string> found;
+  const std::string start = std::string(function) + "(";
+  for (const std::string& script : scripts) {
+    if (script.starts_with(start)) found.push_back(script);
+  }
+  return found;
+}
+
+namespace {
+
+const MenuItem* find_item(const std::vector<MenuItem>& items, std::string_view id) {
+  for (const MenuItem& item : items) {
+    if (!item.id.empty() && item.id == id) return &item;
+    if (const MenuItem* inner = find_item(item.items, id)) return inner;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+const MenuItem* FakeShell::item(std::string_view id) const { return find_item(menu.items, id); }
+
 }  // namespace zelk

@@ -67,6 +67,7 @@ class HeldWorkers {
   StartWorker starter() {
     return [this](std::function<void()> work) -> std::expected<void, std::string> {
       if (refuse) return std::unexpected(*refuse);
+      ++started;
       if (synchronous) {
         work();
       } else {
@@ -85,6 +86,7 @@ class HeldWorkers {
     work();
   }
   std::deque<std::function<void()>> held;
+  std::size_t started = 0;
   bool synchronous = false;
   std::optional<std::string> refuse;
 };
@@ -118,6 +120,72 @@ struct FakeWorkerWorld {
     std::lock_guard lock(records->mutex);
     return records->opened;
   }
+};
+
+/// A shell that records what the loop shows and starts, with a window that is only a flag.
+class FakeShell final : public Shell {
+ public:
+  std::expected<void, std::string> add_tray_icon(std::string_view tooltip_text, const TrayMenu& tray_menu) override {
+    calls.push_back("add_tray_icon");
+    if (icon_error) return std::unexpected(*icon_error);
+    tooltip = std::string(tooltip_text);
+    menu = tray_menu;
+    return {};
+  }
+  void set_tray_menu(const TrayMenu& tray_menu) override {
+    calls.push_back("set_tray_menu");
+    menu = tray_menu;
+  }
+  void set_tooltip(std::string_view text) override {
+    calls.push_back("set_tooltip");
+    tooltip = std::string(text);
+  }
+  bool window_open() const override { return open; }
+  std::expected<void, std::string> open_window() override {
+    calls.push_back("open_window");
+    if (window_error) return std::unexpected(*window_error);
+    open = true;
+    return {};
+  }
+  void raise_window() override { calls.push_back("raise_window"); }
+  void close_window() override {
+    calls.push_back("close_window");
+    open = false;
+  }
+  void run_script(std::string script) override { scripts.push_back(std::move(script)); }
+  std::expected<std::filesystem::path, std::string> program_folder() const override { return folder; }
+  std::expected<void, std::string> start_console(std::string_view arguments, std::optional<std::string> path) override {
+    if (start_error) return std::unexpected(*start_error);
+    consoles.push_back({std::string(arguments), std::move(path)});
+    return {};
+  }
+  std::expected<void, std::string> start_detached(const std::filesystem::path& program) override {
+    if (start_error) return std::unexpected(*start_error);
+    detached.push_back(program);
+    return {};
+  }
+
+  /// The scripts run that call the page function, e.g. scripts_of("render").
+  std::vector<std::string> scripts_of(std::string_view function) const;
+  /// The text of the menu item with that id, found in submenus too ("" when there is none).
+  const MenuItem* item(std::string_view id) const;
+
+  std::optional<std::string> icon_error;
+  std::optional<std::string> window_error;
+  std::optional<std::string> start_error;
+  bool open = false;
+  std::vector<std::string> calls;
+  std::vector<std::string> scripts;
+  TrayMenu menu;
+  std::string tooltip;
+  std::expected<std::filesystem::path, std::string> folder = std::filesystem::path("/opt/zelk");
+  struct Console {
+    std::string arguments;
+    std::optional<std::string> path;
+    bool operator==(const Console&) const = default;
+  };
+  std::vector<Console> consoles;
+  std::vector<std::filesystem::path> detached;
 };
 
 }  // namespace zelk
