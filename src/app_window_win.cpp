@@ -1,5 +1,6 @@
 #include "app_window_win.h"
 
+#include "page_view.h"
 #include "wide_win.h"
 
 namespace zelk {
@@ -193,7 +194,7 @@ void AppWindow::web_view_failed(const std::weak_ptr<Record>& weak, const std::st
   record->scripts.clear();
   RECT client{};
   GetClientRect(record->window, &client);
-  const std::wstring text = to_wide("The window could not be opened: " + why);
+  const std::wstring text = to_wide(window_open_failure(why));
   record->failure_text = CreateWindowExW(0, L"STATIC", text.c_str(), WS_CHILD | WS_VISIBLE | SS_CENTER, 16, 16,
                                          client.right - 32, client.bottom - 32, record->window, nullptr,
                                          this_module(), nullptr);

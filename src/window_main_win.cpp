@@ -7,6 +7,7 @@
 
 #include "message_loop_win.h"
 #include "win_shell_win.h"
+#include "window_loop.h"
 #include "window_switch.h"
 
 namespace zelk {
@@ -32,6 +33,11 @@ void become_dpi_aware() {
 }
 
 }  // namespace
+
+LoopDispatcher::Handler window_loop_handler(bool window_flag, Shell& shell, std::shared_ptr<const LoopProxy> proxy) {
+  std::shared_ptr<WindowLoop> loop = make_window_loop(window_flag, shell, std::move(proxy));
+  return [loop](LoopEvent event) { return handle_event(*loop, std::move(event)); };
+}
 
 HANDLE signal_running_instance() { return CreateEventW(nullptr, FALSE, FALSE, show_window_event_name); }
 

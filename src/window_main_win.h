@@ -34,6 +34,9 @@ struct WindowProgram {
 /// with the handler's exit code after taking the tray icon away.
 int window_main(const WindowProgram& program);
 
+/// The program's own handler: the window loop with the real services, over this shell.
+LoopDispatcher::Handler window_loop_handler(bool window_flag, Shell& shell, std::shared_ptr<const LoopProxy> proxy);
+
 /// Opens or makes the show-window event (auto-reset, not signalled); null when it cannot.
 HANDLE signal_running_instance();
 

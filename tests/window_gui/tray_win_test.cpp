@@ -160,7 +160,9 @@ TEST(TrayWin, TheMenuHoldsTheModelsItemsTextsAndGreyedStatesAndEachCommandItsId)
     const auto& [text, separator, greyed, submenu] = expected[index];
     EXPECT_EQ(top[index].text, text);
     EXPECT_EQ(top[index].separator, separator);
-    EXPECT_EQ(top[index].greyed, greyed);
+    if (!separator) {
+      EXPECT_EQ(top[index].greyed, greyed);  // a separator's own state is the system's
+    }
     EXPECT_EQ(top[index].submenu, submenu);
   }
   EXPECT_EQ(id_of(popup, top[0].command), "");

@@ -1,0 +1,322 @@
+// The window program as real processes: one instance per session, a second start handing
+// over to the running one, the --window switch, the page words that start programs, and
+// "quit" while a command still runs. The program is zelk-window's entry, shell and loop with
+// a stand-in web view (zelk_window_probe); what it does shows in its windows, its tray icon,
+// its exit code and the report its stand-in web view writes.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "child_programs.h"
+#include "fake_web_view_win.h"
+#include "file_text.h"
+#include "platform.h"
+#include "processes_win.h"
+#include "shell_harness_win.h"
+#include "scoped_env.h"
+#include "test_folder.h"
+#include "tray_win.h"
+#include "wide_win.h"
+
+namespace zelk {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = 30s) {
+  const auto until = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < until) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(25ms);
+  }
+  return condition();
+}
+
+// A started program, ended (if it still runs) when the test is over.
+class Started {
+ public:
+  Started(const fs::path& program, const std::wstring& arguments) {
+    std::wstring line = L"\"" + program.wstring() + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
+    STARTUPINFOW info{};
+    info.cb = sizeof info;
+    PROCESS_INFORMATION process{};
+    if (CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &info, &process)) {
+      CloseHandle(process.hThread);
+      process_ = process.hProcess;
+      pid_ = process.dwProcessId;
+    }
+  }
+  ~Started() {
+    if (process_ == nullptr) return;
+    if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
+      TerminateProcess(process_, 1);
+      WaitForSingleObject(process_, 10000);
+    }
+    CloseHandle(process_);
+  }
+  Started(const Started&) = delete;
+  Started& operator=(const Started&) = delete;
+
+  bool started() const { return process_ != nullptr; }
+  DWORD pid() const { return pid_; }
+  /// The exit code once it ended within the limit; none while it runs.
+  std::optional<DWORD> exit_code(std::chrono::milliseconds limit) const {
+    if (WaitForSingleObject(process_, static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0) return std::nullopt;
+    DWORD code = 0;
+    GetExitCodeProcess(process_, &code);
+    return code;
+  }
+
+ private:
+  HANDLE process_ = nullptr;
+  DWORD pid_ = 0;
+};
+
+// The top-level windows of this class that the process owns.
+std::vector<HWND> windows_of(DWORD pid, const wchar_t* class_name) {
+  struct Search {
+    DWORD pid;
+    const wchar_t* class_name;
+    std::vector<HWND> found;
+  } search{pid, class_name, {}};
+  EnumWindows(
+      [](HWND window, LPARAM data) -> BOOL {
+        auto* search = reinterpret_cast<Search*>(data);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        wchar_t name[128] = {};
+        GetClassNameW(window, name, 128);
+        if (owner == search->pid && std::wstring_view(name) == search->class_name) search->found.push_back(window);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+HWND loop_window_of(DWORD pid) {
+  const std::vector<HWND> found = windows_of(pid, L"ValdrovenAIZelkLoop");
+  return found.empty() ? nullptr : found.front();
+}
+
+HWND app_window_of(DWORD pid) {
+  const std::vector<HWND> found = windows_of(pid, L"ValdrovenAIZelkWindow");
+  return found.empty() ? nullptr : found.front();
+}
+
+// The probe is running its loop with its tray icon shown.
+bool tray_ready(DWORD pid) {
+  const HWND loop = loop_window_of(pid);
+  return loop != nullptr && tray_icon_present(loop, Tray::icon_id);
+}
+
+bool has_line(const fs::path& report, const std::string& line) {
+  const std::string text = read_text(report);
+  return text.find(line + "\n") != std::string::npos;
+}
+
+// How many lines of the file begin with the text.
+std::size_t count_lines(const fs::path& report, const std::string& start) {
+  const std::string text = "\n" + read_text(report);
+  std::size_t count = 0;
+  for (std::size_t at = text.find("\n" + start); at != std::string::npos; at = text.find("\n" + start, at + 1)) ++count;
+  return count;
+}
+
+bool tray_icon_present_of(HWND loop) { return tray_icon_present(loop, Tray::icon_id); }
+
+fs::path probe_program() { return path_from_utf8(helper_program("zelk_window_probe")); }
+
+// Everything a probe needs of its environment: its own data folder, and its report.
+struct ProbeSetting {
+  TestFolder folder;
+  ScopedEnv home{"ZELK_HOME", path_to_utf8(folder.path() / "home")};
+  fs::path report = folder.path() / "report.txt";
+  ScopedEnv where{"ZELK_PROBE_REPORT", path_to_utf8(report)};
+};
+
+// Picks "Quit (apps keep running)", the menu's last item, from the probe's tray menu.
+void quit_through_the_menu(DWORD pid) {
+  const HWND loop = loop_window_of(pid);
+  PostMessageW(loop, Tray::callback_message, Tray::icon_id, WM_RBUTTONUP);
+  HWND menu = nullptr;
+  eventually([&] {
+    const std::vector<HWND> menus = windows_of(pid, L"#32768");
+    for (HWND candidate : menus) {
+      if (IsWindowVisible(candidate)) menu = candidate;
+    }
+    return menu != nullptr;
+  });
+  ASSERT_NE(menu, nullptr) << "the tray menu did not open";
+  PostMessageW(menu, WM_KEYDOWN, VK_UP, 0);
+  std::this_thread::sleep_for(100ms);
+  PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
+}
+
+TEST(InstanceWin, ASecondStartEndsAtOnceAndTheRunningOneShowsItsWindow) {
+  ProbeSetting setting;
+  Started first(probe_program(), L"");
+  ASSERT_TRUE(first.started());
+  ASSERT_TRUE(eventually([&] { return tray_ready(first.pid()); })) << "the first start never showed its tray icon";
+  EXPECT_EQ(app_window_of(first.pid()), nullptr);  // without --window only the icon shows
+
+  // The second start's own --window plays no part: it only hands over.
+  Started second(probe_program(), L"--window");
+  ASSERT_TRUE(second.started());
+  EXPECT_EQ(second.exit_code(20s), std::optional<DWORD>(0));
+  EXPECT_EQ(loop_window_of(second.pid()), nullptr);
+  ASSERT_TRUE(eventually([&] { return app_window_of(first.pid()) != nullptr; })) << "the window did not open";
+  EXPECT_TRUE(eventually([&] { return IsWindowVisible(app_window_of(first.pid())) != FALSE; }));
+  EXPECT_TRUE(eventually([&] { return has_line(setting.report, "ready"); }));
+
+  // Again, with the window minimised: it comes back, and it stays the only one.
+  const HWND window = app_window_of(first.pid());
+  PostMessageW(window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  ASSERT_TRUE(eventually([&] { return IsIconic(window) != FALSE; }));
+  Started third(probe_program(), L"");
+  EXPECT_EQ(third.exit_code(20s), std::optional<DWORD>(0));
+  EXPECT_TRUE(eventually([&] { return IsIconic(window) == FALSE; }));
+  EXPECT_EQ(windows_of(first.pid(), L"ValdrovenAIZelkWindow").size(), 1u);
+  EXPECT_EQ(count_lines(setting.report, "made\n"), 1u);
+}
+
+TEST(InstanceWin, OnlyTheExactWindowSwitchOpensTheWindowAtTheStart) {
+  struct Case {
+    std::wstring arguments;
+    bool opens;
+  };
+  const Case cases[] = {{L"--window", true}, {L"--Window", false}, {L"--window=1", false}, {L"x --window", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(from_wide_lossy(c.arguments));
+    ProbeSetting setting;
+    Started probe(probe_program(), c.arguments);
+    ASSERT_TRUE(probe.started());
+    ASSERT_TRUE(eventually([&] { return tray_ready(probe.pid()); }));
+    if (c.opens) {
+      EXPECT_TRUE(eventually([&] { return app_window_of(probe.pid()) != nullptr; }));
+      EXPECT_TRUE(eventually([&] { return has_line(setting.report, "made"); }));
+    } else {
+      // The switch is handled at the start, with the icon; a moment later nothing opened.
+      std::this_thread::sleep_for(1500ms);
+      EXPECT_EQ(app_window_of(probe.pid()), nullptr);
+      EXPECT_FALSE(has_line(setting.report, "made"));
+    }
+  }
+}
+
+TEST(InstanceWin, ASecondStartWhileTheFirstIsStillStartingIsNotLost) {
+  ProbeSetting setting;
+  TestFolder stall;
+  std::optional<ScopedEnv> held;
+  held.emplace("ZELK_PROBE_STALL", path_to_utf8(stall.path()));
+  Started first(probe_program(), L"");
+  held.reset();
+  ASSERT_TRUE(first.started());
+  // The first holds the instance and has not begun to listen for second starts.
+  ASSERT_TRUE(eventually([&] { return fs::exists(stall.path() / "claimed"); }));
+  EXPECT_EQ(loop_window_of(first.pid()), nullptr);
+
+  Started second(probe_program(), L"");
+  EXPECT_EQ(second.exit_code(20s), std::optional<DWORD>(0));
+  // The second start is gone, with its handle of the event; the first goes on only now.
+  { std::ofstream(stall.path() / "go") << "go"; }
+  EXPECT_TRUE(eventually([&] { return app_window_of(first.pid()) != nullptr; })) << "the signal was lost";
+  EXPECT_TRUE(eventually([&] { return has_line(setting.report, "made"); }));
+}
+
+TEST(InstanceWin, PageWordsStartTheSetUpConsoleAndTheTerminalWithTheirExactTexts) {
+  ProbeSetting setting;
+  // The program and a zelk.exe beside it, in a folder of their own.
+  const fs::path installed = setting.folder.path() / "Zelk Program";
+  fs::create_directories(installed);
+  fs::copy_file(probe_program(), installed / "zelk-window.exe");
+  fs::copy_file(path_from_utf8(helper_program("console_echo")), installed / "zelk.exe");
+  const fs::path console_report = setting.folder.path() / "console.txt";
+  ScopedEnv echo("ZELK_CONSOLE_ECHO_REPORT", path_to_utf8(console_report));
+  ScopedEnv cmd("ZELK_PROBE_CMD", helper_program("console_echo"));
+  const std::string inherited_path = get_env("PATH").value_or("");
+
+  Started probe(installed / "zelk-window.exe", L"--window");
+  ASSERT_TRUE(probe.started());
+  ASSERT_TRUE(eventually([&] { return has_line(setting.report, "ready"); }));
+  const HWND page = FindWindowExW(app_window_of(probe.pid()), nullptr, fake_web_view_class, nullptr);
+  ASSERT_NE(page, nullptr);
+
+  send_page_message(page, "setup");
+  EXPECT_EQ(wait_for_text(console_report),
+            "command line: cmd /k \"title Set up Podman - Valdroven AI Zelk & \"" +
+                path_to_utf8(installed / "zelk.exe") + "\" setup\"\n" + "PATH=" + inherited_path + "\n" +
+                "streams: in=console out=console err=console\nconsole window: yes\n");
+  fs::remove(console_report);
+
+  send_page_message(page, "terminal");
+  // Podman until a states read named another runtime; its folder is not known here, so the
+  // console's PATH is the program's folder and then the PATH as it was.
+  EXPECT_EQ(wait_for_text(console_report), "command line: cmd /k \"title podman - Valdroven AI Zelk & podman ps -a\"\n"
+                                           "PATH=" + path_to_utf8(installed) + ";" + inherited_path + "\n" +
+                                           "streams: in=console out=console err=console\nconsole window: yes\n");
+}
+
+TEST(InstanceWin, SetUpWithoutZelkNextToTheProgramSaysSoInTheStatusLine) {
+  ProbeSetting setting;
+  Started probe(probe_program(), L"--window");
+  ASSERT_TRUE(probe.started());
+  ASSERT_TRUE(eventually([&] { return has_line(setting.report, "ready"); }));
+  const HWND page = FindWindowExW(app_window_of(probe.pid()), nullptr, fake_web_view_class, nullptr);
+  ASSERT_NE(page, nullptr);
+  send_page_message(page, "setup");
+  // The page is drawn anew after the word, with the status line in it.
+  EXPECT_TRUE(eventually([&] {
+    return read_text(setting.report).find("The setup could not be started: zelk.exe is not next to this program.") !=
+           std::string::npos;
+  })) << read_text(setting.report);
+}
+
+TEST(InstanceWin, QuitWhileACommandRunsEndsWithCodeZeroAndTakesTheIconAway) {
+  ProbeSetting setting;
+  // The container runtime hangs: every podman call sleeps.
+  const fs::path runtime = setting.folder.path() / "runtime";
+  fs::create_directories(runtime);
+  fs::copy_file(path_from_utf8(helper_program("slow_program")), runtime / "podman.exe");
+  const fs::path calls = setting.folder.path() / "podman-calls.txt";
+  ScopedEnv slow("ZELK_SLOW_PROGRAM_REPORT", path_to_utf8(calls));
+  ScopedEnv path("PATH", path_to_utf8(runtime) + ";" + get_env("PATH").value_or(""));
+
+  Started probe(probe_program(), L"--window");
+  ASSERT_TRUE(probe.started());
+  ASSERT_TRUE(eventually([&] { return tray_ready(probe.pid()); }));
+  ASSERT_TRUE(eventually([&] { return has_line(setting.report, "ready"); }));
+  const HWND page = FindWindowExW(app_window_of(probe.pid()), nullptr, fake_web_view_class, nullptr);
+  ASSERT_NE(page, nullptr);
+  // The first refresh and the resume wait on the runtime already; then the command does too.
+  ASSERT_TRUE(eventually([&] { return count_lines(calls, "running ") >= 2; })) << read_text(calls);
+  std::this_thread::sleep_for(500ms);
+  const std::size_t before = count_lines(calls, "running ");
+  send_page_message(page, "open:gitea");
+  ASSERT_TRUE(eventually([&] { return count_lines(calls, "running ") > before; })) << read_text(calls);
+  EXPECT_NE(read_text(setting.report).find("\"status\":\"starting ...\""), std::string::npos);
+
+  const HWND loop = loop_window_of(probe.pid());
+  quit_through_the_menu(probe.pid());
+  EXPECT_EQ(probe.exit_code(30s), std::optional<DWORD>(0));
+  EXPECT_FALSE(process_running(probe.pid()));
+  EXPECT_FALSE(tray_icon_present_of(loop));
+
+  // The runtime's stand-ins the workers started are left running by design; end them here.
+  const std::string text = read_text(calls);
+  for (std::size_t at = text.find("running "); at != std::string::npos; at = text.find("running ", at + 1)) {
+    end_process(static_cast<DWORD>(std::stoul(text.substr(at + 8))));
+  }
+}
+
+}  // namespace
+}  // namespace zelk
