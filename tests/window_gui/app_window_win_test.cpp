@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "mark.h"
+#include "page_view.h"
+#include "window_texts.h"
 #include "shell_harness_win.h"
 #include "wide_win.h"
 
@@ -250,6 +252,20 @@ TEST(AppWindowWin, AWebViewThatCannotBeMadeLeavesNoWindowAndALaterFailureSaysWhy
     GetWindowTextW(text, shown, 256);
     EXPECT_EQ(from_wide_lossy(shown), "The window could not be opened: WebView2 did not start (error 0x80004005).");
   });
+}
+
+TEST(AppWindowWin, WithoutWebView2TheWindowIsNotMadeAndTheStatusLineSaysWhatToInstall) {
+  // Wine has neither the loader beside this program nor a WebView2 runtime.
+  MessageLoop loop;
+  WinShell shell(loop, {.page = "<!doctype html>", .make_web_view = make_webview2});
+  const auto opened = shell.open_window();
+  ASSERT_FALSE(opened.has_value());
+  EXPECT_EQ(opened.error(), "Microsoft Edge WebView2 Runtime is missing. Install it.");
+  EXPECT_FALSE(shell.window_open());
+  EXPECT_EQ(count_windows_of_class(L"ValdrovenAIZelkWindow"), 0);
+  // The whole sentence fits the status line.
+  EXPECT_EQ(first_line_short(window_open_failure(opened.error())),
+            "The window could not be opened: Microsoft Edge WebView2 Runtime is missing. Install it.");
 }
 
 }  // namespace

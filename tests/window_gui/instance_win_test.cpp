@@ -318,5 +318,23 @@ TEST(InstanceWin, QuitWhileACommandRunsEndsWithCodeZeroAndTakesTheIconAway) {
   }
 }
 
+TEST(InstanceWin, TheProgramItselfRunsWithoutWebView2AndQuitsFromItsMenu) {
+  ProbeSetting setting;
+  const fs::path program = path_from_utf8(zelk_program()).parent_path() / "zelk-window.exe";
+  Started window_program(program, L"--window");
+  ASSERT_TRUE(window_program.started());
+  ASSERT_TRUE(eventually([&] { return tray_ready(window_program.pid()); }));
+  // Asked for at the start, the window could not be made: the program goes on in the tray.
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_EQ(app_window_of(window_program.pid()), nullptr);
+  Started second(program, L"");
+  EXPECT_EQ(second.exit_code(20s), std::optional<DWORD>(0));
+  EXPECT_EQ(window_program.exit_code(1500ms), std::nullopt);
+  const HWND loop = loop_window_of(window_program.pid());
+  quit_through_the_menu(window_program.pid());
+  EXPECT_EQ(window_program.exit_code(30s), std::optional<DWORD>(0));
+  EXPECT_FALSE(tray_icon_present_of(loop));
+}
+
 }  // namespace
 }  // namespace zelk
