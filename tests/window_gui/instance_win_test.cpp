@@ -233,7 +233,7 @@ TEST(InstanceWin, ASecondStartWhileTheFirstIsStillStartingIsNotLost) {
   EXPECT_TRUE(eventually([&] { return has_line(setting.report, "made"); }));
 }
 
-TEST(InstanceWin, PageWordsStartTheSetUpConsoleAndTheTerminalWithTheirExactTexts) {
+TEST(InstanceWin, PageWordsStartTheSetUpConsoleTheTerminalAndPodmanDesktopAsTheyShould) {
   ProbeSetting setting;
   // The program and a zelk.exe beside it, in a folder of their own.
   const fs::path installed = setting.folder.path() / "Zelk Program";
@@ -244,6 +244,11 @@ TEST(InstanceWin, PageWordsStartTheSetUpConsoleAndTheTerminalWithTheirExactTexts
   ScopedEnv echo("ZELK_CONSOLE_ECHO_REPORT", path_to_utf8(console_report));
   ScopedEnv cmd("ZELK_PROBE_CMD", helper_program("console_echo"));
   const std::string inherited_path = get_env("PATH").value_or("");
+  // Podman Desktop, installed for this user.
+  const fs::path local = setting.folder.path() / "local";
+  fs::create_directories(local / "Programs" / "Podman Desktop");
+  fs::copy_file(path_from_utf8(helper_program("console_echo")), local / "Programs" / "Podman Desktop" / "Podman Desktop.exe");
+  ScopedEnv local_app_data("LOCALAPPDATA", path_to_utf8(local));
 
   Started probe(installed / "zelk-window.exe", L"--window");
   ASSERT_TRUE(probe.started());
@@ -264,6 +269,13 @@ TEST(InstanceWin, PageWordsStartTheSetUpConsoleAndTheTerminalWithTheirExactTexts
   EXPECT_EQ(wait_for_text(console_report), "command line: cmd /k \"title podman - Valdroven AI Zelk & podman ps -a\"\n"
                                            "PATH=" + path_to_utf8(installed) + ";" + inherited_path + "\n" +
                                            "streams: in=console out=console err=console\nconsole window: yes\n");
+  fs::remove(console_report);
+
+  send_page_message(page, "desktop");
+  const fs::path desktop = local / "Programs" / "Podman Desktop" / "Podman Desktop.exe";
+  EXPECT_EQ(wait_for_text(console_report), "command line: \"" + path_to_utf8(desktop) + "\"\n" + "PATH=" +
+                                               inherited_path + "\n" +
+                                               "streams: in=null out=null err=null\nconsole window: no\n");
 }
 
 TEST(InstanceWin, SetUpWithoutZelkNextToTheProgramSaysSoInTheStatusLine) {
