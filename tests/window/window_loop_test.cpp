@@ -110,14 +110,25 @@ TEST(WindowLoop, TheWindowSwitchOpensTheWindowAtTheStartAndRendersIt) {
   EXPECT_EQ(flow, ControlFlow::wait_until(rig.clock->now() + 10s));
 }
 
-TEST(WindowLoop, QuitEndsWithCode0AndStopsNoApp) {
+TEST(WindowLoop, QuitEndsWithCode0WithoutWaitingForTheWorkersWhichNeedNothingOfTheLoop) {
   LoopRig rig;
+  rig.world.runner->on("podman", {"stop"}, ScriptedRunner::ok());
+  rig.world.runner->on("podman", {"ps"}, ScriptedRunner::ok("torvo-gitea\trunning\t\n"));
   rig.start();
   rig.settle();
+  rig.page("stop:gitea");
+  ASSERT_EQ(rig.workers.held.size(), 1u);
   const std::size_t runs = rig.world.runner->runs().size();
   EXPECT_EQ(rig.user(MenuClicked{"quit"}), ControlFlow::exit(0));
-  EXPECT_EQ(rig.world.runner->runs().size(), runs);
-  EXPECT_TRUE(rig.workers.held.empty());
+  EXPECT_EQ(rig.world.runner->runs().size(), runs);  // no app is stopped by quitting
+
+  // The loop is gone; the command still runs to its end on what it shares.
+  rig.loop.reset();
+  rig.workers.run_all();
+  const auto events = rig.proxy->events();
+  ASSERT_FALSE(events.empty());
+  EXPECT_TRUE(std::get<CommandDone>(events.back()).result);
+  EXPECT_EQ(rig.world.runner->run_lines().back(), "podman stop torvo-gitea");
 }
 
 // ---- refreshes and wake-ups ----
@@ -288,6 +299,21 @@ TEST(WindowLoop, EveryEventFromManyThreadsArrivesAndTheCommandDoneAfterThemClear
     EXPECT_EQ(e.busy, std::nullopt) << e.recipe->id;
     EXPECT_EQ(e.message, "");
   }
+}
+
+TEST(WindowLoop, ProgressLinesShowShortenedOnlyWhileTheAppIsBusy) {
+  LoopRig rig;
+  rig.start();
+  rig.settle();
+  rig.user(CommandLine{"Pulling ...", rig.entry("gitea").recipe});
+  EXPECT_EQ(rig.entry("gitea").message, "");
+  rig.page("open:gitea");
+  rig.drop_workers();
+  const std::string long_line(95, 'x');
+  rig.user(CommandLine{"\r\n" + long_line + "\r", rig.entry("gitea").recipe});
+  EXPECT_EQ(rig.entry("gitea").message, std::string(90, 'x') + " ...");
+  rig.user(CommandLine{std::string(90, 'y') + "\r", rig.entry("gitea").recipe});
+  EXPECT_EQ(rig.entry("gitea").message, std::string(90, 'y'));
 }
 
 // ---- the status line and its note ----
