@@ -316,17 +316,17 @@ int run(const Settings& settings, const std::string& zelk_program) {
   auto list = side_by_side("zelk list (4 built-in apps, 1 running app)", zelk_list, "zelk list", list_call,
                            "podman ps -a (the same call, alone)", env, settings, list_goal);
   if (!list) {
-    std::fprintf(stderr, "%s\n", list.error().c_str());
+    if (!stopping) std::fprintf(stderr, "%s\n", list.error().c_str());
     return 1;
   }
   auto start = side_by_side("zelk start of an app that already runs", zelk_start, "zelk start " + id, list_call,
                             "podman ps -a (the same call, alone)", env, settings, start_goal);
   if (!start) {
-    std::fprintf(stderr, "%s\n", start.error().c_str());
+    if (!stopping) std::fprintf(stderr, "%s\n", start.error().c_str());
     return 1;
   }
   if (auto loaded = time_catalogue(image, settings); !loaded) {
-    std::fprintf(stderr, "%s\n", loaded.error().c_str());
+    if (!stopping) std::fprintf(stderr, "%s\n", loaded.error().c_str());
     return 1;
   }
   std::printf("Ratios: list %sx (goal %sx), start of a running app %sx (goal %sx)\n", fixed(list->ratio, 2).c_str(),
