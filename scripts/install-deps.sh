@@ -5,10 +5,9 @@ set -euo pipefail
 
 want=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev curl libgcrypt20-dev)
 if [ "${1:-test}" = test ]; then
-  want+=(g++-mingw-w64-x86-64 mingw-w64-tools libgcrypt-mingw-w64-dev wine wine64 python3
+  want+=(g++-mingw-w64-x86-64 mingw-w64-tools libgcrypt-mingw-w64-dev wine wine64 python3 nodejs
          podman runc busybox-static docker.io docker-registry afl++ chromium)
-  # The page's tests run in node; Debian's own node is enough where none is installed.
-  command -v node >/dev/null 2>&1 || want+=(nodejs)
+  # The page's tests install playwright-core with npm; Debian's npm where none came with node.
   command -v npm >/dev/null 2>&1 || want+=(npm)
 fi
 
