@@ -34,7 +34,6 @@ function writeDocuments() {
 }
 
 async function startBrowser() {
-  writeDocuments();
   // Playwright starts Chromium with a fresh profile folder of its own and removes it at the end.
   browser = await chromium.launch({
     executablePath: process.env.ZELK_CHROMIUM || '/usr/bin/chromium',
@@ -151,7 +150,13 @@ class ZelkPage {
   async screenshot(name) {
     fs.mkdirSync(artefactsDir, { recursive: true });
     const file = path.join(artefactsDir, name + '.png');
-    await this.page.screenshot({ path: file, fullPage: true });
+    // The whole page as a window that tall would show it (a full-page capture of a shorter
+    // window leaves the sticky side panel wherever the capture scrolled to).
+    const size = this.page.viewportSize();
+    const height = await this.page.evaluate(() => document.documentElement.scrollHeight);
+    await this.page.setViewportSize({ width: size.width, height: Math.max(height, size.height) });
+    await this.page.screenshot({ path: file });
+    await this.page.setViewportSize(size);
     return file;
   }
 
@@ -209,5 +214,5 @@ async function openPage(options = {}) {
 }
 
 module.exports = {
-  startBrowser, stopBrowser, openPage, documentText, documentValue, pageAddress, artefactsDir,
+  writeDocuments, startBrowser, stopBrowser, openPage, documentText, documentValue, pageAddress, artefactsDir,
 };

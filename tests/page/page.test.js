@@ -3,7 +3,10 @@
 const { before, after } = require('node:test');
 const harness = require('./harness');
 
-before(async () => { await harness.startBrowser(); });
+before(async () => {
+  harness.writeDocuments();
+  await harness.startBrowser();
+});
 after(async () => { await harness.stopBrowser(); });
 
 require('./cases/frame');

@@ -184,7 +184,6 @@ describe('screenshots', () => {
               .filter(node => node.scrollWidth > node.clientWidth + 1).map(node => node.textContent));
             assert.deepEqual(cut, [], 'a text is cut');
             const file = await page.screenshot(`page-${scheme}-${width}x${height}`);
-            await page.page.setViewportSize({ width, height });
             await page.page.screenshot({ path: file.replace(/\.png$/, '-window.png') });
             await page.card('kanban').locator('button').click();
             await page.page.screenshot({ path: file.replace(/\.png$/, '-confirm.png') });
