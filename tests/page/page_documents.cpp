@@ -342,12 +342,14 @@ void write_all(Writer& out) {
     shot.status_line = "Podman answers.";
     shot.podman_desktop_found = true;
     out.put("render-showcase", render_document(shot));
-    std::vector<ShelfView> views(1);
+    std::vector<ShelfView> views(2);
     views[0].address = std::string(default_shelf_address);
     views[0].name = "The Zelk's shelf";
     views[0].offers = {offer(r.kanban, Recipes::maker_shelf_folder() + "kanban.yaml", ShelfOffer::State::New),
-                       offer(r.sketch, Recipes::maker_shelf_folder() + "sketch.yaml", ShelfOffer::State::New),
-                       offer(hostile[4], course_folder + "longword.yaml", ShelfOffer::State::New)};
+                       offer(r.sketch, Recipes::maker_shelf_folder() + "sketch.yaml", ShelfOffer::State::New)};
+    views[1].address = course_shelf;
+    views[1].name = "Course shelf";
+    views[1].offers = {offer(hostile[4], course_folder + "longword.yaml", ShelfOffer::State::New)};
     out.put("shelves-showcase", shelves_document(std::nullopt, views));
   }
 }

@@ -164,6 +164,16 @@ describe('layout', () => {
 });
 
 describe('screenshots', () => {
+  test('texts strangers wrote, at 700 x 760', async () => {
+    await withDocuments(['render-hostile', 'shelves-hostile', 'outcome-preview-refused'], { viewport: { width: 700, height: 760 } },
+      async page => {
+        await page.page.click('#view-store');
+        assert.equal((await layout(page)).sideways, false);
+        await page.screenshot('page-strangers-700x760');
+      });
+  });
+
+
   // Four apps (running, starting with a progress line, not installed, added from a file) and
   // a shelf with offers, in the store view; light and dark; wide and narrow.
   for (const scheme of ['light', 'dark']) {
