@@ -172,7 +172,8 @@ async function openPage(options = {}) {
   // A context of its own for every page: a fake clock and everything else stay with it.
   const context = await browser.newContext({ viewport: options.viewport || { width: 1120, height: 760 } });
   const page = await context.newPage();
-  page.setDefaultTimeout(5000);
+  // Generous: a busy machine runs several browsers and test programs at once.
+  page.setDefaultTimeout(15000);
   const zelk = new ZelkPage(page);
   page.on('pageerror', error => zelk.pageErrors.push(String(error)));
   await page.emulateMedia({ colorScheme: options.colorScheme || 'light' });
