@@ -5,20 +5,13 @@
 
 #include "files.h"
 #include "platform.h"
+#include "unicode.h"
 #include "utf8.h"
 #include "zelk/context.h"
 
 namespace zelk {
 
 namespace {
-
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
-
-std::string_view trim(std::string_view text) {
-  while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
-  return text;
-}
 
 
 bool sets_key(std::string_view line, std::string_view key) {
@@ -70,7 +63,7 @@ std::expected<void, std::string> write_settings(const std::filesystem::path& hom
 
 std::optional<std::string> setting_value(std::string_view text, std::string_view key) {
   for (std::string_view line : split_lines(text)) {
-    if (sets_key(line, key)) return std::string(trim(line.substr(key.size() + 1)));
+    if (sets_key(line, key)) return std::string(trim_white_space(line.substr(key.size() + 1)));
   }
   return std::nullopt;
 }

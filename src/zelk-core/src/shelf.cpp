@@ -121,7 +121,7 @@ std::vector<std::string> shelf_addresses(const std::filesystem::path& home) {
   std::string_view rest = *text;
   while (!rest.empty()) {
     std::size_t cut = rest.find('\n');
-    std::string line(trim_trailing_white_space(trim_leading_white_space(rest.substr(0, cut))));
+    std::string line(trim_white_space(rest.substr(0, cut)));
     if (check_web_address(line)) addresses.push_back(std::move(line));
     if (cut == std::string_view::npos) break;
     rest.remove_prefix(cut + 1);

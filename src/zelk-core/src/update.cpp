@@ -27,7 +27,7 @@ const std::string unreadable_list = "The list of versions on the website is not 
 std::optional<std::string_view> next_list_line(std::string_view& rest) {
   while (!rest.empty()) {
     std::size_t cut = rest.find('\n');
-    std::string_view line = trim_trailing_white_space(trim_leading_white_space(rest.substr(0, cut)));
+    std::string_view line = trim_white_space(rest.substr(0, cut));
     rest = cut == std::string_view::npos ? std::string_view() : rest.substr(cut + 1);
     if (!line.empty() && line.front() != '#') return line;
   }
@@ -35,23 +35,7 @@ std::optional<std::string_view> next_list_line(std::string_view& rest) {
 }
 
 // The words of a line, split at runs of white space.
-std::vector<std::string_view> split_fields(std::string_view line) {
-  std::vector<std::string_view> words;
-  std::size_t at = 0;
-  std::size_t word_start = std::string_view::npos;
-  while (at < line.size()) {
-    CodePoint c = code_point_at(line, at);
-    if (is_white_space(c.value)) {
-      if (word_start != std::string_view::npos) words.push_back(line.substr(word_start, at - word_start));
-      word_start = std::string_view::npos;
-    } else if (word_start == std::string_view::npos) {
-      word_start = at;
-    }
-    at += c.size;
-  }
-  if (word_start != std::string_view::npos) words.push_back(line.substr(word_start));
-  return words;
-}
+std::vector<std::string_view> split_fields(std::string_view line) { return split_white_space(line); }
 
 bool all_digits(std::string_view text) {
   return !text.empty() &&
