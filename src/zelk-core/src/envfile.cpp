@@ -55,9 +55,8 @@ std::optional<std::string> read_settings(const std::filesystem::path& home, std:
 
 std::expected<void, std::string> write_settings(const std::filesystem::path& home,
                                                 std::string_view id, std::string_view text) {
-  std::error_code error;
-  std::filesystem::create_directories(app_folder(home, id), error);
-  if (error) return std::unexpected(error.message() + " (os error " + std::to_string(error.value()) + ")");
+  // The file holds the app's secrets: its folders, the data folder first, are the user's alone.
+  if (auto made = make_data_folder(home, std::filesystem::path("apps") / path_from_utf8(id)); !made) return made;
   return write_file_atomically(settings_path(home, id), text);
 }
 

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "addresses.h"
+#include "files.h"
 #include "platform.h"
 #include "sha256.h"
 #include "shelf.h"
@@ -210,10 +211,8 @@ std::expected<std::filesystem::path, std::string> download_update(const std::fil
   const std::filesystem::path folder = update_folder(home);
   std::error_code error;
   std::filesystem::remove_all(folder, error);  // leftovers of an earlier download
-  error.clear();
-  std::filesystem::create_directories(folder, error);
-  if (error) {
-    return std::unexpected(path_to_utf8(folder) + " could not be created: " + error_code_text(error));
+  if (auto made = make_data_folder(home, "update"); !made) {
+    return std::unexpected(path_to_utf8(folder) + " could not be created: " + made.error());
   }
 
   const std::filesystem::path file = folder / path_from_utf8(offer.file);
