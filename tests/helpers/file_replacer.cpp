@@ -20,6 +20,9 @@
 #include "platform.h"
 
 #ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+
 #include "wide_win.h"
 #endif
 
@@ -102,6 +105,8 @@ int run(const std::vector<std::string>& args) {
 
 #ifdef _WIN32
 int wmain(int argc, wchar_t** argv) {
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.push_back(zelk::from_wide_lossy(argv[i]));
   return run(args);

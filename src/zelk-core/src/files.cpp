@@ -3,9 +3,6 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <cerrno>
-#include <cstdio>
-#include <fstream>
 #include <system_error>
 
 #include "files_system.h"
@@ -14,10 +11,6 @@
 namespace zelk {
 
 namespace {
-
-std::string error_text(const std::error_code& error) {
-  return error.message() + " (os error " + std::to_string(error.value()) + ")";
-}
 
 // A temporary name beside the file that no other writer picks: this process's id keeps
 // processes apart (the console and the window program share the data folder), the counter
@@ -76,21 +69,7 @@ std::expected<void, std::string> make_data_folder(const std::filesystem::path& h
 }
 
 std::expected<std::string, std::string> read_file(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    std::error_code error(errno ? errno : ENOENT, std::generic_category());
-    return std::unexpected(error_text(error));
-  }
-  // A read error (a folder at the path, for one) surfaces as an exception from the stream
-  // buffer; it becomes the system's text like any other failure.
-  try {
-    errno = 0;
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return std::unexpected(error_text(std::error_code(EIO, std::generic_category())));
-    return bytes;
-  } catch (const std::exception&) {
-    return std::unexpected(error_text(std::error_code(errno ? errno : EIO, std::generic_category())));
-  }
+  return files_system::read_whole_file(path);
 }
 
 }  // namespace zelk

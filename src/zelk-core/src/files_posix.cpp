@@ -55,6 +55,27 @@ std::expected<void, NewFileError> write_new_file(const fs::path& path, std::stri
   return {};
 }
 
+std::expected<std::string, std::string> read_whole_file(const fs::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::unexpected(os_error_text(errno));
+  std::string bytes;
+  char buffer[65536];
+  int error = 0;
+  while (true) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      error = errno;  // a folder at the path, for one
+      break;
+    }
+    if (got == 0) break;
+    bytes.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(fd);
+  if (error != 0) return std::unexpected(os_error_text(error));
+  return bytes;
+}
+
 std::expected<void, std::string> replace_file(const fs::path& from, const fs::path& to) {
   if (::rename(from.c_str(), to.c_str()) != 0) return std::unexpected(os_error_text(errno));
   return {};

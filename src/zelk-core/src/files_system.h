@@ -21,6 +21,10 @@ struct NewFileError {
 /// (0600) before the first byte goes in. A file left half-written by a failure is removed.
 std::expected<void, NewFileError> write_new_file(const std::filesystem::path& path, std::string_view bytes);
 
+/// The whole file as bytes. On Windows it is opened so that it never keeps another process
+/// from replacing it, and a moment in which another process holds it is waited out.
+std::expected<std::string, std::string> read_whole_file(const std::filesystem::path& path);
+
 /// Moves the file over `to` in one step, replacing what is there.
 std::expected<void, std::string> replace_file(const std::filesystem::path& from, const std::filesystem::path& to);
 
