@@ -116,13 +116,7 @@ std::expected<SettledSettings, std::string> settle_settings(const CommandContext
   return settled;
 }
 
-std::optional<std::string> home_text(const fs::path& home) {
-  try {
-    return path_to_utf8(home);
-  } catch (const std::exception&) {
-    return std::nullopt;
-  }
-}
+std::optional<std::string> home_text(const fs::path& home) { return path_to_utf8_exact(home); }
 
 /// Before a first install of an app that says how big it is, refuse when the disk
 /// cannot hold it with 2 GB to spare. A check that cannot be made is skipped.

@@ -110,7 +110,7 @@ std::string unreadable_download(const std::filesystem::path& path, const std::st
 }  // namespace
 
 std::string update_list_address() {
-  if (auto value = get_env("ZELK_UPDATE_ADDRESS"); value && !value->empty() && is_valid_utf8(*value)) {
+  if (auto value = get_unicode_env("ZELK_UPDATE_ADDRESS"); value && !value->empty()) {
     return *value;
   }
   return std::string(builtin_update_list_address);
@@ -209,16 +209,23 @@ std::expected<std::filesystem::path, std::string> download_update(const std::fil
   if (auto checked = check_web_address(address); !checked) return std::unexpected(checked.error());
 
   const std::filesystem::path folder = update_folder(home);
+  const std::filesystem::path file = folder / path_from_utf8(offer.file);
+  // curl is handed the file's name as text: a data folder whose name is not valid Unicode
+  // (possible on Windows) has none.
+  const std::optional<std::string> file_text = path_to_utf8_exact(file);
+  if (!file_text) {
+    return std::unexpected(path_to_utf8(folder) + " could not be created: its name is not valid Unicode. Set "
+                           "ZELK_HOME to a folder whose name is.");
+  }
   std::error_code error;
   std::filesystem::remove_all(folder, error);  // leftovers of an earlier download
   if (auto made = make_data_folder(home, "update"); !made) {
     return std::unexpected(path_to_utf8(folder) + " could not be created: " + made.error());
   }
 
-  const std::filesystem::path file = folder / path_from_utf8(offer.file);
   auto run = run_curl(
       runner, address,
-      curl_arguments(address, installer_size_limit, download_curl_seconds, path_to_utf8(file)),
+      curl_arguments(address, installer_size_limit, download_curl_seconds, *file_text),
       download_run_limit,
       "The program \"curl\" is not on this computer; the Zelk fetches with it. Get the newest Zelk from " +
           std::string(download_page_address));

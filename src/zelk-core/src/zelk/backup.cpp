@@ -151,6 +151,13 @@ CommandResult cmd_backup(CommandContext& ctx, const Args& args) {
   // Two backups in one minute share the folder: the later one replaces the earlier's files.
   const fs::path folder = base / path_from_utf8(backup_folder_name(recipe.id, ctx.now()));
   const std::string folder_text = path_to_utf8(folder);
+  // Podman is handed the folder's name as text; a name that is not valid Unicode (a data
+  // folder's parent on Windows can have one) has none, and nothing is touched.
+  if (!path_to_utf8_exact(folder)) {
+    return std::unexpected(folder_text +
+                           " cannot be handed to Podman: its name is not valid Unicode. Name another folder: zelk "
+                           "backup <app> <folder>");
+  }
   // The folder gets the app's passwords: it and the folders made for it are the user's alone.
   if (auto made = make_private_folder(folder); !made) return std::unexpected(folder_text + " could not be made: " + made.error());
 
@@ -172,8 +179,9 @@ CommandResult cmd_backup(CommandContext& ctx, const Args& args) {
   std::expected<void, std::string> copied;
   for (const std::string& volume : existing) {
     say(ctx.output, "Copying " + volume + " ...");
-    copied = run_attached_checked(ctx.runner, podman,
-                                  {"volume", "export", volume, "-o", path_to_utf8(folder / path_from_utf8(volume + ".tar"))});
+    copied = run_attached_checked(
+        ctx.runner, podman,
+        {"volume", "export", volume, "-o", path_to_utf8_exact(folder / path_from_utf8(volume + ".tar")).value()});
     if (!copied) break;
   }
 
