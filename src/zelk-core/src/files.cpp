@@ -22,7 +22,8 @@ std::filesystem::path temporary_beside(const std::filesystem::path& path) {
   std::array<std::uint8_t, 8> random{};
   (void)fill_random(random);
   static constexpr char digits[] = "0123456789abcdef";
-  std::string suffix = "." + std::to_string(files_system::process_id()) + "-" + std::to_string(counter.fetch_add(1)) + "-";
+  std::string suffix = "." + std::to_string(files_system::process_id()) + "-" +
+                       std::to_string(counter.fetch_add(1)) + "-";
   for (std::uint8_t byte : random) {
     suffix.push_back(digits[byte >> 4]);
     suffix.push_back(digits[byte & 0xF]);
@@ -32,6 +33,7 @@ std::filesystem::path temporary_beside(const std::filesystem::path& path) {
   return temp;
 }
 
+// How many fresh names a write tries when its name is taken; one is taken only by chance.
 constexpr int name_attempts = 4;
 
 }  // namespace
