@@ -5,7 +5,7 @@ set -euo pipefail
 
 want=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev curl libgcrypt20-dev)
 if [ "${1:-test}" = test ]; then
-  want+=(g++-mingw-w64-x86-64 mingw-w64-tools libgcrypt-mingw-w64-dev wine wine64 python3
+  want+=(g++-mingw-w64-x86-64 mingw-w64-tools libgcrypt-mingw-w64-dev wine wine64 python3 nodejs
          podman runc busybox-static docker.io docker-registry afl++)
 fi
 

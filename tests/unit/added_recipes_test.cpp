@@ -193,5 +193,28 @@ TEST_F(KeepRecipe, AFileInTheWayOfTheRecipeFailsAndIsLeftAlone) {
   EXPECT_EQ(files_in_recipes(), std::vector<std::filesystem::path>{"notes.yaml"});
 }
 
+TEST_F(KeepRecipe, ForgettingTakesOutTheRecipeAndItsOriginAndNothingElse) {
+  const std::string text = sample_recipe("notes", "Notes", 40001);
+  ASSERT_TRUE(keep_recipe(text, folder.path()));
+  ASSERT_TRUE(keep_origin(folder.path(), "notes", "https://example.org/notes.yaml", text));
+  put_file(folder.path() / "apps" / "notes" / ".env", "NOTES_KEY=x\n");
+  ASSERT_TRUE(forget_added_recipe(folder.path(), read_recipe(text).value()));
+  EXPECT_TRUE(files_in_recipes().empty());
+  EXPECT_TRUE(std::filesystem::exists(folder.path() / "apps" / "notes" / ".env"));
+  // Forgetting twice finds nothing to take out, which is no failure.
+  EXPECT_TRUE(forget_added_recipe(folder.path(), read_recipe(text).value()));
+}
+
+TEST_F(KeepRecipe, ARecipeThatCannotBeTakenOutStaysWithItsOrigin) {
+  const std::string text = sample_recipe("notes", "Notes", 40001);
+  put_file(recipe_path(folder.path(), "notes") / "inside", "kept");
+  put_file(origin_path(folder.path(), "notes"), "https://example.org/notes.yaml\nabc\n");
+  const auto forgotten = forget_added_recipe(folder.path(), read_recipe(text).value());
+  ASSERT_FALSE(forgotten);
+  EXPECT_TRUE(forgotten.error().starts_with("The recipe of Notes could not be taken out: ")) << forgotten.error();
+  EXPECT_TRUE(forgotten.error().ends_with(")")) << forgotten.error();
+  EXPECT_EQ(files_in_recipes(), (std::vector<std::filesystem::path>{"notes.from", "notes.yaml"}));
+}
+
 }  // namespace
 }  // namespace zelk

@@ -83,6 +83,11 @@ std::expected<void, std::string> keep_origin(const std::filesystem::path& home,
                                              std::string_view id, std::string_view address,
                                              std::string_view text);
 
+/// Takes an added recipe out of the list: deletes <home>/recipes/<id>.yaml, then its origin
+/// file, whose loss only costs the shown origin. Settings, markers and data stay. Fails with
+/// "The recipe of <name> could not be taken out: <system error>" and then deletes nothing.
+std::expected<void, std::string> forget_added_recipe(const std::filesystem::path& home, const Recipe& recipe);
+
 /// The first recipe with that id, or 'Unknown app "<id>". Choose: <ids>.'
 std::expected<const Recipe*, std::string> find_app(std::span<const Recipe> recipes,
                                                    std::string_view id);

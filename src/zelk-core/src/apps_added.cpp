@@ -97,4 +97,16 @@ std::expected<void, std::string> keep_origin(const std::filesystem::path& home,
   return write_file_atomically(origin_path(home, id), origin);
 }
 
+std::expected<void, std::string> forget_added_recipe(const std::filesystem::path& home, const Recipe& recipe) {
+  std::error_code error;
+  std::filesystem::remove(recipe_path(home, recipe.id), error);
+  if (error) {
+    return std::unexpected("The recipe of " + recipe.name + " could not be taken out: " + error.message() +
+                           " (os error " + std::to_string(error.value()) + ")");
+  }
+  std::error_code ignored;
+  std::filesystem::remove(origin_path(home, recipe.id), ignored);
+  return {};
+}
+
 }  // namespace zelk

@@ -220,8 +220,12 @@ std::expected<void, std::string> create_container(const CommandContext& ctx, con
   return run_container(ctx, rt, label, run, args);
 }
 
+/// True for the states of a container the runtime made but never ran.
+bool never_started(std::string_view state) { return state == "created" || state == "initialized"; }
+
 /// One container: nothing when it runs as the recipe and settings say, a start
-/// when it is stopped, a new container in place of one made from something else.
+/// when it is stopped, a new container in place of one made from something else or of one
+/// that was never started and will not start.
 std::expected<void, std::string> bring_up(const CommandContext& ctx, const ContainerRuntime& runtime,
                                           const Recipe& recipe, const ContainerMap& containers,
                                           const ContainerRun& run) {
@@ -231,7 +235,13 @@ std::expected<void, std::string> bring_up(const CommandContext& ctx, const Conta
   if (found != containers.end() && found->second.recipe == run.recipe_hash) {
     if (found->second.state == "running") return {};
     say(ctx.output, "Starting " + label + " with " + std::string(runtime.display_name) + " ...");
-    return run_checked(ctx.runner, rt, {"start", run.container});
+    auto started = run_checked(ctx.runner, rt, {"start", run.container});
+    if (started || !never_started(found->second.state)) return started;
+    // A first start broken off (Ctrl-C while the runtime made the container) can leave one
+    // that no later start brings up. Its data lives in named volumes, which stay.
+    say(ctx.output, label + " never finished its first start. Making it anew; its data is kept.");
+    if (auto removed = run_checked(ctx.runner, rt, {"rm", "-f", "-v", run.container}); !removed) return removed;
+    return create_container(ctx, runtime, recipe, run, label);
   }
   if (found != containers.end()) {
     say(ctx.output, "Updating " + label + " to the current recipe and settings. Its data is kept.");

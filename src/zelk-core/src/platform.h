@@ -42,6 +42,24 @@ std::optional<std::string> get_env(std::string_view name);
 /// macOS), else none.
 std::optional<std::string> get_unicode_env(std::string_view name);
 
+/// The value of an environment variable as a path, exactly as the system gives it (on Windows
+/// valid Unicode or not); none when it is not set.
+std::optional<std::filesystem::path> env_path(std::string_view name);
+
+/// The folder an environment variable names, with each part appended as one more path
+/// component, in order; none when the variable is not set. The value is taken as it is (not
+/// trimmed, not checked): an empty value gives a relative path of the parts alone.
+std::optional<std::filesystem::path> env_path_join(std::string_view variable,
+                                                   std::span<const std::string_view> parts);
+
+/// Where Podman Desktop is installed: the first of
+/// %LOCALAPPDATA%\Programs\Podman Desktop\Podman Desktop.exe,
+/// %LOCALAPPDATA%\Programs\podman-desktop\Podman Desktop.exe and
+/// %ProgramFiles%\Podman Desktop\Podman Desktop.exe for which the file system has an entry
+/// (a candidate whose variable is not set is left out); none when no candidate exists.
+/// Looks each time, so an installation made meanwhile is seen at the next call.
+std::optional<std::filesystem::path> find_podman_desktop();
+
 /// The data folder: ZELK_HOME when set and not empty, else the user's folder (USERPROFILE on
 /// Windows, HOME elsewhere) joined with ".torvo"; none when neither gives one.
 std::optional<std::filesystem::path> data_folder();

@@ -32,6 +32,12 @@ std::optional<std::string> get_env(std::string_view name) {
   return std::string(value);
 }
 
+std::optional<std::filesystem::path> env_path(std::string_view name) {
+  std::optional<std::string> value = get_env(name);
+  if (!value) return std::nullopt;
+  return std::filesystem::path(std::move(*value));
+}
+
 std::optional<std::string> get_unicode_env(std::string_view name) {
   std::optional<std::string> value = get_env(name);
   if (!value || !is_valid_utf8(*value)) return std::nullopt;

@@ -41,6 +41,12 @@ std::optional<std::string> get_env(std::string_view name) {
   return from_wide_lossy(*value);
 }
 
+std::optional<std::filesystem::path> env_path(std::string_view name) {
+  std::optional<std::wstring> value = wide_env(to_wide(name));
+  if (!value) return std::nullopt;
+  return std::filesystem::path(std::move(*value));
+}
+
 std::optional<std::string> get_unicode_env(std::string_view name) {
   std::optional<std::wstring> value = wide_env(to_wide(name));
   if (!value) return std::nullopt;

@@ -1,5 +1,3 @@
-#include <system_error>
-
 #include "apps.h"
 #include "runtime.h"
 #include "zelk/commands.h"
@@ -22,14 +20,7 @@ CommandResult cmd_forget(CommandContext& ctx, const Args& args) {
     }
   }
 
-  std::error_code error;
-  std::filesystem::remove(recipe_path(ctx.home, recipe.id), error);
-  if (error) {
-    return std::unexpected("The recipe of " + recipe.name + " could not be taken out: " + error.message() +
-                           " (os error " + std::to_string(error.value()) + ")");
-  }
-  std::error_code ignored;
-  std::filesystem::remove(origin_path(ctx.home, recipe.id), ignored);
+  if (auto forgotten = forget_added_recipe(ctx.home, recipe); !forgotten) return forgotten;
   say(ctx.output, recipe.name + " is out of the list. Its data and settings were not touched.");
   return {};
 }

@@ -1,0 +1,44 @@
+#include "page_view.h"
+
+#include "documents.h"
+#include "shelf.h"
+#include "tray_menu.h"
+
+namespace zelk {
+
+std::string window_open_failure(std::string_view error) {
+  return "The window could not be opened: " + std::string(error);
+}
+
+void show_window(WindowApp& app, WindowSeams& seams) {
+  if (seams.shell.window_open()) {
+    seams.shell.raise_window();
+    return;
+  }
+  if (auto opened = seams.shell.open_window(); !opened) {
+    set_status_line(app, first_line_short(window_open_failure(opened.error())));
+  }
+}
+
+void render_page(const WindowApp& app, WindowSeams& seams) {
+  if (!seams.shell.window_open()) return;
+  RenderSnapshot snapshot;
+  snapshot.status_line = app.status_line;
+  snapshot.runtime_name = app.runtime_name;
+  snapshot.runtime_ok = app.runtime_ok;
+  snapshot.podman_desktop_found = seams.services.find_podman_desktop().has_value();
+  for (const AppEntry& entry : app.entries) {
+    snapshot.apps.push_back(AppRow{entry.recipe.get(), entry.message, entry.address, entry.status, entry.busy});
+  }
+  const auto home = seams.home();
+  snapshot.shelf_count = home ? shelf_addresses(*home).size() : 0;
+  snapshot.update = app.update;
+  seams.shell.run_script(page_script("render", render_document(snapshot)));
+}
+
+void send_shelves(const WindowApp& app, WindowSeams& seams, const std::optional<std::string>& problem) {
+  if (!seams.shell.window_open()) return;
+  seams.shell.run_script(page_script("shelves", shelves_document(problem, app.shelves)));
+}
+
+}  // namespace zelk

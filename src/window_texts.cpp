@@ -1,0 +1,93 @@
+#include "window_texts.h"
+
+#include "unicode.h"
+
+namespace zelk {
+
+namespace {
+
+bool is_partly_running(const AppState& status) {
+  return status.kind == AppState::Kind::State && status.text == "partly running";
+}
+
+// The longest message the status line shows, in characters.
+constexpr std::size_t short_line_characters = 90;
+
+}  // namespace
+
+std::optional<std::string> app_status_word(const AppState& status, const std::optional<std::string>& busy) {
+  if (busy) {
+    if (*busy == "stop") return "stopping ...";
+    if (*busy == "remove") return "removing ...";
+    if (*busy == "model") return "fetching a model ...";
+    if (*busy == "backup") return "backing up ...";
+    return "starting ...";
+  }
+  switch (status.kind) {
+    case AppState::Kind::Unknown: return std::nullopt;
+    case AppState::Kind::NotInstalled: return "not installed";
+    case AppState::Kind::Starting: return "starting ...";
+    case AppState::Kind::Ready: return "running";
+    case AppState::Kind::State: return is_partly_running(status) ? "partly running" : "stopped";
+  }
+  return std::nullopt;
+}
+
+std::string open_label(const AppState& status) {
+  switch (status.kind) {
+    case AppState::Kind::Ready: return "Open";
+    case AppState::Kind::NotInstalled: return "Install and open";
+    default: return "Start and open";
+  }
+}
+
+bool can_stop(const AppState& status) {
+  return status.kind == AppState::Kind::Starting || status.kind == AppState::Kind::Ready ||
+         is_partly_running(status);
+}
+
+bool can_forget(bool built_in, const AppState& status) {
+  return !built_in && status.kind == AppState::Kind::NotInstalled;
+}
+
+std::string first_line_short(std::string_view text) {
+  std::string_view line;
+  for (std::size_t start = 0; start <= text.size();) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view candidate = text.substr(start, end - start);
+    if (!candidate.empty() && candidate.back() == '\r') candidate.remove_suffix(1);
+    candidate = trim_trailing_white_space(trim_leading_white_space(candidate));
+    if (!candidate.empty()) {
+      line = candidate;
+      break;
+    }
+    start = end + 1;
+  }
+  // Characters are counted and copied one scalar value at a time; a byte that is not
+  // well-formed UTF-8 becomes U+FFFD, so a cut never splits a character.
+  std::string shown;
+  shown.reserve(line.size() + 4);
+  std::size_t characters = 0;
+  std::size_t at = 0;
+  while (at < line.size() && characters < short_line_characters) {
+    const CodePoint c = code_point_at(line, at);
+    if (c.value == 0xFFFD && c.size == 1) {
+      shown.append("\xEF\xBF\xBD");
+    } else {
+      shown.append(line.substr(at, c.size));
+    }
+    at += c.size;
+    ++characters;
+  }
+  if (at < line.size()) shown.append(" ...");
+  return shown;
+}
+
+ItemLook update_item_text(const std::optional<KnownUpdate>& update) {
+  if (!update) return {"Look for a newer version", true};
+  if (update->installing) return {"Updating ...", false};
+  return {"Update to version " + update->offer.version, true};
+}
+
+}  // namespace zelk

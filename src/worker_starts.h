@@ -1,0 +1,39 @@
+#pragma once
+/// The loop's side of the workers: each starter gives the worker what it needs (a proxy, the
+/// shared services, the catalogue in use) and returns at once. A worker that cannot be started
+/// is reported in the status line; an app command that cannot start leaves its app idle.
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "window_app.h"
+#include "workers.h"
+
+namespace zelk {
+
+/// "The work could not be started: <error>"
+std::string worker_start_failure(std::string_view error);
+
+/// Numbers a new refresh, sets the last refresh to now and starts `refresh_states` with the
+/// catalogue in use.
+void start_refresh(WindowApp& app, WindowSeams& seams);
+
+/// Starts `resume_apps_in_window` with the catalogue in use.
+void start_resume(WindowApp& app, WindowSeams& seams);
+
+/// Starts the update thread, `check_updates_periodically`.
+void start_update_thread(WindowApp& app, WindowSeams& seams);
+
+/// Starts `run_app_command` for the entry, which is already marked busy with the word.
+void spawn_app_command(WindowApp& app, WindowSeams& seams, AppEntry& entry, std::string_view word);
+
+/// Starts `run_shelf_work` with the word, if any.
+void spawn_shelf_work(WindowApp& app, WindowSeams& seams, std::optional<ShelfWord> word);
+
+/// Starts `check_update_now`.
+void spawn_update_check(WindowApp& app, WindowSeams& seams);
+
+/// Starts `install_update_in_window` with the offer and whether the window is open.
+bool spawn_update_install(WindowApp& app, WindowSeams& seams, const UpdateOffer& offer, bool window_open);
+
+}  // namespace zelk
