@@ -81,7 +81,9 @@ int read_until(const std::filesystem::path& path, const std::filesystem::path& s
     if (!text) {
       if (failed++ == 0 && torn == 0) first = "read failed: " + text.error();
     } else if (!is_whole(*text)) {
-      if (torn++ == 0 && failed == 0) first = "torn: " + text->substr(0, 80) + " ... (" + std::to_string(text->size()) + " bytes)";
+      if (torn++ == 0 && failed == 0) {
+        first = "torn: " + text->substr(0, 80) + " ... (" + std::to_string(text->size()) + " bytes)";
+      }
     }
     if (last) break;
   }

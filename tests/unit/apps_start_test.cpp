@@ -230,7 +230,8 @@ TEST_F(StartAppTest, NoDiskCheckWhenTheContainerExists) {
 TEST_F(StartAppTest, DfFieldsAreSplitAtAnyWhiteSpace) {
   // No-break and ideographic spaces part the fields as blanks do: 1 MB free is found and refused.
   fake.runner.on("df", {}, ScriptedRunner::ok("Filesystem 1024-blocks Used Available\n"
-                                              "/dev/sda1\xc2\xa0" "100000000\xe3\x80\x80" "50000000\xe2\x80\x83" "1024 50% /\n"));
+                                              "/dev/sda1\xc2\xa0" "100000000\xe3\x80\x80"
+                                              "50000000\xe2\x80\x83" "1024 50% /\n"));
   auto port = start(solo());
   ASSERT_FALSE(port);
   EXPECT_EQ(port.error(),

@@ -50,9 +50,14 @@ TEST(WriteFileAtomically, TwoProcessesReplaceOneFileWhileAThirdReadsIt) {
   auto first = runner.run_captured(replacer, {"write", file, "first", "1"}, limit);
   ASSERT_TRUE(first && first->exit_code == 0) << (first ? first->stderr_text : fmt_run_error(first.error()));
 
-  auto reader = std::async(std::launch::async, [&] { return runner.run_captured(replacer, {"read", file, stop}, limit); });
-  auto one = std::async(std::launch::async, [&] { return runner.run_captured(replacer, {"write", file, "one", count}, limit); });
-  auto two = std::async(std::launch::async, [&] { return runner.run_captured(replacer, {"write", file, "two", count}, limit); });
+  const auto start = [&](std::vector<std::string> args) {
+    return std::async(std::launch::async, [&runner, &replacer, &limit, args] {
+      return runner.run_captured(replacer, args, limit);
+    });
+  };
+  auto reader = start({"read", file, stop});
+  auto one = start({"write", file, "one", count});
+  auto two = start({"write", file, "two", count});
   for (auto* writer : {&one, &two}) {
     auto run = writer->get();
     ASSERT_TRUE(run) << fmt_run_error(run.error());
@@ -72,7 +77,8 @@ TEST(WriteFileAtomically, TwoProcessesReplaceOneFileWhileAThirdReadsIt) {
   std::sort(left.begin(), left.end());
   EXPECT_EQ(left, (std::vector<std::string>{"settings.env", "stop"}));
   const std::string last = read_file(path_from_utf8(file)).value_or("");
-  EXPECT_TRUE(last.starts_with("zelk-write one 2999\n") || last.starts_with("zelk-write two 2999\n")) << last.substr(0, 40);
+  EXPECT_TRUE(last.starts_with("zelk-write one 2999\n") || last.starts_with("zelk-write two 2999\n"))
+      << last.substr(0, 40);
 }
 
 TEST(WriteFileAtomically, ManyThreadsOfOneProcessNeverShareATemporaryFile) {
@@ -93,7 +99,8 @@ TEST(WriteFileAtomically, ManyThreadsOfOneProcessNeverShareATemporaryFile) {
   const std::string text = read_file(path).value_or("");
   ASSERT_FALSE(text.empty());
   EXPECT_EQ(text.find_first_not_of(text[0]), std::string::npos);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), std::filesystem::directory_iterator()), 1);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), std::filesystem::directory_iterator()),
+            1);
 }
 
 TEST(ReadFile, MissingFileGivesTheSystemText) {

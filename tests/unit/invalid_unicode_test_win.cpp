@@ -115,7 +115,8 @@ class InvalidHomeConsole : public ::testing::Test {
 
 TEST_F(InvalidHomeConsole, DoctorShowsTheFolderWithAReplacementCharacter) {
   const RunOutput run = zelk({"doctor"});
-  EXPECT_EQ(run.stdout_text, "Data:    " + home_text + "\nRecipes: 4 built in\nRuntime: Podman (podman version 4.6.2)\n");
+  EXPECT_EQ(run.stdout_text,
+            "Data:    " + home_text + "\nRecipes: 4 built in\nRuntime: Podman (podman version 4.6.2)\n");
   EXPECT_EQ(run.stderr_text, "");
   EXPECT_EQ(run.exit_code, 0);
 }

@@ -121,7 +121,8 @@ TEST(WhiteSpace, TheRuntimesVersionIsTrimmedOfEveryKind) {
     TestFolder home;
     TestContext fake(home.path());
     fake.runner.on("podman", {"ps"}, ScriptedRunner::ok(""));
-    fake.runner.on("podman", {"--version"}, ScriptedRunner::ok(space.text + "podman version 4.3.1" + space.text + "\n"));
+    fake.runner.on("podman", {"--version"},
+                   ScriptedRunner::ok(space.text + "podman version 4.3.1" + space.text + "\n"));
     CommandContext ctx = fake.context();
     ASSERT_TRUE(run_command(ctx, {"doctor"})) << space.name;
     const std::string last = fake.output.text.substr(fake.output.text.rfind("Runtime:"));

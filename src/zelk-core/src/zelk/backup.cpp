@@ -159,7 +159,9 @@ CommandResult cmd_backup(CommandContext& ctx, const Args& args) {
                            "backup <app> <folder>");
   }
   // The folder gets the app's passwords: it and the folders made for it are the user's alone.
-  if (auto made = make_private_folder(folder); !made) return std::unexpected(folder_text + " could not be made: " + made.error());
+  if (auto made = make_private_folder(folder); !made) {
+    return std::unexpected(folder_text + " could not be made: " + made.error());
+  }
 
   if (auto copied = copy_settings(ctx.home, recipe, folder); !copied) return copied;
 
