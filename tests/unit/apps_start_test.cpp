@@ -227,6 +227,18 @@ TEST_F(StartAppTest, NoDiskCheckWhenTheContainerExists) {
   for (const auto& line : fake.runner.run_lines()) EXPECT_FALSE(line.starts_with("df")) << line;
 }
 
+TEST_F(StartAppTest, DfFieldsAreSplitAtAnyWhiteSpace) {
+  // No-break and ideographic spaces part the fields as blanks do: 1 MB free is found and refused.
+  fake.runner.on("df", {}, ScriptedRunner::ok("Filesystem 1024-blocks Used Available\n"
+                                              "/dev/sda1\xc2\xa0" "100000000\xe3\x80\x80"
+                                              "50000000\xe2\x80\x83" "1024 50% /\n"));
+  auto port = start(solo());
+  ASSERT_FALSE(port);
+  EXPECT_EQ(port.error(),
+            "Solo takes about 1.0 GB on disk once downloaded, and only 0.0 GB are free on this disk. "
+            "Free at least 3.0 GB more and try again.");
+}
+
 TEST_F(StartAppTest, AnUnreadableAnswerSkipsTheDiskCheck) {
   for (auto reply : {ScriptedRunner::Reply(ScriptedRunner::ok("garbage\n")), ScriptedRunner::Reply(ScriptedRunner::failed(1)),
                      ScriptedRunner::Reply(std::unexpected(RunError::timed_out())),

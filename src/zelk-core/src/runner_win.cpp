@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <cwctype>
 #include <memory>
 
 #include "platform.h"
 #include "process_win.h"
 #include "runner.h"
 #include "runner_capture.h"
+#include "unicode.h"
 #include "wide_win.h"
 
 namespace zelk {
@@ -251,10 +251,10 @@ std::string os_error_text(int code) {
   const DWORD length =
       FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                      static_cast<DWORD>(code), 0, buffer, static_cast<DWORD>(std::size(buffer)), nullptr);
-  std::wstring_view message(buffer, length);
-  while (!message.empty() && std::iswspace(message.back())) message.remove_suffix(1);
-  std::string text = message.empty() ? "Unknown error" : from_wide_lossy(message);
-  return text + " (os error " + std::to_string(code) + ")";
+  const std::string message = from_wide_lossy(std::wstring_view(buffer, length));
+  const std::string_view text = trim_trailing_white_space(message);
+  return (text.empty() ? std::string("Unknown error") : std::string(text)) + " (os error " +
+         std::to_string(code) + ")";
 }
 
 }  // namespace zelk
