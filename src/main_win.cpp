@@ -10,7 +10,7 @@
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   zelk::WindowProgram program;
-  program.page = std::string(zelk::embedded::page_html);
+  program.page = std::string(zelk::page_html());
   program.make_web_view = zelk::make_webview2;
   program.make_handler = zelk::window_loop_handler;
   return zelk::window_main(program);

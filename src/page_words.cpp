@@ -46,7 +46,9 @@ std::expected<void, std::string> start_setup(WindowSeams& seams) {
   if (!folder) return std::unexpected(folder.error());
   const std::filesystem::path zelk = *folder / path_from_utf8(console_program_name);
   std::error_code error;
-  if (!std::filesystem::exists(zelk, error)) return std::unexpected(std::string("zelk.exe is not next to this program."));
+  if (!std::filesystem::exists(zelk, error)) {
+    return std::unexpected(std::string("zelk.exe is not next to this program."));
+  }
   return seams.shell.start_console(setup_console_arguments(path_to_utf8(zelk)), std::nullopt);
 }
 

@@ -24,9 +24,9 @@ struct WindowLoop::State {
   WindowSeams seams;
 };
 
-WindowLoop::WindowLoop(bool window_flag, Shell& shell, std::shared_ptr<const LoopProxy> proxy,
-                       WindowServices services)
-    : state_(std::make_unique<State>(State{std::nullopt, window_flag, WindowSeams{shell, std::move(proxy), std::move(services)}})) {}
+WindowLoop::WindowLoop(bool window_flag, Shell& shell, std::shared_ptr<const LoopProxy> proxy, WindowServices services)
+    : state_(std::make_unique<State>(
+          State{std::nullopt, window_flag, WindowSeams{shell, std::move(proxy), std::move(services)}})) {}
 
 WindowLoop::~WindowLoop() = default;
 
@@ -198,7 +198,8 @@ void on_command_line(WindowApp& app, const CommandLine& line) {
 }
 
 void on_refresh_tick(WindowApp& app, WindowSeams& seams) {
-  const bool busy = std::any_of(app.entries.begin(), app.entries.end(), [](const AppEntry& e) { return e.busy.has_value(); });
+  const bool busy =
+      std::any_of(app.entries.begin(), app.entries.end(), [](const AppEntry& e) { return e.busy.has_value(); });
   if (busy) return;
   if (seams.services.clock->now() - app.last_refresh >= 3s) start_refresh(app, seams);
 }

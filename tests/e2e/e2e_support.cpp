@@ -10,6 +10,7 @@
 #include "http.h"
 #include "platform.h"
 #include "tcp_listener.h"
+#include "test_image.h"
 
 namespace zelk::e2e {
 
@@ -18,19 +19,6 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto program_limit = 120s;
-
-void write_file(const std::filesystem::path& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-}
-
-// PID 1 of the image traps TERM so that a stop ends at once instead of after the runtime's
-// grace period.
-constexpr const char* entry_script =
-    "#!/bin/sh\n"
-    "trap 'exit 0' TERM INT\n"
-    "httpd -f -p 8080 -h /www &\n"
-    "wait\n";
 
 constexpr const char* idle_script = "trap 'exit 0' TERM INT; sleep 100000 & wait";
 
@@ -83,29 +71,9 @@ void RealRuntime::SetUp() {
     path_ = path_to_utf8(only_docker);
   }
 
-  // The image: busybox and its applet links, a page to serve and the entry script.
-  const std::filesystem::path root = scratch_.path() / "rootfs";
-  std::filesystem::create_directories(root / "bin");
-  std::filesystem::create_directories(root / "www");
-  std::filesystem::create_directories(root / "tmp");
-  std::filesystem::copy_file("/bin/busybox", root / "bin" / "busybox");
-  for (const char* applet : {"sh", "httpd", "sleep", "cat", "ls", "wget", "tar", "true"}) {
-    std::filesystem::create_symlink("busybox", root / "bin" / applet);
-  }
-  write_file(root / "www" / "index.html", "<p>ok</p>\n");
-  write_file(root / "entry.sh", entry_script);
-  std::filesystem::permissions(root / "entry.sh", std::filesystem::perms::owner_all |
-                                                      std::filesystem::perms::group_read |
-                                                      std::filesystem::perms::group_exec |
-                                                      std::filesystem::perms::others_read |
-                                                      std::filesystem::perms::others_exec);
-  const std::string tarball = path_to_utf8(scratch_.path() / "rootfs.tar");
-  auto packed = runner_.run_captured("tar", {"-C", path_to_utf8(root), "-cf", tarball, "."}, program_limit);
-  ASSERT_TRUE(packed && packed->success()) << describe(packed);
-
   const std::string image = "localhost/zelk-e2e-" + std::to_string(::getpid()) + ":1";
-  ASSERT_TRUE(run_runtime({"import", "--change", "ENV PATH=/bin", "--change", "CMD [\"/entry.sh\"]", tarball,
-                           image}));
+  auto imported = import_test_image(runner_, runtime(), scratch_.path(), image);
+  ASSERT_TRUE(imported) << imported.error();
   image_ = image;
 }
 
@@ -161,20 +129,7 @@ bool RealRuntime::wait_until_ready(std::uint16_t port, const std::string& path) 
 void RealRuntime::add_recipe(const std::string& id, std::uint16_t port) {
   const std::filesystem::path folder = home_.path() / "recipes";
   std::filesystem::create_directories(folder);
-  write_file(folder / path_from_utf8(id + ".yaml"),
-             "services:\n"
-             "  web:\n"
-             "    image: " + image_ + "\n"
-             "    ports:\n"
-             "      - \"127.0.0.1:${TORVO_PORT}:8080\"\n"
-             "x-zelk:\n"
-             "  format: 1\n"
-             "  id: " + id + "\n"
-             "  name: Test page " + id + "\n"
-             "  category: Tests\n"
-             "  summary: A small web server for the end-to-end tests.\n"
-             "  port: " + std::to_string(port) + "\n"
-             "  ready: /index.html\n");
+  std::ofstream(folder / path_from_utf8(id + ".yaml"), std::ios::binary) << test_page_recipe(id, port, image_);
 }
 
 std::expected<RunOutput, RunError> RealRuntime::run_zelk(const std::vector<std::string>& args) {

@@ -1,8 +1,10 @@
 // Stands in for the program's installer: writes its arguments, one a line, to
 // "<its own path>.args" (through a temporary file and a rename, so a reader never sees half of
-// it) and ends.
+// it) and ends. With ZELK_FAKE_INSTALLER_WAIT_MS set it first waits that many milliseconds, as a
+// real installer runs a while.
 #include <windows.h>
 
+#include <cwchar>
 #include <string>
 
 namespace {
@@ -18,6 +20,9 @@ void append_utf8(std::string& out, const wchar_t* text) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  wchar_t wait[32];
+  const DWORD wait_length = GetEnvironmentVariableW(L"ZELK_FAKE_INSTALLER_WAIT_MS", wait, 32);
+  if (wait_length > 0 && wait_length < 32) Sleep(static_cast<DWORD>(std::wcstoul(wait, nullptr, 10)));
   wchar_t own[32768];
   DWORD length = GetModuleFileNameW(nullptr, own, 32768);
   if (length == 0 || length >= 32768) return 1;

@@ -227,6 +227,18 @@ TEST_F(StartAppTest, NoDiskCheckWhenTheContainerExists) {
   for (const auto& line : fake.runner.run_lines()) EXPECT_FALSE(line.starts_with("df")) << line;
 }
 
+TEST_F(StartAppTest, DfFieldsAreSplitAtAnyWhiteSpace) {
+  // No-break and ideographic spaces part the fields as blanks do: 1 MB free is found and refused.
+  fake.runner.on("df", {}, ScriptedRunner::ok("Filesystem 1024-blocks Used Available\n"
+                                              "/dev/sda1\xc2\xa0" "100000000\xe3\x80\x80"
+                                              "50000000\xe2\x80\x83" "1024 50% /\n"));
+  auto port = start(solo());
+  ASSERT_FALSE(port);
+  EXPECT_EQ(port.error(),
+            "Solo takes about 1.0 GB on disk once downloaded, and only 0.0 GB are free on this disk. "
+            "Free at least 3.0 GB more and try again.");
+}
+
 TEST_F(StartAppTest, AnUnreadableAnswerSkipsTheDiskCheck) {
   for (auto reply : {ScriptedRunner::Reply(ScriptedRunner::ok("garbage\n")), ScriptedRunner::Reply(ScriptedRunner::failed(1)),
                      ScriptedRunner::Reply(std::unexpected(RunError::timed_out())),
@@ -290,11 +302,125 @@ TEST_F(StartAppTest, AStoppedContainerWithTheCurrentHashIsStarted) {
 TEST_F(StartAppTest, AFailedStartEndsTheCall) {
   write_settings_file("solo", "TORVO_PORT=40123\nSOLO_KEY=a\nSOLO_TOKEN=b\n");
   fake.runner.on("podman", {"start"}, ScriptedRunner::failed(125, "Error: no such container\n"));
-  ContainerMap containers{{"torvo-solo", {"created", own_run(solo()).recipe_hash}}};
+  ContainerMap containers{{"torvo-solo", {"exited", own_run(solo()).recipe_hash}}};
   auto port = start(solo(), containers);
   ASSERT_FALSE(port);
   EXPECT_EQ(port.error(), "\"podman start torvo-solo\" failed.\n    It said: Error: no such container");
   EXPECT_FALSE(fs::exists(running_marker_path(home.path(), "solo")));
+}
+
+TEST_F(StartAppTest, AFailedStartOfAStoppedContainerRemovesNothing) {
+  write_settings_file("solo", "TORVO_PORT=40123\nSOLO_KEY=a\nSOLO_TOKEN=b\n");
+  fake.runner.on("docker", {"start"}, ScriptedRunner::failed(1, "Error: cannot start\n"));
+  for (const char* state : {"exited", "paused", "stopped", "dead"}) {
+    fake.output.text.clear();
+    ContainerMap containers{{"torvo-solo", {state, own_run(solo()).recipe_hash}}};
+    auto port = start(solo(), containers, &docker);
+    ASSERT_FALSE(port) << state;
+    EXPECT_EQ(port.error(), "\"docker start torvo-solo\" failed.\n    It said: Error: cannot start") << state;
+    EXPECT_EQ(fake.output.text, "Starting Solo with Docker ...\n") << state;
+  }
+  for (const std::string& line : fake.runner.run_lines()) EXPECT_EQ(line, "docker start torvo-solo");
+}
+
+struct NeverStartedCase {
+  const char* state;
+  const ContainerRuntime* runtime;
+};
+
+TEST_F(StartAppTest, AContainerThatNeverStartedAndWillNotIsMadeAnew) {
+  write_settings_file("solo", "TORVO_PORT=40123\nSOLO_KEY=a\nSOLO_TOKEN=b\n");
+  fake.runner.on("podman", {"image", "exists"}, ScriptedRunner::ok());
+  const NeverStartedCase cases[] = {{"created", &podman}, {"initialized", &podman}, {"created", &docker}};
+  for (const NeverStartedCase& c : cases) {
+    const std::string rt(c.runtime->command);
+    const std::string label = rt + " " + c.state;
+    fake.runner.on(rt, {"start"}, ScriptedRunner::failed(125, "Error: cannot start a container that has stopped\n"));
+    fake.output.text.clear();
+    const std::size_t runs_before = fake.runner.runs().size();
+    const std::size_t attached_before = attached_runs().size();
+    const ContainerRun run = own_run(solo());
+    ContainerMap containers{{"torvo-solo", {c.state, run.recipe_hash}}};
+
+    auto port = start(solo(), containers, c.runtime);
+    ASSERT_TRUE(port) << label << ": " << port.error();
+    EXPECT_EQ(*port, 40123) << label;
+    EXPECT_EQ(fake.output.text,
+              "Starting Solo with " + std::string(c.runtime->display_name) + " ...\n"
+              "Solo never finished its first start. Making it anew; its data is kept.\n"
+              "Waiting for Solo to answer on port 40123 ...\n"
+              "Solo is ready: http://127.0.0.1:40123/app\n")
+        << label;
+    std::vector<std::string> expected{rt + " start torvo-solo", rt + " rm -f -v torvo-solo"};
+    if (rt == "podman") expected.push_back("podman image exists localhost/zelk/solo:1.0");
+    expected.push_back("attached: " + joined(rt, run.args));
+    const std::vector<std::string> lines = fake.runner.run_lines();
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + static_cast<std::ptrdiff_t>(runs_before), lines.end()), expected)
+        << label;
+    EXPECT_EQ(attached_runs().at(attached_before).environment, (EnvPairs{{"KEY", "a"}, {"TOKEN", "b"}})) << label;
+    EXPECT_TRUE(fs::exists(running_marker_path(home.path(), "solo"))) << label;
+  }
+}
+
+TEST_F(StartAppTest, ANeverStartedContainerThatStartsIsOnlyStarted) {
+  write_settings_file("solo", "TORVO_PORT=40123\nSOLO_KEY=a\nSOLO_TOKEN=b\n");
+  ContainerMap containers{{"torvo-solo", {"initialized", own_run(solo()).recipe_hash}}};
+  ASSERT_TRUE(start(solo(), containers));
+  EXPECT_EQ(fake.output.text,
+            "Starting Solo with Podman ...\n"
+            "Waiting for Solo to answer on port 40123 ...\n"
+            "Solo is ready: http://127.0.0.1:40123/app\n");
+  EXPECT_EQ(fake.runner.run_lines(), (std::vector<std::string>{"podman start torvo-solo"}));
+}
+
+TEST_F(StartAppTest, MakingANeverStartedContainerAnewEndsAtTheFirstFailure) {
+  write_settings_file("solo", "TORVO_PORT=40123\nSOLO_KEY=a\nSOLO_TOKEN=b\n");
+  ContainerMap containers{{"torvo-solo", {"created", own_run(solo()).recipe_hash}}};
+  fake.runner.on("docker", {"start"}, ScriptedRunner::failed(1));
+  fake.runner.once("docker", {"rm"}, ScriptedRunner::failed(1, "Error: container is in use\n"));
+  auto removal = start(solo(), containers, &docker);
+  ASSERT_FALSE(removal);
+  EXPECT_EQ(removal.error(), "\"docker rm -f -v torvo-solo\" failed.\n    It said: Error: container is in use");
+  EXPECT_EQ(fake.runner.run_lines(),
+            (std::vector<std::string>{"docker start torvo-solo", "docker rm -f -v torvo-solo"}));
+
+  // The new container does not start either: the run's own message, and the fallback image
+  // is tried as for any first run that made no container.
+  fake.output.text.clear();
+  fake.runner.on("docker", {"run"}, ScriptedRunner::failed(125));
+  auto run = start(solo(), containers, &docker);
+  ASSERT_FALSE(run);
+  EXPECT_EQ(run.error(), "Solo could not be started: \"docker run\" failed (exit code 125); see the output above.");
+  EXPECT_EQ(fake.output.text,
+            "Starting Solo with Docker ...\n"
+            "Solo never finished its first start. Making it anew; its data is kept.\n"
+            "The image did not arrive from localhost. Trying mirror.example/zelk/solo:1.0 ...\n");
+  EXPECT_FALSE(fs::exists(running_marker_path(home.path(), "solo")));
+}
+
+TEST_F(StartAppTest, AHelperThatNeverStartedIsMadeAnewUnderItsOwnName) {
+  const std::string text = "TORVO_PORT=40200\nDUO_SECRET=s\n";
+  write_settings_file("duo", text);
+  const Recipe& recipe = duo();
+  ContainerMap containers{
+      {"torvo-duo", {"running", run_arguments(app_run_plan(recipe), recipe, 40200, text)->recipe_hash}}};
+  for (const RecipeService& helper : recipe.helpers) {
+    containers[helper.container] = {"running", helper_run_arguments(recipe, 40200, text, helper)->recipe_hash};
+  }
+  const ContainerRun db = helper_run_arguments(recipe, 40200, text, recipe.helpers.at(0)).value();
+  containers[db.container].state = "created";
+  fake.runner.on("docker", {"start", db.container}, ScriptedRunner::failed(1));
+  ASSERT_TRUE(start(duo(), containers, &docker));
+  EXPECT_EQ(fake.output.text,
+            "Starting Duo's helper \"db\" with Docker ...\n"
+            "Duo's helper \"db\" never finished its first start. Making it anew; its data is kept.\n"
+            "Waiting for Duo to answer on port 40200 ...\n"
+            "Duo is ready: http://127.0.0.1:40200/\n");
+  EXPECT_EQ(fake.runner.run_lines(),
+            (std::vector<std::string>{"docker start torvo-duo-db", "docker rm -f -v torvo-duo-db",
+                                      "docker network inspect torvo-duo_default",
+                                      "attached: " + joined("docker", db.args)}));
+  EXPECT_EQ(attached_runs().at(0).environment, (EnvPairs{{"PASSWORD", "s"}}));
 }
 
 TEST_F(StartAppTest, AContainerFromAnotherRecipeOrSettingsIsMadeAnew) {

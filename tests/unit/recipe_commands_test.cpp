@@ -93,6 +93,23 @@ TEST_F(RecipeCommand, CheckOfAPlainRemoteAddressIsRefusedBeforeCurl) {
   EXPECT_TRUE(fake->runner.runs().empty());
 }
 
+TEST_F(RecipeCommand, AddressesThatReachAnotherHostOrManyAreRefusedBeforeCurl) {
+  for (const std::string word : {"check", "add"}) {
+    for (const std::string address :
+         {"http://127.0.0.1:x@evil.org/app.yaml", "http://localhost:@evil.org/app.yaml",
+          "https://example.org/[1-100000].yaml"}) {
+      auto result = run({word, address});
+      ASSERT_FALSE(result) << word << " " << address;
+      EXPECT_EQ(result.error(), "\"" + address +
+                                    "\" is not an address the Zelk fetches. It starts with \"https://\"; plain "
+                                    "\"http://\" is taken from this computer only (127.0.0.1 or localhost).")
+          << word;
+    }
+  }
+  EXPECT_TRUE(fake->runner.runs().empty());
+  EXPECT_FALSE(std::filesystem::exists(home.path() / "recipes"));
+}
+
 TEST_F(RecipeCommand, CheckOfARefusedRecipeNamesTheArgument) {
   const std::string file = file_with("bad.yaml", "x-zelk:\n  format: 1\n");
   auto expected = read_recipe("x-zelk:\n  format: 1\n");

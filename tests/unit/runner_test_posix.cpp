@@ -1,9 +1,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <expected>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -159,6 +162,64 @@ TEST_F(RunnerTest, AProgramThatEndedKeepsItsOutputWhileAProcessOfItsOwnHoldsTheP
   EXPECT_EQ(run->stderr_text, "noted\n");
   EXPECT_EQ(run->exit_code, 4);
   EXPECT_TRUE(process_alive(grandchild));
+}
+
+TEST_F(RunnerTest, ARunEndsWithItsProgramNotWithItsLimit) {
+  // Each run has an hour: only a run that wakes when its program ends gets through these.
+  const std::string program = script("quick", R"(printf '%s' "$1"; printf 'e' >&2; exit "$1")");
+  for (int round = 0; round < 20; ++round) {
+    auto run = runner.run_captured(program, {std::to_string(round)}, 1h);
+    ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
+    EXPECT_EQ(run->stdout_text, std::to_string(round));
+    EXPECT_EQ(run->stderr_text, "e");
+    EXPECT_EQ(run->exit_code, round);
+  }
+}
+
+TEST_F(RunnerTest, AProcessOfTheProgramThatLetGoOfThePipesDoesNotHoldTheRun) {
+  const std::string program = script("starts-one",
+                                     "sleep 3600 </dev/null >/dev/null 2>&1 &\n"
+                                     "echo $! > '" + file("grandchild").string() + "'\n"
+                                     "echo done");
+  auto run = runner.run_captured(program, {}, 1h);
+  const pid_t grandchild = std::stoi(wait_for_text(file("grandchild")));
+  leftovers.push_back(grandchild);
+  ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
+  EXPECT_EQ(run->stdout_text, "done\n");
+  EXPECT_EQ(run->exit_code, 0);
+  EXPECT_TRUE(process_alive(grandchild));
+}
+
+void ignore_signal(int) {}
+
+TEST_F(RunnerTest, SignalsThatInterruptTheWaitDoNotEndIt) {
+  // A handler without SA_RESTART, so that every signal breaks off whatever the thread waits in.
+  struct sigaction action {};
+  struct sigaction previous {};
+  action.sa_handler = ignore_signal;
+  sigemptyset(&action.sa_mask);
+  ASSERT_EQ(::sigaction(SIGUSR1, &action, &previous), 0);
+  const std::string program = script("steady", "sleep 0.5\necho finished\necho noted >&2\nexit 5");
+  std::atomic<bool> done{false};
+  std::expected<RunOutput, RunError> run = std::unexpected(RunError::os("not run"));
+  std::thread waiting([&] {
+    run = runner.run_captured(program, {}, generous);
+    done = true;
+  });
+  const pthread_t target = waiting.native_handle();
+  int sent = 0;
+  while (!done) {
+    ::pthread_kill(target, SIGUSR1);
+    ++sent;
+    std::this_thread::sleep_for(2ms);
+  }
+  waiting.join();
+  ::sigaction(SIGUSR1, &previous, nullptr);
+  EXPECT_GT(sent, 10);
+  ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
+  EXPECT_EQ(run->stdout_text, "finished\n");
+  EXPECT_EQ(run->stderr_text, "noted\n");
+  EXPECT_EQ(run->exit_code, 5);
 }
 
 TEST_F(RunnerTest, RunsFromSeveralThreadsAtOnce) {

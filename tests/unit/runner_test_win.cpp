@@ -183,6 +183,18 @@ TEST_F(WindowsRunnerTest, AProgramThatEndedKeepsItsOutputWhileAProcessOfItsOwnHo
   EXPECT_TRUE(process_running(grandchild));
 }
 
+TEST_F(WindowsRunnerTest, ARunEndsWithItsProgramNotWithItsLimit) {
+  // Each run has an hour: only a run that wakes when its program ends gets through these.
+  for (int round = 0; round < 10; ++round) {
+    const std::string word = std::to_string(round);
+    auto run = runner.run_captured(tool, {"out", word, "err", "e", "exit", word}, std::chrono::hours(1));
+    ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
+    EXPECT_EQ(run->stdout_text, word);
+    EXPECT_EQ(run->stderr_text, "e");
+    EXPECT_EQ(run->exit_code, round);
+  }
+}
+
 TEST_F(WindowsRunnerTest, RunsFromSeveralThreadsAtOnce) {
   std::vector<std::future<std::string>> runs;
   for (int index = 0; index < 6; ++index) {

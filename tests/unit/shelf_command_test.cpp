@@ -219,6 +219,23 @@ TEST_F(ShelfCommand, AddOfARefusedAddressOrAFailedFetch) {
   EXPECT_EQ(shelves_file(), "<none>");
 }
 
+TEST_F(ShelfCommand, AddOfAnAddressWithAUserPartOrAGlobIsRefused) {
+  for (const std::string address : {"http://127.0.0.1:x@evil.org/shelf.yaml", "http://localhost:@evil.org/s.yaml",
+                                    "https://example.org/shelf[1-9].yaml", "https://example.org/]"}) {
+    EXPECT_EQ(run({"shelf", "add", address}).error(),
+              "\"" + address +
+                  "\" is not an address the Zelk fetches. It starts with \"https://\"; plain \"http://\" is "
+                  "taken from this computer only (127.0.0.1 or localhost).");
+  }
+  EXPECT_TRUE(fake->runner.runs().empty());
+  EXPECT_EQ(shelves_file(), "<none>");
+}
+
+TEST_F(ShelfCommand, ARememberedAddressWithAUserPartIsNeitherListedNorFetched) {
+  put_file(shelves_path(home.path()), "http://127.0.0.1:x@evil.org/shelf.yaml\nhttps://example.org/[1-2].yaml\n");
+  EXPECT_TRUE(shelf_addresses(home.path()).empty());
+}
+
 TEST_F(ShelfCommand, AddWhenTheListCannotBeWritten) {
   // A folder where the shelves file should be makes the rename fail.
   std::filesystem::create_directories(shelves_path(home.path()) / "inside");

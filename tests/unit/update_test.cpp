@@ -220,6 +220,20 @@ TEST(CheckForUpdate, FetchFailureIsReturnedUnchanged) {
             "resolve host: example.org");
 }
 
+TEST(CheckForUpdate, AListAddressThatReachesAnotherHostIsRefusedBeforeCurl) {
+  for (const std::string address : {"http://127.0.0.1:x@evil.org/latest.txt", "http://localhost:@evil.org/latest.txt",
+                                    "https://example.org/[1-100000]/latest.txt"}) {
+    ScopedEnv env("ZELK_UPDATE_ADDRESS", address);
+    ScriptedRunner runner;
+    auto result = check_for_update(runner, "0.2.0-alpha.15");
+    ASSERT_FALSE(result) << address;
+    EXPECT_EQ(result.error(), "\"" + address +
+                                  "\" is not an address the Zelk fetches. It starts with \"https://\"; plain "
+                                  "\"http://\" is taken from this computer only (127.0.0.1 or localhost).");
+    EXPECT_TRUE(runner.runs().empty()) << address;
+  }
+}
+
 // Answers curl like a download would: the bytes land in the file named after --output.
 class DownloadRunner final : public CommandRunner {
  public:
@@ -280,6 +294,19 @@ TEST_F(Download, FetchesIntoTheUpdateFolderWithTheExactArguments) {
                                       "--proto", "=https", "--proto-redir", "=https", "--max-filesize",
                                       "104857600", "--max-time", "840", "--output", path_to_utf8(file()), "--",
                                       "https://example.org/downloads/Zelk-setup.exe"}));
+}
+
+TEST_F(Download, AnInstallerAddressWithAUserPartIsRefusedBeforeCurl) {
+  for (const std::string list : {"http://127.0.0.1:x@evil.org/latest.txt", "http://localhost:@evil.org/a/latest.txt"}) {
+    ScopedEnv other("ZELK_UPDATE_ADDRESS", list);
+    const std::string installer = installer_address(list, offer.file);
+    auto path = download_update(home.path(), runner, offer);
+    ASSERT_FALSE(path) << list;
+    EXPECT_EQ(path.error(), "\"" + installer +
+                                "\" is not an address the Zelk fetches. It starts with \"https://\"; plain "
+                                "\"http://\" is taken from this computer only (127.0.0.1 or localhost).");
+  }
+  EXPECT_TRUE(runner.runs.empty());
 }
 
 TEST_F(Download, OneByteShortIsDeletedAndReportedWithBothSizes) {

@@ -52,9 +52,9 @@ TEST_F(PageWords, RemoveOnlyForAnAppWhoseContainersStand) {
     AppState state;
     bool starts;
   };
-  const std::vector<Case> cases{{AppState::state("exited"), true},      {AppState::state("partly running"), true},
-                                {AppState::state("created"), true},     {AppState::ready(), false},
-                                {AppState::starting(), false},          {AppState::not_installed(), false},
+  const std::vector<Case> cases{{AppState::state("exited"), true},  {AppState::state("partly running"), true},
+                                {AppState::state("created"), true}, {AppState::ready(), false},
+                                {AppState::starting(), false},      {AppState::not_installed(), false},
                                 {AppState::unknown(), false}};
   for (const Case& c : cases) {
     LoopRig fresh;
@@ -92,9 +92,9 @@ TEST_F(PageWords, WordsThatMatchNothingDoNothing) {
   rig.shell.scripts.clear();
   const std::string line = rig.app().status_line;
   const std::size_t before = rig.workers.started;
-  for (const char* text : {"", "frobnicate", "Refresh", "open", "open:", "open:nope", "stop:Gitea", "frobnicate:gitea",
-                           "lesson:nope", "first:nope", "passwords:gitea", "forget:nope", "shelf-take:nowhere",
-                           "shelf-install:"}) {
+  for (const char* text :
+       {"", "frobnicate", "Refresh", "open", "open:", "open:nope", "stop:Gitea", "frobnicate:gitea", "lesson:nope",
+        "first:nope", "passwords:gitea", "forget:nope", "shelf-take:nowhere", "shelf-install:"}) {
     rig.app().status_note = "a note";
     rig.page(text);
     EXPECT_EQ(rig.app().status_note, std::nullopt) << text;  // every word clears the note
@@ -113,9 +113,11 @@ TEST_F(PageWords, APreviewOfMoreThan65536BytesIsRefusedWithTheCoresMessage) {
   rig.user(ShowWindow{});
   const std::string big = padded_to(sample_recipe("notes", "Notes", 34567), 65537);
   rig.page("preview:" + big);
-  const std::expected<Admission, std::string> refused = std::unexpected(std::string("This is too large to be a recipe."));
+  const std::expected<Admission, std::string> refused =
+      std::unexpected(std::string("This is too large to be a recipe."));
   EXPECT_EQ(admit_recipe(big, builtin_recipes()).error(), refused.error());
-  EXPECT_EQ(rig.shell.scripts_of("outcome"), std::vector<std::string>{"outcome(" + build_outcome("preview", refused) + ")"});
+  EXPECT_EQ(rig.shell.scripts_of("outcome"),
+            std::vector<std::string>{"outcome(" + build_outcome("preview", refused) + ")"});
   EXPECT_FALSE(fs::exists(rig.folder.path() / "recipes" / "notes.yaml"));
 }
 
@@ -131,8 +133,9 @@ TEST_F(PageWords, APreviewWritesNothingAndAnAddKeepsTheRecipeAndReloads) {
   EXPECT_EQ(rig.entry("notes").recipe->name, "Notes");
   EXPECT_EQ(rig.submenu("notes").text, "Notes");
   const Admission admitted{read_recipe(text).value(), false};
-  EXPECT_EQ(rig.shell.scripts_of("outcome"), (std::vector<std::string>{"outcome(" + build_outcome("preview", admitted) + ")",
-                                                                      "outcome(" + build_outcome("add", admitted) + ")"}));
+  EXPECT_EQ(rig.shell.scripts_of("outcome"),
+            (std::vector<std::string>{"outcome(" + build_outcome("preview", admitted) + ")",
+                                      "outcome(" + build_outcome("add", admitted) + ")"}));
   // The same text again replaces the recipe; with the window closed nothing is sent.
   rig.handle(WindowCloseRequested{});
   rig.page("add:" + text);
@@ -145,15 +148,20 @@ TEST_F(PageWords, AnAddWithoutADataFolderSaysSo) {
   rig.user(ShowWindow{});
   rig.page("add:" + sample_recipe("notes", "Notes", 34567));
   const std::expected<Admission, std::string> refused = std::unexpected(std::string("No home directory was found."));
-  EXPECT_EQ(rig.shell.scripts_of("outcome"), std::vector<std::string>{"outcome(" + build_outcome("add", refused) + ")"});
+  EXPECT_EQ(rig.shell.scripts_of("outcome"),
+            std::vector<std::string>{"outcome(" + build_outcome("add", refused) + ")"});
 }
 
 // ---- shelves ----
 
 ShelfOffer offer(std::string address, std::string text) {
   auto recipe = read_recipe(text);
-  return ShelfOffer{address.substr(address.rfind('/') + 1), address, text, ShelfOffer::State::New,
-                    recipe ? std::optional<Recipe>(*recipe) : std::nullopt, ""};
+  return ShelfOffer{address.substr(address.rfind('/') + 1),
+                    address,
+                    text,
+                    ShelfOffer::State::New,
+                    recipe ? std::optional<Recipe>(*recipe) : std::nullopt,
+                    ""};
 }
 
 TEST_F(PageWords, ShelfWordsPassEverythingAfterTheFirstColonAsTheAddress) {
@@ -223,8 +231,8 @@ TEST_F(PageWords, AFailedTakeIsTheStatusNoteAndSendsNoShelves) {
   rig.user(ShowWindow{});
   const std::string taken = sample_recipe("gitea", "My Gitea", 34567);
   const std::string address = "https://example.org/a/gitea.yaml";
-  rig.user(ShelvesRead{std::nullopt, {ShelfView{"https://example.org/a/shelf.yaml", std::nullopt, "A",
-                                                {offer(address, taken)}}}});
+  rig.user(ShelvesRead{std::nullopt,
+                       {ShelfView{"https://example.org/a/shelf.yaml", std::nullopt, "A", {offer(address, taken)}}}});
   rig.shell.scripts.clear();
   rig.page("shelf-take:" + address);
   EXPECT_EQ(rig.app().status_note, "The id \"gitea\" belongs to Gitea, which is built in. Choose another id.");
@@ -294,8 +302,8 @@ TEST_F(PageWords, PasswordsShowTheMadeSecretsOfAnAddedAppWhileTheWindowIsOpen) {
   const Recipe solo = read_recipe(solo_recipe_text).value();
   const std::vector<MadeItem> items{{"SOLO_TOKEN", "abc"}};
   EXPECT_EQ(rig.shell.scripts_of("made"),
-            std::vector<std::string>{"made(" + made_document("Solo", path_to_utf8(settings_path(rig.folder.path(), "solo")),
-                                                             items) + ")"});
+            std::vector<std::string>{
+                "made(" + made_document("Solo", path_to_utf8(settings_path(rig.folder.path(), "solo")), items) + ")"});
 }
 
 // ---- folders, pages and programs ----

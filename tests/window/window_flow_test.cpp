@@ -50,7 +50,8 @@ x-zelk:
   name: Flow
   category: Tests
   summary: A flow through a fake runtime.
-  port: )" + std::to_string(port) +
+  port: )" +
+         std::to_string(port) +
          R"(
   ready: /healthz
   secrets:
@@ -150,7 +151,8 @@ TEST(WindowFlow, OpenAnAppThroughTheFakeRuntimeAndSeeItRunning) {
   std::error_code copied;
   fs::copy_file(path_from_utf8(helper_program("fake_podman")), bin / path_from_utf8("podman" + exe), copied);
   ASSERT_FALSE(copied) << copied.message();
-  ASSERT_TRUE(write_file_atomically(fake / "state.txt", "image\tlocalhost/zelk/flow:1.0\nimage\tlocalhost/zelk/flowdb:1.0\n"));
+  ASSERT_TRUE(
+      write_file_atomically(fake / "state.txt", "image\tlocalhost/zelk/flow:1.0\nimage\tlocalhost/zelk/flowdb:1.0\n"));
   fs::create_directories(data / "recipes");
   ASSERT_TRUE(write_file_atomically(data / "recipes" / "flow.yaml", flow_recipe(port)));
 
@@ -219,10 +221,11 @@ TEST(WindowFlow, OpenAnAppThroughTheFakeRuntimeAndSeeItRunning) {
   for (const AppEntry& e : app.entries) rows.push_back(AppRow{e.recipe.get(), e.message, e.address, e.status, e.busy});
   const RenderSnapshot snapshot{"Podman is running", "Podman", true, false, rows, 1, std::nullopt};
   EXPECT_EQ(shell.scripts.back(), "render(" + render_document(snapshot) + ")");
-  EXPECT_NE(shell.scripts.back().find("{\"id\":\"flow\",\"name\":\"Flow\",\"category\":\"Tests\",\"summary\":\"A flow "
-                                      "through a fake runtime.\",\"status\":\"running\",\"tone\":\"ready\",\"address\":\"" +
-                                      address + "\""),
-            std::string::npos)
+  EXPECT_NE(
+      shell.scripts.back().find("{\"id\":\"flow\",\"name\":\"Flow\",\"category\":\"Tests\",\"summary\":\"A flow "
+                                "through a fake runtime.\",\"status\":\"running\",\"tone\":\"ready\",\"address\":\"" +
+                                address + "\""),
+      std::string::npos)
       << shell.scripts.back();
 
   EXPECT_EQ(handle_event(*loop, MenuClicked{"quit"}), ControlFlow::exit(0));

@@ -96,8 +96,8 @@ TEST(WindowLoop, WithoutItsIconTheProgramEndsWithCode1AndIgnoresEveryLaterEvent)
 
 TEST(WindowLoop, UserEventsBeforeTheStartAreDropped) {
   LoopRig rig;
-  rig.loop = make_window_loop(false, rig.shell, rig.proxy, WindowServices{rig.world.services(), rig.workers.starter(),
-                                                                          rig.clock, {}, {}, {}});
+  rig.loop = make_window_loop(false, rig.shell, rig.proxy,
+                              WindowServices{rig.world.services(), rig.workers.starter(), rig.clock, {}, {}, {}});
   EXPECT_EQ(rig.user(MenuClicked{"quit"}), ControlFlow::wait());
   EXPECT_TRUE(rig.shell.calls.empty());
 }
@@ -110,14 +110,25 @@ TEST(WindowLoop, TheWindowSwitchOpensTheWindowAtTheStartAndRendersIt) {
   EXPECT_EQ(flow, ControlFlow::wait_until(rig.clock->now() + 10s));
 }
 
-TEST(WindowLoop, QuitEndsWithCode0AndStopsNoApp) {
+TEST(WindowLoop, QuitEndsWithCode0WithoutWaitingForTheWorkersWhichNeedNothingOfTheLoop) {
   LoopRig rig;
+  rig.world.runner->on("podman", {"stop"}, ScriptedRunner::ok());
+  rig.world.runner->on("podman", {"ps"}, ScriptedRunner::ok("torvo-gitea\trunning\t\n"));
   rig.start();
   rig.settle();
+  rig.page("stop:gitea");
+  ASSERT_EQ(rig.workers.held.size(), 1u);
   const std::size_t runs = rig.world.runner->runs().size();
   EXPECT_EQ(rig.user(MenuClicked{"quit"}), ControlFlow::exit(0));
-  EXPECT_EQ(rig.world.runner->runs().size(), runs);
-  EXPECT_TRUE(rig.workers.held.empty());
+  EXPECT_EQ(rig.world.runner->runs().size(), runs);  // no app is stopped by quitting
+
+  // The loop is gone; the command still runs to its end on what it shares.
+  rig.loop.reset();
+  rig.workers.run_all();
+  const auto events = rig.proxy->events();
+  ASSERT_FALSE(events.empty());
+  EXPECT_TRUE(std::get<CommandDone>(events.back()).result);
+  EXPECT_EQ(rig.world.runner->run_lines().back(), "podman stop torvo-gitea");
 }
 
 // ---- refreshes and wake-ups ----
@@ -290,6 +301,21 @@ TEST(WindowLoop, EveryEventFromManyThreadsArrivesAndTheCommandDoneAfterThemClear
   }
 }
 
+TEST(WindowLoop, ProgressLinesShowShortenedOnlyWhileTheAppIsBusy) {
+  LoopRig rig;
+  rig.start();
+  rig.settle();
+  rig.user(CommandLine{"Pulling ...", rig.entry("gitea").recipe});
+  EXPECT_EQ(rig.entry("gitea").message, "");
+  rig.page("open:gitea");
+  rig.drop_workers();
+  const std::string long_line(95, 'x');
+  rig.user(CommandLine{"\r\n" + long_line + "\r", rig.entry("gitea").recipe});
+  EXPECT_EQ(rig.entry("gitea").message, std::string(90, 'x') + " ...");
+  rig.user(CommandLine{std::string(90, 'y') + "\r", rig.entry("gitea").recipe});
+  EXPECT_EQ(rig.entry("gitea").message, std::string(90, 'y'));
+}
+
 // ---- the status line and its note ----
 
 TEST(WindowLoop, ACommandErrorHoldsTheStatusLineUntilTheNextPageWord) {
@@ -322,8 +348,8 @@ TEST(WindowLoop, ABackupNamesItsFolderUntilTheNextRead) {
   rig.drop_workers();
   rig.user(CommandDone{{}, rig.entry("gitea").recipe});
   EXPECT_EQ(rig.app().status_line, "Gitea is backed up in the folder \"" +
-                                        path_to_utf8(rig.folder.path().parent_path() / "Valdroven AI Zelk backups") +
-                                        "\".");
+                                       path_to_utf8(rig.folder.path().parent_path() / "Valdroven AI Zelk backups") +
+                                       "\".");
   rig.user(rig.read(rig.app().refreshes_started));
   EXPECT_EQ(rig.app().status_line, "Podman is running");
 }
@@ -333,8 +359,8 @@ TEST(WindowLoop, TheBackupLineSaysUserFolderOnlyForTheDefaultDataFolder) {
   EXPECT_EQ(backup_done_line("Gitea", home, false),
             "Gitea is backed up in the folder \"Valdroven AI Zelk backups\" in your user folder.");
   EXPECT_EQ(backup_done_line("Gitea", home, true),
-            "Gitea is backed up in the folder \"" + path_to_utf8(path_from_utf8("/home/ana") / "Valdroven AI Zelk backups") +
-                "\".");
+            "Gitea is backed up in the folder \"" +
+                path_to_utf8(path_from_utf8("/home/ana") / "Valdroven AI Zelk backups") + "\".");
   EXPECT_EQ(backup_done_line("Gitea", std::nullopt, true),
             "Gitea is backed up in the folder \"Valdroven AI Zelk backups\" in your user folder.");
 }
@@ -347,7 +373,8 @@ TEST(WindowLoop, TheModelsEndSaysWhereToChooseIt) {
   EXPECT_EQ(rig.submenu("ollama").text, "Ollama  -  fetching a model ...");
   rig.drop_workers();
   rig.user(CommandDone{{}, rig.entry("ollama").recipe});
-  EXPECT_EQ(rig.app().status_line, "The model llama3.2:3b is ready. In Open WebUI, choose it at the top of a new chat.");
+  EXPECT_EQ(rig.app().status_line,
+            "The model llama3.2:3b is ready. In Open WebUI, choose it at the top of a new chat.");
 }
 
 TEST(WindowLoop, AFailedReadWhileResumingKeepsTheStartingLineAndShowsItsErrorAfterwards) {
@@ -414,13 +441,16 @@ TEST(WindowLoop, AFoundVersionRetitlesTheUpdateItemAndAFailedInstallKeepsItWithI
   EXPECT_EQ(rig.app().update->offer.version, "9.1.0");
 
   rig.drop_workers();
-  rig.user(UpdateInstalled{std::unexpected(std::string("The fetched file has 3 bytes and should have 7. It was deleted; "
-                                                       "nothing was changed."))});
+  rig.user(
+      UpdateInstalled{std::unexpected(std::string("The fetched file has 3 bytes and should have 7. It was deleted; "
+                                                  "nothing was changed."))});
   EXPECT_EQ(rig.item("update"), item("update", "Update to version 9.1.0"));
   ASSERT_TRUE(rig.app().update);
   EXPECT_FALSE(rig.app().update->installing);
-  EXPECT_EQ(rig.app().update->problem, "The fetched file has 3 bytes and should have 7. It was deleted; nothing was changed.");
-  EXPECT_EQ(rig.app().status_line, "The fetched file has 3 bytes and should have 7. It was deleted; nothing was changed.");
+  EXPECT_EQ(rig.app().update->problem,
+            "The fetched file has 3 bytes and should have 7. It was deleted; nothing was changed.");
+  EXPECT_EQ(rig.app().status_line,
+            "The fetched file has 3 bytes and should have 7. It was deleted; nothing was changed.");
 
   rig.user(MenuClicked{"update"});
   EXPECT_EQ(rig.app().update->problem, std::nullopt);
@@ -464,8 +494,9 @@ TEST(WindowLoop, TheUpdateItemInstallsWithTheWindowsStateOrLooksFirst) {
   rig.world.runner->on("curl", {}, ScriptedRunner::failed(7, "curl: (7) Failed to connect\n"));
   rig.settle();
   EXPECT_EQ(rig.app().status_line, "https://zelk.app/downloads/zelk-setup.exe could not be fetched.");
-  EXPECT_EQ(rig.app().update->problem,
-            "https://zelk.app/downloads/zelk-setup.exe could not be fetched.\n    It said: curl: (7) Failed to connect");
+  EXPECT_EQ(
+      rig.app().update->problem,
+      "https://zelk.app/downloads/zelk-setup.exe could not be fetched.\n    It said: curl: (7) Failed to connect");
   EXPECT_TRUE(rig.world.records->installers.empty());
 }
 
@@ -484,7 +515,7 @@ TEST(WindowLoop, TheWindowIsMadeOnceRaisedAfterwardsAndAFailureIsShownAndTriedAg
   rig.user(MenuClicked{"window"});
   rig.user(ShowWindow{});
   EXPECT_EQ(rig.shell.calls, (std::vector<std::string>{"add_tray_icon", "set_tray_menu", "open_window", "set_tray_menu",
-                                                      "open_window", "raise_window"}));
+                                                       "open_window", "raise_window"}));
   EXPECT_EQ(rig.shell.scripts_of("render").size(), 2u);
 }
 
@@ -497,7 +528,8 @@ TEST(WindowLoop, ThePageIsRenderedAfterEveryEventWhileTheWindowIsOpen) {
   rig.user(RefreshTick{});
   ASSERT_EQ(rig.shell.scripts.size(), 3u);
   std::vector<AppRow> rows;
-  for (const AppEntry& e : rig.app().entries) rows.push_back(AppRow{e.recipe.get(), e.message, e.address, e.status, e.busy});
+  for (const AppEntry& e : rig.app().entries)
+    rows.push_back(AppRow{e.recipe.get(), e.message, e.address, e.status, e.busy});
   const RenderSnapshot snapshot{"Podman is running", "Podman", true, false, rows, 1, std::nullopt};
   EXPECT_EQ(rig.shell.scripts.back(), "render(" + render_document(snapshot) + ")");
 }
@@ -513,8 +545,9 @@ TEST(WindowLoop, ReadySendsTheShelvesAgainOnlyWhenSomeWereFetched) {
   rig.user(ShelvesRead{std::string("The shelf could not be fetched."), shelves});
   rig.page("ready");
   EXPECT_EQ(rig.shell.scripts_of("shelves"),
-            (std::vector<std::string>{"shelves(" + shelves_document(std::string("The shelf could not be fetched."), shelves) + ")",
-                                      "shelves(" + shelves_document(std::nullopt, shelves) + ")"}));
+            (std::vector<std::string>{
+                "shelves(" + shelves_document(std::string("The shelf could not be fetched."), shelves) + ")",
+                "shelves(" + shelves_document(std::nullopt, shelves) + ")"}));
 }
 
 // ---- the menu follows the entries ----
@@ -528,14 +561,16 @@ TEST(WindowLoop, TheMenuShowsEachAppsStateAndWhatCanBeDone) {
                         {"n8n", AppState::state("exited")},
                         {"pair", AppState::state("partly running")},
                         {"ollama", AppState::starting()}}));
-  EXPECT_EQ(rig.submenu("gitea"), app_menu("Gitea  -  running", "gitea", "Open", true, true, "http://127.0.0.1:33009/"));
-  EXPECT_EQ(rig.submenu("n8n"), app_menu("n8n  -  stopped", "n8n", "Start and open", true, false, "http://127.0.0.1:35678/"));
+  EXPECT_EQ(rig.submenu("gitea"),
+            app_menu("Gitea  -  running", "gitea", "Open", true, true, "http://127.0.0.1:33009/"));
+  EXPECT_EQ(rig.submenu("n8n"),
+            app_menu("n8n  -  stopped", "n8n", "Start and open", true, false, "http://127.0.0.1:35678/"));
   EXPECT_EQ(rig.submenu("pair"),
             app_menu("Pair  -  partly running", "pair", "Start and open", true, true, "http://127.0.0.1:34570/"));
   EXPECT_EQ(rig.submenu("ollama"),
             app_menu("Ollama  -  starting ...", "ollama", "Start and open", true, true, "http://127.0.0.1:31434/"));
-  EXPECT_EQ(rig.submenu("open-webui"),
-            app_menu("Open WebUI  -  not installed", "open-webui", "Install and open", true, false, "http://127.0.0.1:33000/"));
+  EXPECT_EQ(rig.submenu("open-webui"), app_menu("Open WebUI  -  not installed", "open-webui", "Install and open", true,
+                                                false, "http://127.0.0.1:33000/"));
 
   rig.page("backup:gitea");
   EXPECT_EQ(rig.submenu("gitea"),
@@ -544,8 +579,8 @@ TEST(WindowLoop, TheMenuShowsEachAppsStateAndWhatCanBeDone) {
 
   rig.user(StatesRead{2, std::unexpected(std::string("gone"))});
   EXPECT_EQ(rig.submenu("n8n"), app_menu("n8n", "n8n", "Start and open", true, false, "http://127.0.0.1:35678/"));
-  EXPECT_EQ(rig.submenu("gitea"), app_menu("Gitea  -  backing up ...", "gitea", "Start and open", false, false,
-                                           "http://127.0.0.1:33009/"));
+  EXPECT_EQ(rig.submenu("gitea"),
+            app_menu("Gitea  -  backing up ...", "gitea", "Start and open", false, false, "http://127.0.0.1:33009/"));
 }
 
 TEST(WindowLoop, AReloadKeepsARunningCommandAndItsCatalogueLivesUntilTheCommandEnds) {
@@ -606,8 +641,12 @@ TEST(WindowLoop, AnAddedShelfRecipeWithoutOriginGetsOneAndTheAppsAreReadAgain) {
   rig.settle();
   EXPECT_EQ(rig.entry("notes").recipe->from, "");
 
-  ShelfOffer offer{"notes.yaml", "https://example.org/s/notes.yaml", sample_recipe("notes", "Notes", 34567),
-                   ShelfOffer::State::Added, read_recipe(text).value(), ""};
+  ShelfOffer offer{"notes.yaml",
+                   "https://example.org/s/notes.yaml",
+                   sample_recipe("notes", "Notes", 34567),
+                   ShelfOffer::State::Added,
+                   read_recipe(text).value(),
+                   ""};
   ShelfView view{"https://example.org/s/shelf.yaml", std::nullopt, "Course", {offer}};
   rig.user(ShelvesRead{std::nullopt, {view}});
   EXPECT_EQ(read_file(origin_path(rig.folder.path(), "notes")).value_or(""),

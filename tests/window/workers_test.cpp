@@ -108,15 +108,14 @@ TEST_F(Workers, RefreshReadsEveryAppsStateAndAddressInCatalogueOrder) {
   EXPECT_EQ(read.number, 7u);
   ASSERT_TRUE(read.result) << read.result.error();
   EXPECT_EQ(read.result->runtime_name, "Podman");
-  EXPECT_EQ(read.result->rows,
-            (std::vector<StateRow>{
-                {AppState::state("exited"), "http://127.0.0.1:35678/", "n8n"},
-                {AppState::ready(), "http://127.0.0.1:33009/", "gitea"},
-                {AppState::not_installed(), "http://127.0.0.1:33000/", "open-webui"},
-                {AppState::starting(), "http://127.0.0.1:31434/", "ollama"},
-                {AppState::starting(), "http://127.0.0.1:40001/", "notes"},
-                {AppState::state("partly running"), "http://127.0.0.1:34570/", "pair"},
-            }));
+  EXPECT_EQ(read.result->rows, (std::vector<StateRow>{
+                                   {AppState::state("exited"), "http://127.0.0.1:35678/", "n8n"},
+                                   {AppState::ready(), "http://127.0.0.1:33009/", "gitea"},
+                                   {AppState::not_installed(), "http://127.0.0.1:33000/", "open-webui"},
+                                   {AppState::starting(), "http://127.0.0.1:31434/", "ollama"},
+                                   {AppState::starting(), "http://127.0.0.1:40001/", "notes"},
+                                   {AppState::state("partly running"), "http://127.0.0.1:34570/", "pair"},
+                               }));
 }
 
 TEST_F(Workers, RefreshNamesDockerWhenOnlyDockerAnswersAndGivesTheRuntimeMessageWhenNoneDoes) {
@@ -196,8 +195,9 @@ TEST_F(Workers, AnAppCommandSendsItsLinesBeforeItsEnd) {
   const auto& done = std::get<CommandDone>(events[1]);
   EXPECT_TRUE(done.result);
   EXPECT_EQ(done.recipe->id, "gitea");
-  EXPECT_EQ(world.runner->run_lines(), (std::vector<std::string>{"podman ps -a --format {{.Names}}\t{{.State}}\t{{.Labels}}",
-                                                                 "podman stop torvo-gitea"}));
+  EXPECT_EQ(world.runner->run_lines(),
+            (std::vector<std::string>{"podman ps -a --format {{.Names}}\t{{.State}}\t{{.Labels}}",
+                                      "podman stop torvo-gitea"}));
 }
 
 TEST_F(Workers, TheModelCommandNamesNoAppAndAFailureComesBackAsItsMessage) {
@@ -299,8 +299,8 @@ TEST_F(Workers, ShelfForgetTakesOutEveryCopyOfTheAddressAndSaysNothingOfAnUnknow
 const std::string list_address = "https://example.org/releases/latest.txt";
 
 std::string version_list(std::string_view version) {
-  return "format 1\n" + std::string(update_platform_word) + " " + std::string(version) + " 7 " +
-         std::string(64, 'a') + " zelk-setup.exe\n";
+  return "format 1\n" + std::string(update_platform_word) + " " + std::string(version) + " 7 " + std::string(64, 'a') +
+         " zelk-setup.exe\n";
 }
 
 TEST_F(Workers, TheUpdateThreadCleansUpAfter5sLooksAfter25sMoreThenDailyAndEndsWithTheLoop) {
@@ -353,8 +353,9 @@ TEST_F(Workers, AFailedDownloadComesBackAsItsMessageAndStartsNoInstaller) {
                            true);
   const auto installed = std::get<UpdateInstalled>(proxy.events().at(0));
   ASSERT_FALSE(installed.result);
-  EXPECT_EQ(installed.result.error(), "https://example.org/downloads/zelk-setup.exe could not be fetched.\n    It said: "
-                                      "curl: (22) The requested URL returned error: 404");
+  EXPECT_EQ(installed.result.error(),
+            "https://example.org/downloads/zelk-setup.exe could not be fetched.\n    It said: "
+            "curl: (22) The requested URL returned error: 404");
   EXPECT_TRUE(world.records->installers.empty());
 }
 

@@ -79,11 +79,7 @@ std::expected<Admission, std::string> keep_recipe(std::string_view text,
     return std::unexpected("The recipe could not be kept in " + path_to_utf8(folder) + ": " +
                            error);
   };
-  std::error_code error;
-  std::filesystem::create_directories(folder, error);
-  if (error) {
-    return refused(error.message() + " (os error " + std::to_string(error.value()) + ")");
-  }
+  if (auto made = make_data_folder(home, "recipes"); !made) return refused(made.error());
   // Through a temporary file and a rename: a crash or a full disk leaves the old recipe whole.
   std::expected<void, std::string> written =
       write_file_atomically(recipe_path(home, admission->recipe.id), text);

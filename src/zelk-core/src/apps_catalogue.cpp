@@ -8,6 +8,7 @@
 #include "apps.h"
 #include "platform.h"
 #include "text_files.h"
+#include "utf8.h"
 
 namespace zelk {
 
@@ -102,11 +103,14 @@ RecipeCatalogue load_catalogue(const std::filesystem::path& home) {
   std::filesystem::directory_iterator entry(recipes_folder(home), error);
   if (error) return catalogue;
   std::vector<std::pair<std::string, std::filesystem::path>> files;
+  // An entry that cannot be read is skipped and the listing goes on; only a failure of the
+  // listing itself ends it (the folder iterator has no next entry after one).
   for (; entry != std::filesystem::directory_iterator(); entry.increment(error)) {
-    if (error) break;
-    const std::filesystem::path& path = entry->path();
-    std::string name = path_to_utf8(path.filename());
-    if (has_recipe_extension(name)) files.emplace_back(std::move(name), path);
+    // A name that is not valid Unicode (possible on Windows) has no text to sort, show or
+    // compare: that entry cannot be read as a recipe's file.
+    std::optional<std::string> name = path_to_utf8_exact(entry->path().filename());
+    if (!name || !is_valid_utf8(*name)) continue;
+    if (has_recipe_extension(*name)) files.emplace_back(std::move(*name), entry->path());
   }
 
   // By name as bytes, so the first of two files with one id is the same on every system.

@@ -12,6 +12,7 @@
 #include "files.h"
 #include "platform.h"
 #include "pull.h"
+#include "unicode.h"
 #include "utf8.h"
 
 namespace zelk {
@@ -26,14 +27,6 @@ constexpr int probe_attempts = 120;
 constexpr int list_every = 5;
 constexpr std::uint64_t headroom_mb = 2048;
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
-
-std::string_view trim(std::string_view text) {
-  while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
 std::string error_text(const std::error_code& error) {
   return error.message() + " (os error " + std::to_string(error.value()) + ")";
 }
@@ -46,18 +39,6 @@ std::optional<std::uint64_t> whole_number(std::string_view text) {
   return value;
 }
 
-
-std::vector<std::string_view> words(std::string_view text) {
-  std::vector<std::string_view> found;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    while (i < text.size() && is_blank(text[i])) ++i;
-    const std::size_t start = i;
-    while (i < text.size() && !is_blank(text[i])) ++i;
-    if (i > start) found.push_back(text.substr(start, i - start));
-  }
-  return found;
-}
 
 std::string hex_of(std::span<const std::uint8_t> bytes) {
   static constexpr char digits[] = "0123456789abcdef";
@@ -135,13 +116,7 @@ std::expected<SettledSettings, std::string> settle_settings(const CommandContext
   return settled;
 }
 
-std::optional<std::string> home_text(const fs::path& home) {
-  try {
-    return path_to_utf8(home);
-  } catch (const std::exception&) {
-    return std::nullopt;
-  }
-}
+std::optional<std::string> home_text(const fs::path& home) { return path_to_utf8_exact(home); }
 
 /// Before a first install of an app that says how big it is, refuse when the disk
 /// cannot hold it with 2 GB to spare. A check that cannot be made is skipped.
@@ -245,8 +220,12 @@ std::expected<void, std::string> create_container(const CommandContext& ctx, con
   return run_container(ctx, rt, label, run, args);
 }
 
+/// True for the states of a container the runtime made but never ran.
+bool never_started(std::string_view state) { return state == "created" || state == "initialized"; }
+
 /// One container: nothing when it runs as the recipe and settings say, a start
-/// when it is stopped, a new container in place of one made from something else.
+/// when it is stopped, a new container in place of one made from something else or of one
+/// that was never started and will not start.
 std::expected<void, std::string> bring_up(const CommandContext& ctx, const ContainerRuntime& runtime,
                                           const Recipe& recipe, const ContainerMap& containers,
                                           const ContainerRun& run) {
@@ -256,7 +235,13 @@ std::expected<void, std::string> bring_up(const CommandContext& ctx, const Conta
   if (found != containers.end() && found->second.recipe == run.recipe_hash) {
     if (found->second.state == "running") return {};
     say(ctx.output, "Starting " + label + " with " + std::string(runtime.display_name) + " ...");
-    return run_checked(ctx.runner, rt, {"start", run.container});
+    auto started = run_checked(ctx.runner, rt, {"start", run.container});
+    if (started || !never_started(found->second.state)) return started;
+    // A first start broken off (Ctrl-C while the runtime made the container) can leave one
+    // that no later start brings up. Its data lives in named volumes, which stay.
+    say(ctx.output, label + " never finished its first start. Making it anew; its data is kept.");
+    if (auto removed = run_checked(ctx.runner, rt, {"rm", "-f", "-v", run.container}); !removed) return removed;
+    return create_container(ctx, runtime, recipe, run, label);
   }
   if (found != containers.end()) {
     say(ctx.output, "Updating " + label + " to the current recipe and settings. Its data is kept.");
@@ -347,7 +332,7 @@ std::optional<std::uint64_t> free_megabytes(const CommandContext& ctx) {
         {"-NoProfile", "-NonInteractive", "-Command", "(Get-PSDrive -Name " + home->substr(0, 1) + ").Free"},
         free_space_limit);
     if (!run || !run->success()) return std::nullopt;
-    const std::optional<std::uint64_t> bytes = whole_number(trim(run->stdout_text));
+    const std::optional<std::uint64_t> bytes = whole_number(trim_white_space(run->stdout_text));
     if (!bytes) return std::nullopt;
     return *bytes >> 20;
   }
@@ -355,7 +340,7 @@ std::optional<std::uint64_t> free_megabytes(const CommandContext& ctx) {
   if (!run || !run->success()) return std::nullopt;
   const std::vector<std::string_view> lines = split_lines(run->stdout_text);
   if (lines.size() < 2) return std::nullopt;
-  const std::vector<std::string_view> fields = words(lines[1]);
+  const std::vector<std::string_view> fields = split_white_space(lines[1]);
   if (fields.size() < 4) return std::nullopt;
   const std::optional<std::uint64_t> kilobytes = whole_number(fields[3]);
   if (!kilobytes) return std::nullopt;

@@ -5,20 +5,13 @@
 
 #include "files.h"
 #include "platform.h"
+#include "unicode.h"
 #include "utf8.h"
 #include "zelk/context.h"
 
 namespace zelk {
 
 namespace {
-
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
-
-std::string_view trim(std::string_view text) {
-  while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
-  return text;
-}
 
 
 bool sets_key(std::string_view line, std::string_view key) {
@@ -62,15 +55,14 @@ std::optional<std::string> read_settings(const std::filesystem::path& home, std:
 
 std::expected<void, std::string> write_settings(const std::filesystem::path& home,
                                                 std::string_view id, std::string_view text) {
-  std::error_code error;
-  std::filesystem::create_directories(app_folder(home, id), error);
-  if (error) return std::unexpected(error.message() + " (os error " + std::to_string(error.value()) + ")");
+  // The file holds the app's secrets: its folders, the data folder first, are the user's alone.
+  if (auto made = make_data_folder(home, std::filesystem::path("apps") / path_from_utf8(id)); !made) return made;
   return write_file_atomically(settings_path(home, id), text);
 }
 
 std::optional<std::string> setting_value(std::string_view text, std::string_view key) {
   for (std::string_view line : split_lines(text)) {
-    if (sets_key(line, key)) return std::string(trim(line.substr(key.size() + 1)));
+    if (sets_key(line, key)) return std::string(trim_white_space(line.substr(key.size() + 1)));
   }
   return std::nullopt;
 }

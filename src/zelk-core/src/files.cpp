@@ -1,75 +1,77 @@
 #include "files.h"
 
+#include <array>
 #include <atomic>
-#include <cerrno>
-#include <cstdio>
-#include <fstream>
+#include <cstdint>
 #include <system_error>
+
+#include "files_system.h"
+#include "platform.h"
 
 namespace zelk {
 
 namespace {
 
-std::string error_text(const std::error_code& error) {
-  return error.message() + " (os error " + std::to_string(error.value()) + ")";
-}
-
-// A name no other writer in this process picks; the process id is not needed because the
-// rename is what publishes the file and a leftover temporary never shadows anything.
+// A temporary name beside the file that no other writer picks: this process's id keeps
+// processes apart (the console and the window program share the data folder), the counter
+// keeps this process's threads apart, and random bytes keep a name of an ended process with
+// the same id apart. The random bytes only make a name, they guard no secret; when the
+// system gives none, the id and the counter still do, and an exclusive create catches the rest.
 std::filesystem::path temporary_beside(const std::filesystem::path& path) {
-  static std::atomic<unsigned> counter{0};
+  static std::atomic<std::uint64_t> counter{0};
+  std::array<std::uint8_t, 8> random{};
+  (void)fill_random(random);
+  static constexpr char digits[] = "0123456789abcdef";
+  std::string suffix = "." + std::to_string(files_system::process_id()) + "-" +
+                       std::to_string(counter.fetch_add(1)) + "-";
+  for (std::uint8_t byte : random) {
+    suffix.push_back(digits[byte >> 4]);
+    suffix.push_back(digits[byte & 0xF]);
+  }
   std::filesystem::path temp = path;
-  temp += ".tmp" + std::to_string(counter.fetch_add(1));
+  temp += suffix + ".tmp";
   return temp;
 }
+
+// How many fresh names a write tries when its name is taken; one is taken only by chance.
+constexpr int name_attempts = 4;
 
 }  // namespace
 
 std::expected<void, std::string> write_file_atomically(const std::filesystem::path& path,
                                                        std::string_view bytes) {
-  const std::filesystem::path temp = temporary_beside(path);
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (!out) {
-      std::error_code error(errno ? errno : EACCES, std::generic_category());
-      return std::unexpected(error_text(error));
-    }
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.flush();
-    if (!out) {
-      std::error_code error(errno ? errno : EIO, std::generic_category());
-      out.close();
-      std::error_code ignored;
-      std::filesystem::remove(temp, ignored);
-      return std::unexpected(error_text(error));
-    }
+  std::filesystem::path temp;
+  for (int attempt = 1;; ++attempt) {
+    temp = temporary_beside(path);
+    auto made = files_system::write_new_file(temp, bytes);
+    if (made) break;
+    if (!made.error().taken || attempt == name_attempts) return std::unexpected(made.error().text);
   }
-  std::error_code error;
-  std::filesystem::rename(temp, path, error);
-  if (error) {
+  if (auto replaced = files_system::replace_file(temp, path); !replaced) {
     std::error_code ignored;
     std::filesystem::remove(temp, ignored);
-    return std::unexpected(error_text(error));
+    return std::unexpected(replaced.error());
+  }
+  return {};
+}
+
+std::expected<void, std::string> make_private_folder(const std::filesystem::path& folder) {
+  return files_system::make_private_folder(folder);
+}
+
+std::expected<void, std::string> make_data_folder(const std::filesystem::path& home,
+                                                  const std::filesystem::path& below) {
+  if (auto made = files_system::make_private_folder(home); !made) return made;
+  std::filesystem::path level = home;
+  for (const std::filesystem::path& part : below) {
+    level /= part;
+    if (auto made = files_system::make_private_folder(level); !made) return made;
   }
   return {};
 }
 
 std::expected<std::string, std::string> read_file(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    std::error_code error(errno ? errno : ENOENT, std::generic_category());
-    return std::unexpected(error_text(error));
-  }
-  // A read error (a folder at the path, for one) surfaces as an exception from the stream
-  // buffer; it becomes the system's text like any other failure.
-  try {
-    errno = 0;
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return std::unexpected(error_text(std::error_code(EIO, std::generic_category())));
-    return bytes;
-  } catch (const std::exception&) {
-    return std::unexpected(error_text(std::error_code(errno ? errno : EIO, std::generic_category())));
-  }
+  return files_system::read_whole_file(path);
 }
 
 }  // namespace zelk

@@ -1,6 +1,7 @@
 #pragma once
-/// Whole-file reads and writes. Every file Zelk rewrites goes through write_file_atomically,
-/// so a crash or a full disk leaves either the old file or the new one, never half of one.
+/// Whole-file reads and writes, and the folders they go into. Every file Zelk rewrites goes
+/// through write_file_atomically, so a crash, a full disk or the other Zelk program writing the
+/// same file at the same moment leaves either one whole file or another, never half of one.
 
 #include <expected>
 #include <filesystem>
@@ -10,11 +11,26 @@
 namespace zelk {
 
 /// Writes the bytes to a new file in the same folder and renames it over `path`. The folder
-/// must exist. On failure the old file is untouched and the error is the system's text.
+/// must exist. The new file is readable and writable by its owner only on Linux and macOS
+/// (0600), whatever the file it replaces allowed. On failure the old file is untouched and the
+/// error is the system's text. Safe against other threads and other processes writing the
+/// same path at once: the last rename wins.
 std::expected<void, std::string> write_file_atomically(const std::filesystem::path& path,
                                                        std::string_view bytes);
 
 /// The whole file as bytes, or the system's error text.
 std::expected<std::string, std::string> read_file(const std::filesystem::path& path);
+
+/// Makes the folder with every missing parent. On Linux and macOS each folder it makes is
+/// readable by its owner only (0700), and so is `folder` itself afterwards when it was there
+/// already and belongs to this user (group and others lose their rights on it). On Windows
+/// the folders get the access rights of where they are made. The error is the system's text.
+std::expected<void, std::string> make_private_folder(const std::filesystem::path& folder);
+
+/// Makes <home>/<below> as make_private_folder does, and makes the data folder and every
+/// level down to <home>/<below> private as well: the data folder holds the apps' secrets, and
+/// an earlier version of Zelk made it readable by every local user.
+std::expected<void, std::string> make_data_folder(const std::filesystem::path& home,
+                                                  const std::filesystem::path& below = {});
 
 }  // namespace zelk

@@ -5,21 +5,11 @@
 
 namespace zelk {
 
-std::filesystem::path path_from_utf8(std::string_view text) {
-  return std::filesystem::path(std::u8string(reinterpret_cast<const char8_t*>(text.data()), text.size()));
-}
-
-std::string path_to_utf8(const std::filesystem::path& path) {
-  std::u8string text = path.u8string();
-  return std::string(reinterpret_cast<const char*>(text.data()), text.size());
-}
-
 std::optional<std::filesystem::path> env_path_join(std::string_view variable,
                                                    std::span<const std::string_view> parts) {
-  std::optional<std::string> value = get_env(variable);
-  if (!value) return std::nullopt;
-  std::filesystem::path path = path_from_utf8(*value);
-  for (std::string_view part : parts) path /= path_from_utf8(part);
+  std::optional<std::filesystem::path> path = env_path(variable);
+  if (!path) return std::nullopt;
+  for (std::string_view part : parts) *path /= path_from_utf8(part);
   return path;
 }
 

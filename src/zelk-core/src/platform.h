@@ -21,14 +21,30 @@ struct CommandContext;
 extern const std::string_view platform_word;
 
 /// A path made from UTF-8 text. Use it instead of constructing a path from std::string,
-/// which on Windows would read the bytes in the ANSI code page.
+/// which on Windows would read the bytes in the ANSI code page. Never fails: on Windows a byte
+/// that is not UTF-8 becomes U+FFFD.
 std::filesystem::path path_from_utf8(std::string_view text);
 
-/// The UTF-8 text of a path.
+/// The UTF-8 text of a path, for showing it in a message. Never fails: on Windows a name that
+/// is not valid Unicode (a lone surrogate) shows U+FFFD where it breaks; elsewhere the bytes
+/// are given as they are.
 std::string path_to_utf8(const std::filesystem::path& path);
 
-/// The value of an environment variable as UTF-8, or none when it is not set.
+/// The UTF-8 text that names the path exactly, for handing it to another program; none on
+/// Windows when the path is not valid Unicode, since no text could name it.
+std::optional<std::string> path_to_utf8_exact(const std::filesystem::path& path);
+
+/// The value of an environment variable as UTF-8, or none when it is not set. On Windows a
+/// value that is not valid Unicode shows U+FFFD where it breaks.
 std::optional<std::string> get_env(std::string_view name);
+
+/// The value of an environment variable when it is set and valid Unicode (UTF-8 on Linux and
+/// macOS), else none.
+std::optional<std::string> get_unicode_env(std::string_view name);
+
+/// The value of an environment variable as a path, exactly as the system gives it (on Windows
+/// valid Unicode or not); none when it is not set.
+std::optional<std::filesystem::path> env_path(std::string_view name);
 
 /// The folder an environment variable names, with each part appended as one more path
 /// component, in order; none when the variable is not set. The value is taken as it is (not

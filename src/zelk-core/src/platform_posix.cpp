@@ -11,6 +11,7 @@
 
 #include "platform.h"
 #include "runner.h"
+#include "utf8.h"
 
 extern char** environ;
 
@@ -18,10 +19,29 @@ namespace zelk {
 
 const std::string_view platform_word = "linux";
 
+std::filesystem::path path_from_utf8(std::string_view text) { return std::filesystem::path(std::string(text)); }
+
+// Paths are bytes here: whatever they hold names them exactly.
+std::string path_to_utf8(const std::filesystem::path& path) { return path.native(); }
+
+std::optional<std::string> path_to_utf8_exact(const std::filesystem::path& path) { return path.native(); }
+
 std::optional<std::string> get_env(std::string_view name) {
   const char* value = std::getenv(std::string(name).c_str());
   if (value == nullptr) return std::nullopt;
   return std::string(value);
+}
+
+std::optional<std::filesystem::path> env_path(std::string_view name) {
+  std::optional<std::string> value = get_env(name);
+  if (!value) return std::nullopt;
+  return std::filesystem::path(std::move(*value));
+}
+
+std::optional<std::string> get_unicode_env(std::string_view name) {
+  std::optional<std::string> value = get_env(name);
+  if (!value || !is_valid_utf8(*value)) return std::nullopt;
+  return value;
 }
 
 std::optional<std::filesystem::path> data_folder() {

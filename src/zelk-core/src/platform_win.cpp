@@ -28,10 +28,29 @@ std::optional<std::wstring> wide_env(const std::wstring& name) {
 
 }  // namespace
 
+std::filesystem::path path_from_utf8(std::string_view text) { return std::filesystem::path(to_wide(text)); }
+
+// The standard library's own conversions throw on a lone surrogate; these never do.
+std::string path_to_utf8(const std::filesystem::path& path) { return from_wide_lossy(path.native()); }
+
+std::optional<std::string> path_to_utf8_exact(const std::filesystem::path& path) { return from_wide(path.native()); }
+
 std::optional<std::string> get_env(std::string_view name) {
   std::optional<std::wstring> value = wide_env(to_wide(name));
   if (!value) return std::nullopt;
   return from_wide_lossy(*value);
+}
+
+std::optional<std::filesystem::path> env_path(std::string_view name) {
+  std::optional<std::wstring> value = wide_env(to_wide(name));
+  if (!value) return std::nullopt;
+  return std::filesystem::path(std::move(*value));
+}
+
+std::optional<std::string> get_unicode_env(std::string_view name) {
+  std::optional<std::wstring> value = wide_env(to_wide(name));
+  if (!value) return std::nullopt;
+  return from_wide(*value);
 }
 
 std::optional<std::filesystem::path> data_folder() {

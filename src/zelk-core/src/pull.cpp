@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "unicode.h"
 #include "utf8.h"
 
 namespace zelk {
@@ -138,7 +139,7 @@ std::optional<std::string> find_podman_api(const CommandContext& ctx) {
   }
   auto run = ctx.runner.run_captured("podman", args, find_api_limit);
   if (!run || !run->success()) return std::nullopt;
-  const std::string_view out = trim(run->stdout_text);
+  const std::string_view out = trim_white_space(run->stdout_text);
   if (ctx.platform == "windows") {
     if (!out.starts_with(pipe_prefix)) return std::nullopt;
     return std::string(out);

@@ -12,8 +12,6 @@ namespace zelk::capture {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 // Owned jointly by the reader thread and the run, so a run that gives up on its reader (time
 // limit, or a process that leaves a pipe open) can return while the reader goes on safely.
 struct Collected {
@@ -75,7 +73,7 @@ std::expected<RunOutput, RunError> finish_captured_run(ChildProcess& child,
   for (;;) {
     // The state comes before the deadline, so a program that has ended keeps its output
     // even when the limit has passed, and a limit of zero still looks once.
-    auto state = child.poll();
+    auto state = child.wait_until(deadline);
     if (!state) return std::unexpected(state.error());
     if (*state) {
       const Clock::time_point readers_deadline = std::max(deadline, Clock::now() + reader_grace);
@@ -83,12 +81,10 @@ std::expected<RunOutput, RunError> finish_captured_run(ChildProcess& child,
       std::string err = (*errors_reader)->take(readers_deadline);
       return RunOutput{decode_utf8_lossy(out), decode_utf8_lossy(err), **state};
     }
-    const Clock::time_point now = Clock::now();
-    if (now >= deadline) {
+    if (Clock::now() >= deadline) {
       child.terminate_and_wait();
       return std::unexpected(RunError::timed_out());
     }
-    std::this_thread::sleep_for(std::min<Clock::duration>(poll_interval, deadline - now));
   }
 }
 

@@ -22,19 +22,22 @@ class PipeSource {
   virtual std::size_t read(char* buffer, std::size_t size) = 0;
 };
 
+/// The clock of every deadline of a captured run.
+using Clock = std::chrono::steady_clock;
+
 /// A started process as the watching loop sees it.
 class ChildProcess {
  public:
   virtual ~ChildProcess() = default;
-  /// Looks at the process without waiting: none while it runs; once it has ended, its exit
-  /// code (itself none when the process ended without one).
-  virtual std::expected<std::optional<std::optional<std::int32_t>>, RunError> poll() = 0;
+  /// Waits until the process ends or the deadline comes, whichever is first, waking the moment
+  /// it ends; a deadline already past looks once without waiting. Gives none while the process
+  /// still runs; once it has ended, its exit code (itself none when the process ended without
+  /// one). It may give none before the deadline; the caller then waits again.
+  virtual std::expected<std::optional<std::optional<std::int32_t>>, RunError> wait_until(
+      Clock::time_point deadline) = 0;
   /// Kills the process and waits until it has ended; failures are ignored.
   virtual void terminate_and_wait() = 0;
 };
-
-/// How often the process is looked at.
-inline constexpr std::chrono::milliseconds poll_interval{25};
 
 /// How long, at least, the readers are waited for once the process has ended by itself. The
 /// wait lasts until the run's deadline or this long after the end, whichever is later; then
@@ -43,7 +46,7 @@ inline constexpr std::chrono::milliseconds poll_interval{25};
 /// the pipe) is read in full.
 inline constexpr std::chrono::seconds reader_grace{1};
 
-/// Starts one reader for each pipe (standard output first), then watches the process until
+/// Starts one reader for each pipe (standard output first), then waits on the process until
 /// it ends or the limit passes. Readers that are not waited for keep their own share of what
 /// they collect and end when their pipe does.
 std::expected<RunOutput, RunError> finish_captured_run(ChildProcess& child,

@@ -1,12 +1,17 @@
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 #include "platform.h"
 #include "runner.h"
@@ -133,19 +138,48 @@ std::optional<std::int32_t> exit_code_of(int status) {
   return std::nullopt;
 }
 
+// A descriptor that becomes readable when the process ends, so a run can sleep until then
+// and no longer; -1 on a kernel without pidfd_open (before Linux 5.3) or where it is refused.
+int open_process_descriptor(pid_t pid) {
+#ifdef SYS_pidfd_open
+  const long fd = ::syscall(SYS_pidfd_open, pid, 0);
+  return fd >= 0 ? static_cast<int>(fd) : -1;
+#else
+  (void)pid;
+  return -1;
+#endif
+}
+
 class PosixChild final : public capture::ChildProcess {
  public:
-  explicit PosixChild(pid_t pid) : pid_(pid) {}
+  explicit PosixChild(pid_t pid) : pid_(pid), ended_(open_process_descriptor(pid)) {}
 
-  std::expected<std::optional<std::optional<std::int32_t>>, RunError> poll() override {
-    int status = 0;
-    pid_t got = 0;
-    do {
-      got = ::waitpid(pid_, &status, WNOHANG);
-    } while (got < 0 && errno == EINTR);
-    if (got < 0) return std::unexpected(RunError::os(os_error_text(errno)));
-    if (got == 0) return std::optional<std::optional<std::int32_t>>();
-    return std::optional<std::optional<std::int32_t>>(exit_code_of(status));
+  std::expected<std::optional<std::optional<std::int32_t>>, RunError> wait_until(
+      capture::Clock::time_point deadline) override {
+    for (;;) {
+      int status = 0;
+      pid_t got = 0;
+      do {
+        got = ::waitpid(pid_, &status, WNOHANG);
+      } while (got < 0 && errno == EINTR);
+      if (got < 0) return std::unexpected(RunError::os(os_error_text(errno)));
+      if (got != 0) return std::optional<std::optional<std::int32_t>>(exit_code_of(status));
+
+      const capture::Clock::time_point now = capture::Clock::now();
+      if (now >= deadline) return std::optional<std::optional<std::int32_t>>();
+      const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - now);
+      if (ended_.get() < 0) {
+        // Without a descriptor to wait on, look again in short steps.
+        std::this_thread::sleep_for(std::min<std::chrono::nanoseconds>(left, fallback_step));
+        continue;
+      }
+      pollfd watched{ended_.get(), POLLIN, 0};
+      const timespec timeout{static_cast<time_t>(left.count() / 1'000'000'000),
+                             static_cast<long>(left.count() % 1'000'000'000)};
+      if (::ppoll(&watched, 1, &timeout, nullptr) < 0 && errno != EINTR) {
+        return std::unexpected(RunError::os(os_error_text(errno)));
+      }
+    }
   }
 
   void terminate_and_wait() override {
@@ -156,7 +190,9 @@ class PosixChild final : public capture::ChildProcess {
   }
 
  private:
+  static constexpr std::chrono::milliseconds fallback_step{5};
   pid_t pid_;
+  OwnedFd ended_;
 };
 
 struct Pipe {

@@ -2,13 +2,14 @@
 
 #include <algorithm>
 #include <array>
-#include <cwctype>
+#include <chrono>
 #include <memory>
 
 #include "platform.h"
 #include "process_win.h"
 #include "runner.h"
 #include "runner_capture.h"
+#include "unicode.h"
 #include "wide_win.h"
 
 namespace zelk {
@@ -39,8 +40,17 @@ class WindowsChild final : public capture::ChildProcess {
  public:
   explicit WindowsChild(Handle process) : process_(std::move(process)) {}
 
-  std::expected<std::optional<std::optional<std::int32_t>>, RunError> poll() override {
-    const DWORD state = WaitForSingleObject(process_.get(), 0);
+  std::expected<std::optional<std::optional<std::int32_t>>, RunError> wait_until(
+      capture::Clock::time_point deadline) override {
+    const capture::Clock::time_point now = capture::Clock::now();
+    // Whole milliseconds, rounded up so that a wait never ends just short of the deadline;
+    // a wait longer than the system takes at once ends early and is made again.
+    DWORD wait_ms = 0;
+    if (deadline > now) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+      wait_ms = static_cast<DWORD>(std::min<long long>(left, longest_wait_ms));
+    }
+    const DWORD state = WaitForSingleObject(process_.get(), wait_ms);
     if (state == WAIT_TIMEOUT) return std::optional<std::optional<std::int32_t>>();
     if (state != WAIT_OBJECT_0) {
       return std::unexpected(RunError::os(os_error_text(static_cast<int>(GetLastError()))));
@@ -59,6 +69,8 @@ class WindowsChild final : public capture::ChildProcess {
   }
 
  private:
+  // Below INFINITE, which would wait for ever.
+  static constexpr long long longest_wait_ms = 24LL * 60 * 60 * 1000;
   Handle process_;
 };
 
@@ -188,10 +200,10 @@ std::string os_error_text(int code) {
   const DWORD length =
       FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                      static_cast<DWORD>(code), 0, buffer, static_cast<DWORD>(std::size(buffer)), nullptr);
-  std::wstring_view message(buffer, length);
-  while (!message.empty() && std::iswspace(message.back())) message.remove_suffix(1);
-  std::string text = message.empty() ? "Unknown error" : from_wide_lossy(message);
-  return text + " (os error " + std::to_string(code) + ")";
+  const std::string message = from_wide_lossy(std::wstring_view(buffer, length));
+  const std::string_view text = trim_trailing_white_space(message);
+  return (text.empty() ? std::string("Unknown error") : std::string(text)) + " (os error " +
+         std::to_string(code) + ")";
 }
 
 }  // namespace zelk

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "unicode.h"
 #include "zelk/context.h"
 
 namespace zelk {
@@ -15,14 +16,6 @@ constexpr auto list_limit = 15s;
 constexpr auto checked_limit = 120s;
 constexpr std::string_view list_format = "{{.Names}}\t{{.State}}\t{{.Labels}}";
 constexpr std::string_view recipe_label = "torvo.recipe";
-
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
-
-std::string_view trim(std::string_view text) {
-  while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
-  return text;
-}
 
 bool is_hex_digit(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
@@ -106,7 +99,7 @@ bool any_app_has_data(const std::filesystem::path& home) {
 }  // namespace
 
 std::string container_state_word(std::string_view field) {
-  std::string word = to_lower_ascii(trim(field));
+  std::string word = to_lower_ascii(trim_white_space(field));
   // Podman before 4.6 prints its status text where later versions print the state word.
   if (word == "up" || word.starts_with("up ")) return "running";
   if (word.starts_with("exited")) return "exited";
@@ -129,7 +122,7 @@ ContainerMap parse_container_list(std::string_view output) {
     std::string_view remaining = names;
     while (true) {
       const std::size_t comma = remaining.find(',');
-      containers.insert_or_assign(std::string(trim(remaining.substr(0, comma))), info);
+      containers.insert_or_assign(std::string(trim_white_space(remaining.substr(0, comma))), info);
       if (comma == std::string_view::npos) break;
       remaining.remove_prefix(comma + 1);
     }
@@ -194,7 +187,7 @@ std::expected<RuntimeChoice, std::string> choose_runtime(const CommandRunner& ru
 std::string it_said_suffix(std::string_view error_text) {
   std::string_view last;
   for_each_line(error_text, [&](std::string_view line) {
-    const std::string_view trimmed = trim(line);
+    const std::string_view trimmed = trim_white_space(line);
     if (!trimmed.empty()) last = trimmed;
   });
   if (last.empty()) return {};
@@ -269,7 +262,7 @@ std::expected<bool, std::string> start_podman_machine(const CommandRunner& runne
   if (listed || listed.error().kind != ContainerListError::Kind::NotRunning) return false;
 
   auto machines = runner.run_captured("podman", {"machine", "list", "--format", "{{.Name}}"}, list_limit);
-  if (machines && machines->success() && trim(machines->stdout_text).empty()) {
+  if (machines && machines->success() && trim_white_space(machines->stdout_text).empty()) {
     if (!may_create) {
       return std::unexpected(
           "Podman's machine is gone, and with it the apps and their data. Run: zelk setup\n"

@@ -41,10 +41,6 @@ std::string_view address_folder(std::string_view address) {
   return slash == std::string_view::npos ? address : address.substr(0, slash + 1);
 }
 
-std::string error_code_text(const std::error_code& error) {
-  return error.message() + " (os error " + std::to_string(error.value()) + ")";
-}
-
 }  // namespace
 
 bool is_shelf_file_name(std::string_view name) {
@@ -121,7 +117,7 @@ std::vector<std::string> shelf_addresses(const std::filesystem::path& home) {
   std::string_view rest = *text;
   while (!rest.empty()) {
     std::size_t cut = rest.find('\n');
-    std::string line(trim_trailing_white_space(trim_leading_white_space(rest.substr(0, cut))));
+    std::string line(trim_white_space(rest.substr(0, cut)));
     if (check_web_address(line)) addresses.push_back(std::move(line));
     if (cut == std::string_view::npos) break;
     rest.remove_prefix(cut + 1);
@@ -132,9 +128,7 @@ std::vector<std::string> shelf_addresses(const std::filesystem::path& home) {
 std::expected<void, std::string> write_shelf_addresses(const std::filesystem::path& home,
                                                        std::span<const std::string> addresses) {
   const std::string failed = "The list of shelves could not be written: ";
-  std::error_code error;
-  std::filesystem::create_directories(home, error);
-  if (error) return std::unexpected(failed + error_code_text(error));
+  if (auto made = make_data_folder(home); !made) return std::unexpected(failed + made.error());
   std::string text;
   for (const std::string& address : addresses) text += address + "\n";
   if (auto written = write_file_atomically(shelves_path(home), text); !written) {

@@ -16,15 +16,22 @@ bool allowed_address_byte(unsigned char byte) {
   switch (byte) {
     case '"': case '\'': case '\\': case '<': case '>':
     case '`': case '{': case '}': case '|': case '^':
+    // curl expands "{a,b}" and "[1-9]" into many requests; an address is one request only.
+    case '[': case ']':
       return false;
     default:
       return true;
   }
 }
 
+// The part between "://" and the path, query or fragment: the host, with its port and any user.
+std::string_view authority_of(std::string_view rest) { return rest.substr(0, rest.find_first_of("/?#")); }
+
 // Plain http reaches this computer only: the name must end right there, or go on with a port
-// or a path, so "localhost.example.org" or "127.0.0.1@host" never pass.
+// or a path, so "localhost.example.org" never passes. No user part either: curl reads
+// "127.0.0.1:x@host" as the user "127.0.0.1" with the password "x" on the other host.
 bool is_local_plain_rest(std::string_view rest) {
+  if (authority_of(rest).find('@') != std::string_view::npos) return false;
   for (std::string_view name : {std::string_view("127.0.0.1"), std::string_view("localhost")}) {
     if (!rest.starts_with(name)) continue;
     std::string_view after = rest.substr(name.size());
@@ -40,7 +47,7 @@ bool passes_address_rules(std::string_view address) {
   }
   if (address.starts_with(https_prefix)) {
     std::string_view rest = address.substr(https_prefix.size());
-    std::string_view host = rest.substr(0, rest.find_first_of("/?#"));
+    std::string_view host = authority_of(rest);
     return !host.empty() && host.front() != '-' && host.find('@') == std::string_view::npos;
   }
   if (address.starts_with(http_prefix)) return is_local_plain_rest(address.substr(http_prefix.size()));

@@ -91,4 +91,25 @@ std::string_view trim_trailing_white_space(std::string_view text) {
   return text.substr(0, end);
 }
 
+std::string_view trim_white_space(std::string_view text) {
+  return trim_trailing_white_space(trim_leading_white_space(text));
+}
+
+std::vector<std::string_view> split_white_space(std::string_view text) {
+  std::vector<std::string_view> words;
+  std::size_t word_start = std::string_view::npos;
+  for (std::size_t at = 0; at < text.size();) {
+    const CodePoint c = code_point_at(text, at);
+    if (is_white_space(c.value)) {
+      if (word_start != std::string_view::npos) words.push_back(text.substr(word_start, at - word_start));
+      word_start = std::string_view::npos;
+    } else if (word_start == std::string_view::npos) {
+      word_start = at;
+    }
+    at += c.size;
+  }
+  if (word_start != std::string_view::npos) words.push_back(text.substr(word_start));
+  return words;
+}
+
 }  // namespace zelk

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string_view>
+#include <vector>
 
 namespace zelk {
 
@@ -38,5 +39,11 @@ std::string_view trim_leading_white_space(std::string_view text);
 
 /// The text without white space at its end.
 std::string_view trim_trailing_white_space(std::string_view text);
+
+/// The text without white space at either end: the one rule wherever text is "trimmed".
+std::string_view trim_white_space(std::string_view text);
+
+/// The words of the text, split at runs of white space; none for a text of white space only.
+std::vector<std::string_view> split_white_space(std::string_view text);
 
 }  // namespace zelk

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "addresses.h"
+#include "files.h"
 #include "platform.h"
 #include "sha256.h"
 #include "shelf.h"
@@ -27,7 +28,7 @@ const std::string unreadable_list = "The list of versions on the website is not 
 std::optional<std::string_view> next_list_line(std::string_view& rest) {
   while (!rest.empty()) {
     std::size_t cut = rest.find('\n');
-    std::string_view line = trim_trailing_white_space(trim_leading_white_space(rest.substr(0, cut)));
+    std::string_view line = trim_white_space(rest.substr(0, cut));
     rest = cut == std::string_view::npos ? std::string_view() : rest.substr(cut + 1);
     if (!line.empty() && line.front() != '#') return line;
   }
@@ -35,23 +36,7 @@ std::optional<std::string_view> next_list_line(std::string_view& rest) {
 }
 
 // The words of a line, split at runs of white space.
-std::vector<std::string_view> split_fields(std::string_view line) {
-  std::vector<std::string_view> words;
-  std::size_t at = 0;
-  std::size_t word_start = std::string_view::npos;
-  while (at < line.size()) {
-    CodePoint c = code_point_at(line, at);
-    if (is_white_space(c.value)) {
-      if (word_start != std::string_view::npos) words.push_back(line.substr(word_start, at - word_start));
-      word_start = std::string_view::npos;
-    } else if (word_start == std::string_view::npos) {
-      word_start = at;
-    }
-    at += c.size;
-  }
-  if (word_start != std::string_view::npos) words.push_back(line.substr(word_start));
-  return words;
-}
+std::vector<std::string_view> split_fields(std::string_view line) { return split_white_space(line); }
 
 bool all_digits(std::string_view text) {
   return !text.empty() &&
@@ -125,7 +110,7 @@ std::string unreadable_download(const std::filesystem::path& path, const std::st
 }  // namespace
 
 std::string update_list_address() {
-  if (auto value = get_env("ZELK_UPDATE_ADDRESS"); value && !value->empty() && is_valid_utf8(*value)) {
+  if (auto value = get_unicode_env("ZELK_UPDATE_ADDRESS"); value && !value->empty()) {
     return *value;
   }
   return std::string(builtin_update_list_address);
@@ -224,18 +209,23 @@ std::expected<std::filesystem::path, std::string> download_update(const std::fil
   if (auto checked = check_web_address(address); !checked) return std::unexpected(checked.error());
 
   const std::filesystem::path folder = update_folder(home);
+  const std::filesystem::path file = folder / path_from_utf8(offer.file);
+  // curl is handed the file's name as text: a data folder whose name is not valid Unicode
+  // (possible on Windows) has none.
+  const std::optional<std::string> file_text = path_to_utf8_exact(file);
+  if (!file_text) {
+    return std::unexpected(path_to_utf8(folder) + " could not be created: its name is not valid Unicode. Set "
+                           "ZELK_HOME to a folder whose name is.");
+  }
   std::error_code error;
   std::filesystem::remove_all(folder, error);  // leftovers of an earlier download
-  error.clear();
-  std::filesystem::create_directories(folder, error);
-  if (error) {
-    return std::unexpected(path_to_utf8(folder) + " could not be created: " + error_code_text(error));
+  if (auto made = make_data_folder(home, "update"); !made) {
+    return std::unexpected(path_to_utf8(folder) + " could not be created: " + made.error());
   }
 
-  const std::filesystem::path file = folder / path_from_utf8(offer.file);
   auto run = run_curl(
       runner, address,
-      curl_arguments(address, installer_size_limit, download_curl_seconds, path_to_utf8(file)),
+      curl_arguments(address, installer_size_limit, download_curl_seconds, *file_text),
       download_run_limit,
       "The program \"curl\" is not on this computer; the Zelk fetches with it. Get the newest Zelk from " +
           std::string(download_page_address));

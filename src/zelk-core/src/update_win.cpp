@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "platform.h"
+#include "process_win.h"
 #include "runner.h"
 #include "update.h"
 #include "wide_win.h"
@@ -9,55 +10,23 @@ namespace zelk {
 
 const std::string_view update_platform_word = "windows-x64";
 
-namespace {
-
-// Owns one handle.
-class Handle {
- public:
-  explicit Handle(HANDLE handle) : handle_(handle) {}
-  ~Handle() {
-    if (valid()) CloseHandle(handle_);
-  }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
-
-Handle open_null_device(DWORD access) {
-  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  return Handle(CreateFileW(L"NUL", access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-}
-
-}  // namespace
-
 std::expected<void, std::string> start_installer(const std::filesystem::path& path, bool tray,
                                                  std::uint32_t creation_flags) {
-  Handle null_in = open_null_device(GENERIC_READ);
-  Handle null_out = open_null_device(GENERIC_WRITE);
-  if (!null_in.valid() || !null_out.valid()) return std::unexpected(os_error_text(static_cast<int>(GetLastError())));
-
-  const std::wstring program = path.wstring();
-  std::wstring command_line = to_wide(windows_command_line(path_to_utf8(path), installer_arguments(tray)));
-
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = null_in.get();
-  startup.hStdOutput = null_out.get();
-  startup.hStdError = null_out.get();
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, creation_flags,
-                      nullptr, nullptr, &startup, &process)) {
-    return std::unexpected(os_error_text(static_cast<int>(GetLastError())));
-  }
+  const win::Handle null_device = win::open_null_device();
+  if (!null_device) return std::unexpected(os_error_text(static_cast<int>(GetLastError())));
+  // The installer outlives this program and replaces it: it inherits its three null streams
+  // and nothing else, so it never holds a pipe of another run (or of the window program) open.
+  auto process = win::start_process({
+      .application = path.wstring(),
+      .command_line = to_wide(windows_command_line(path_to_utf8(path), installer_arguments(tray))),
+      .std_input = null_device.get(),
+      .std_output = null_device.get(),
+      .std_error = null_device.get(),
+      .creation_flags = creation_flags,
+      .environment = std::nullopt,
+  });
+  if (!process) return std::unexpected(os_error_text(static_cast<int>(process.error())));
   // Not waited for: the installer replaces this program while it runs.
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
   return {};
 }
 

@@ -5,6 +5,7 @@
 
 #include "apps_start.h"
 #include "envfile.h"
+#include "files.h"
 #include "platform.h"
 #include "zelk/commands.h"
 
@@ -13,10 +14,6 @@ namespace zelk {
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string error_text(const std::error_code& error) {
-  return error.message() + " (os error " + std::to_string(error.value()) + ")";
-}
 
 std::string two_digits(unsigned value) {
   std::string text = std::to_string(value);
@@ -30,33 +27,18 @@ std::string four_digits(int value) {
   return text;
 }
 
-/// Copies the file over `to`: into a new file beside it, then moved into place, an older copy
-/// in the backup folder removed first. (The Windows build's copy_file cannot overwrite: it
-/// fails with "File exists".) The app's own settings file is only read.
-std::error_code copy_over(const fs::path& from, const fs::path& to) {
-  fs::path temporary = to;
-  temporary += ".copy";
-  std::error_code ignored;
-  fs::remove(temporary, ignored);  // the leftover of a copy that failed half-way
-  std::error_code error;
-  fs::copy_file(from, temporary, error);
-  if (!error) {
-    fs::remove(to, ignored);
-    fs::rename(temporary, to, error);
-  }
-  if (error) fs::remove(temporary, ignored);
-  return error;
-}
-
-/// The app's settings file, copied into the backup folder when there is one. The copy
-/// replaces an earlier one of the same minute.
+/// The app's settings file, copied into the backup folder when there is one. The copy holds
+/// the app's passwords, so it is written as the settings file is (write_file_atomically: the
+/// user's alone on Linux and macOS), and replaces an earlier copy of the same minute.
 std::expected<void, std::string> copy_settings(const fs::path& home, const Recipe& recipe, const fs::path& folder) {
   const fs::path settings = settings_path(home, recipe.id);
   std::error_code error;
   const fs::file_status status = fs::status(settings, error);
   if (status.type() == fs::file_type::not_found) return {};
-  if (std::error_code copied = copy_over(settings, folder / path_from_utf8(backup_settings_name))) {
-    return std::unexpected("The settings could not be copied: " + error_text(copied));
+  auto bytes = read_file(settings);
+  if (!bytes) return std::unexpected("The settings could not be copied: " + bytes.error());
+  if (auto written = write_file_atomically(folder / path_from_utf8(backup_settings_name), *bytes); !written) {
+    return std::unexpected("The settings could not be copied: " + written.error());
   }
   return {};
 }
@@ -169,9 +151,17 @@ CommandResult cmd_backup(CommandContext& ctx, const Args& args) {
   // Two backups in one minute share the folder: the later one replaces the earlier's files.
   const fs::path folder = base / path_from_utf8(backup_folder_name(recipe.id, ctx.now()));
   const std::string folder_text = path_to_utf8(folder);
-  std::error_code made;
-  fs::create_directories(folder, made);
-  if (made) return std::unexpected(folder_text + " could not be made: " + error_text(made));
+  // Podman is handed the folder's name as text; a name that is not valid Unicode (a data
+  // folder's parent on Windows can have one) has none, and nothing is touched.
+  if (!path_to_utf8_exact(folder)) {
+    return std::unexpected(folder_text +
+                           " cannot be handed to Podman: its name is not valid Unicode. Name another folder: zelk "
+                           "backup <app> <folder>");
+  }
+  // The folder gets the app's passwords: it and the folders made for it are the user's alone.
+  if (auto made = make_private_folder(folder); !made) {
+    return std::unexpected(folder_text + " could not be made: " + made.error());
+  }
 
   if (auto copied = copy_settings(ctx.home, recipe, folder); !copied) return copied;
 
@@ -191,8 +181,9 @@ CommandResult cmd_backup(CommandContext& ctx, const Args& args) {
   std::expected<void, std::string> copied;
   for (const std::string& volume : existing) {
     say(ctx.output, "Copying " + volume + " ...");
-    copied = run_attached_checked(ctx.runner, podman,
-                                  {"volume", "export", volume, "-o", path_to_utf8(folder / path_from_utf8(volume + ".tar"))});
+    copied = run_attached_checked(
+        ctx.runner, podman,
+        {"volume", "export", volume, "-o", path_to_utf8_exact(folder / path_from_utf8(volume + ".tar")).value()});
     if (!copied) break;
   }
 

@@ -3,20 +3,10 @@
 
 #include "platform.h"
 #include "runtime.h"
+#include "unicode.h"
 #include "zelk/commands.h"
 
 namespace zelk {
-
-namespace {
-
-std::string_view trim(std::string_view text) {
-  constexpr std::string_view blanks = " \t\r\n\v\f";
-  const std::size_t first = text.find_first_not_of(blanks);
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(blanks) - first + 1);
-}
-
-}  // namespace
 
 CommandResult cmd_doctor(CommandContext& ctx, const Args&) {
   say(ctx.output, "Data:    " + path_to_utf8(ctx.home));
@@ -33,7 +23,7 @@ CommandResult cmd_doctor(CommandContext& ctx, const Args&) {
 
   const std::string command(choice->runtime.command);
   auto run = ctx.runner.run_captured(command, {"--version"}, std::chrono::seconds(15));
-  const std::string version = run ? std::string(trim(run->stdout_text)) : std::string();
+  const std::string version = run ? std::string(trim_white_space(run->stdout_text)) : std::string();
   say(ctx.output, "Runtime: " + std::string(choice->runtime.display_name) + " (" + version + ")");
   return {};
 }

@@ -1,0 +1,42 @@
+'use strict';
+// What every case needs: a page that is closed afterwards, and the checks every case ends with.
+const assert = require('node:assert/strict');
+const nodeTest = require('node:test');
+const harness = require('../harness');
+
+/// Runs body(page) on a fresh page; afterwards the page must have asked for nothing outside
+/// itself and thrown no script error.
+async function withPage(options, body) {
+  if (typeof options === 'function') {
+    body = options;
+    options = {};
+  }
+  const page = await harness.openPage(options);
+  try {
+    await body(page);
+    assert.deepEqual(page.foreignRequests, [], 'the page asked for something outside itself');
+    assert.deepEqual(page.pageErrors, [], 'the page threw');
+  } finally {
+    await page.close();
+  }
+}
+
+/// A page past "ready" with these documents run in order (render-..., shelves-..., ...).
+async function withDocuments(names, options, body) {
+  if (typeof options === 'function') {
+    body = options;
+    options = {};
+  }
+  await withPage(options, async page => {
+    for (const name of names) await page.send(name.split('-')[0], name);
+    await page.take();
+    await body(page);
+  });
+}
+
+/// A group of cases; each case has a page (and a browser context) of its own, so a few run at once.
+function describe(name, body) {
+  return nodeTest.describe(name, { concurrency: Number(process.env.ZELK_PAGE_CONCURRENCY || 4) }, body);
+}
+
+module.exports = { assert, describe, harness, withPage, withDocuments };

@@ -1,0 +1,89 @@
+'use strict';
+// The keyboard keeps its place across redraws, and after a dialog closes.
+const { test } = require('node:test');
+const { assert, describe, withDocuments } = require('./common');
+
+describe('focus keeping', () => {
+  // Focus a card button, run documents, and see where the focus is.
+  const cases = [
+    { name: 'a redraw keeps the focus on the same button of the same card',
+      focus: ['n8n', 'stop'], docs: ['render-installed'], expected: { app: 'n8n', action: 'stop' } },
+    { name: 'a link keeps its focus too',
+      focus: ['notes', 'passwords'], docs: ['render-installed', 'render-installed'], expected: { app: 'notes', action: 'passwords' } },
+    { name: 'Stop disabled while open is enabled: the focus moves to the primary button',
+      focus: ['n8n', 'stop'], docs: ['render-calm'], expected: { app: 'n8n', action: 'open' } },
+    { name: 'both disabled: nothing is focused, and the next render tries again',
+      focus: ['n8n', 'stop'], docs: ['render-busy'], expected: null },
+    { name: 'after a render with both disabled, the next one focuses the primary button',
+      focus: ['n8n', 'stop'], docs: ['render-busy', 'render-calm'], expected: { app: 'n8n', action: 'open' } },
+    { name: 'a link that goes away gives the focus to the primary button',
+      focus: ['n8n', 'backup'], docs: ['render-busy', 'render-installed'], expected: { app: 'n8n', action: 'backup' } },
+    { name: 'the primary button of a card that starts: nothing, then the button again',
+      focus: ['gitea', 'open'], docs: ['render-busy', 'render-calm'], expected: { app: 'gitea', action: 'open' } },
+  ];
+  for (const c of cases) {
+    test(c.name, async () => {
+      await withDocuments(['render-installed'], async page => {
+        await page.page.click('#view-store');
+        await page.card(c.focus[0]).locator(`button[data-action="${c.focus[1]}"]`).focus();
+        for (const doc of c.docs) await page.render(doc);
+        assert.deepEqual(await page.focused(), c.expected);
+      });
+    });
+  }
+
+  test('a pointer press outside every card forgets the focused card', async () => {
+    await withDocuments(['render-installed'], async page => {
+      await page.card('n8n').locator('button[data-action="stop"]').focus();
+      await page.page.click('#view-lead');
+      await page.render('render-installed');
+      assert.equal(await page.focused(), null);
+    });
+  });
+
+  test('focus on a side button is left alone by a redraw', async () => {
+    await withDocuments(['render-installed'], async page => {
+      await page.card('n8n').locator('button[data-action="stop"]').focus();
+      await page.page.keyboard.press('Shift+Tab');
+      await page.page.focus('#refresh');
+      await page.render('render-installed');
+      assert.deepEqual(await page.focused(), { id: 'refresh' });
+    });
+  });
+
+  test('after the confirm dialog closes, the focus returns to the offer card, redrawn meanwhile', async () => {
+    await withDocuments(['render-installed', 'shelves-offers'], async page => {
+      await page.page.click('#view-store');
+      await page.card('sketch').locator('button').focus();
+      await page.page.keyboard.press('Enter');
+      assert.deepEqual(await page.focused(), { id: 'confirm-yes' });
+      await page.render('render-installed');
+      await page.shelves('shelves-offers');
+      assert.deepEqual(await page.focused(), { id: 'confirm-yes' }, 'a redraw leaves the dialog\'s focus alone');
+      await page.page.keyboard.press('Escape');
+      await page.page.waitForFunction(() => document.activeElement !== document.body);
+      assert.deepEqual(await page.focused(), { app: 'sketch', action: 'open' });
+      // And after "yes", once the word is posted.
+      await page.page.keyboard.press('Enter');
+      await page.render('render-installed');
+      await page.page.keyboard.press('Enter');
+      await page.page.waitForFunction(() => document.activeElement !== document.body);
+      assert.deepEqual(await page.focused(), { app: 'sketch', action: 'open' });
+      assert.deepEqual(await page.take(), ['shelf-install:https://zelk.app/shelf/sketch.yaml']);
+    });
+  });
+
+  test('after the passwords dialog closes, the focus returns to the card\'s "Passwords" link', async () => {
+    await withDocuments(['render-installed'], async page => {
+      await page.card('notes').locator('button[data-action="passwords"]').focus();
+      await page.page.keyboard.press('Enter');
+      assert.deepEqual(await page.take(), ['passwords:notes']);
+      await page.made('made-items');
+      await page.render('render-installed');
+      assert.deepEqual(await page.focused(), { id: 'made-close' });
+      await page.page.keyboard.press('Enter');
+      await page.page.waitForFunction(() => document.activeElement !== document.body);
+      assert.deepEqual(await page.focused(), { app: 'notes', action: 'passwords' });
+    });
+  });
+});

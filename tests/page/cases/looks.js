@@ -1,0 +1,204 @@
+'use strict';
+// Colour tokens in both schemes, the mark, the layout and its breakpoint, the context menu,
+// and the screenshots kept as test artefacts.
+const { test } = require('node:test');
+const { assert, describe, harness, withDocuments } = require('./common');
+
+const tokens = {
+  '--ink': ['#202620', '#edf1eb'], '--muted': ['#687168', '#9fa99f'], '--surface': ['#f4f5f1', '#101411'],
+  '--card': ['#ffffff', '#171c18'], '--subtle': ['#eef1eb', '#202720'], '--line': ['#d9ded6', '#2d352e'],
+  '--line-strong': ['#c2cac0', '#424d43'], '--brand': ['#637b64', '#94aa90'], '--brand-dark': ['#3f5842', '#b4c7b0'],
+  '--action': ['#3f5842', '#526d57'], '--brand-soft': ['#e3eae1', '#263127'], '--danger': ['#a85847', '#d18470'],
+  '--warning': ['#a77732', '#c79a52'], '--disabled': ['#e7eae5', '#272e28'], '--blue': ['#6678a4', '#91a5d1'],
+  '--coral': ['#b96f5d', '#dc8b76'], '--gold': ['#a8823c', '#c9a45b'], '--violet': ['#766a95', '#aa98cd'],
+  '--green': ['#537d62', '#82ad8e'],
+};
+
+function rgb(hex) {
+  const n = parseInt(hex.slice(1), 16);
+  return `rgb(${n >> 16}, ${(n >> 8) & 255}, ${n & 255})`;
+}
+
+describe('colour schemes', () => {
+  for (const [scheme, column] of [['light', 0], ['dark', 1]]) {
+    test(scheme + ' tokens, and the surfaces that use them', async () => {
+      await withDocuments(['render-installed'], { colorScheme: scheme }, async page => {
+        const values = {};
+        for (const name of Object.keys(tokens)) values[name] = await page.token(name);
+        assert.deepEqual(values, Object.fromEntries(Object.entries(tokens).map(([n, v]) => [n, v[column]])));
+        const used = await page.page.evaluate(() => {
+          const style = node => getComputedStyle(typeof node === 'string' ? document.querySelector(node) : node);
+          return {
+            scheme: style(':root').colorScheme,
+            meta: document.querySelector('meta[name="color-scheme"]').content,
+            body: [style('body').backgroundColor, style('body').color],
+            card: style('#cards .card').backgroundColor,
+            primary: [style('#cards .card .primary').backgroundColor, style('#cards .card .primary').color],
+            disabled: [style('#cards .card .secondary:disabled').backgroundColor, style('#cards .card .secondary:disabled').color],
+            square: style('.mark .mark-square').fill,
+            figure: [style('.mark .mark-figure').stroke, style('.mark .mark-figure').fill, style('.mark .mark-figure').strokeWidth,
+              style('.mark .mark-figure').strokeLinecap, style('.mark .mark-figure').strokeLinejoin],
+            dot: style('.mark .mark-dot').fill,
+          };
+        });
+        const t = name => rgb(tokens[name][column]);
+        assert.deepEqual(used, {
+          scheme: 'light dark',
+          meta: 'light dark',
+          body: [t('--surface'), t('--ink')],
+          card: t('--card'),
+          primary: [t('--action'), 'rgb(255, 255, 255)'],
+          disabled: [t('--disabled'), t('--muted')],
+          square: t('--ink'),
+          figure: [t('--card'), 'none', '2.25px', 'round', 'round'],
+          dot: t('--brand'),
+        });
+      });
+    });
+  }
+
+  test('the mark: a 36 x 36 drawing shown at 34 x 34', async () => {
+    await withDocuments([], async page => {
+      const mark = await page.page.evaluate(() => {
+        const svg = document.querySelector('.mark');
+        const box = svg.getBoundingClientRect();
+        const rect = svg.querySelector('rect');
+        const circle = svg.querySelector('circle');
+        return {
+          viewBox: svg.getAttribute('viewBox'), size: [box.width, box.height],
+          rect: ['x', 'y', 'width', 'height', 'rx'].map(a => rect.getAttribute(a)),
+          path: svg.querySelector('path').getAttribute('d'),
+          circle: ['cx', 'cy', 'r'].map(a => circle.getAttribute(a)),
+        };
+      });
+      assert.deepEqual(mark, {
+        viewBox: '0 0 36 36', size: [34, 34], rect: ['1.5', '1.5', '33', '33', '9'],
+        path: 'M9 25V12m18 13V12M9 21h18M12 21c1-5 4-8 6-8s5 3 6 8', circle: ['18', '11', '2.25'],
+      });
+    });
+  });
+});
+
+function layout(page) {
+  return page.page.evaluate(() => {
+    const box = id => document.querySelector(id).getBoundingClientRect();
+    const side = document.querySelector('.side');
+    const style = getComputedStyle(side);
+    const grid = getComputedStyle(document.getElementById('cards')).gridTemplateColumns.split(' ');
+    const card = box('#cards .card');
+    return {
+      sideBesideMain: box('.side').right <= box('.main').left,
+      sideWidth: box('.side').width,
+      gap: box('.main').left - box('.side').right,
+      sticky: style.position,
+      sideColumns: style.display === 'grid' ? style.gridTemplateColumns.split(' ').length : 1,
+      version: getComputedStyle(document.getElementById('version')).display !== 'none',
+      cardColumns: grid.length,
+      narrowestColumn: Math.min(...grid.map(parseFloat)),
+      cardHeight: card.height,
+      title: parseFloat(getComputedStyle(document.getElementById('view-title')).fontSize),
+      sideways: document.scrollingElement.scrollWidth > window.innerWidth,
+    };
+  });
+}
+
+describe('layout', () => {
+  test('wide windows: the side column 228 wide, 28 from the main one, sticking to the top', async () => {
+    await withDocuments(['render-installed'], async page => {
+      await page.page.click('#view-store');
+      const look = await layout(page);
+      assert.equal(look.sideBesideMain, true);
+      assert.equal(look.sideWidth, 228);
+      assert.equal(look.gap, 28);
+      assert.equal(look.sticky, 'sticky');
+      assert.equal(look.version, true);
+      assert.ok(look.narrowestColumn >= 264, 'card columns are at least 264 wide');
+      assert.ok(look.cardHeight >= 236, 'cards are at least 236 high');
+      assert.ok(Math.abs(look.title - 1120 * 0.046) < 0.01, 'the title is 4.6 % of the window width');
+      assert.equal(look.sideways, false);
+    });
+  });
+
+  for (const [width, narrow] of [[761, false], [760, true], [560, true]]) {
+    test(`the breakpoint at 760: ${width} px is ${narrow ? 'one column' : 'two columns'}`, async () => {
+      await withDocuments(['render-installed'], { viewport: { width, height: 700 } }, async page => {
+        const look = await layout(page);
+        assert.equal(look.sideBesideMain, !narrow);
+        assert.equal(look.sticky, narrow ? 'static' : 'sticky');
+        assert.equal(look.sideColumns, narrow ? 2 : 1);
+        assert.equal(look.version, !narrow);
+        assert.ok(Math.abs(look.title - Math.max(34, width * 0.046)) < 0.01, 'the title is 4.6 % of the width, 34 at least');
+        assert.equal(look.sideways, false);
+      });
+    });
+  }
+
+  test('the title grows with the window up to 52', async () => {
+    await withDocuments(['render-installed'], { viewport: { width: 1600, height: 900 } }, async page => {
+      assert.equal((await layout(page)).title, 52);
+    });
+  });
+
+  test('the context menu is kept for text fields only', async () => {
+    await withDocuments(['render-installed'], async page => {
+      await page.page.click('#view-store');
+      const prevented = await page.page.evaluate(() => ['#cards .card', '#view-title', '#refresh', '#recipe-text',
+        '#shelf-address'].map(selector => {
+        const event = new MouseEvent('contextmenu', { bubbles: true, cancelable: true });
+        document.querySelector(selector).dispatchEvent(event);
+        return event.defaultPrevented;
+      }));
+      assert.deepEqual(prevented, [true, true, true, false, false]);
+    });
+  });
+
+  test('text is not selectable by default; recipe texts, fields, addresses and errors are', async () => {
+    await withDocuments(['render-installed', 'shelves-offers'], async page => {
+      await page.page.click('#view-store');
+      const selectable = await page.page.evaluate(() => ['#view-title', '#cards .card-name', '#recipe-text',
+        '#shelf-address', '#shelf-list .address', '#shelf-list .problem', '#preview-shows', '#add-error', '#confirm-shows']
+        .map(selector => getComputedStyle(document.querySelector(selector)).userSelect));
+      assert.deepEqual(selectable, ['none', 'none', 'text', 'text', 'text', 'text', 'text', 'text', 'text']);
+    });
+  });
+});
+
+describe('screenshots', () => {
+  test('texts strangers wrote, at 700 x 760', async () => {
+    await withDocuments(['render-hostile', 'shelves-hostile', 'outcome-preview-refused'], { viewport: { width: 700, height: 760 } },
+      async page => {
+        await page.page.click('#view-store');
+        assert.equal((await layout(page)).sideways, false);
+        await page.screenshot('page-strangers-700x760');
+      });
+  });
+
+
+  // Four apps (running, starting with a progress line, not installed, added from a file) and
+  // a shelf with offers, in the store view; light and dark; wide and narrow.
+  for (const scheme of ['light', 'dark']) {
+    for (const [width, height] of [[1120, 760], [700, 760]]) {
+      test(`${scheme}, ${width} x ${height}`, async () => {
+        await withDocuments(['render-showcase', 'shelves-showcase'], { colorScheme: scheme, viewport: { width, height } },
+          async page => {
+            await page.page.click('#view-store');
+            await page.page.click('#advanced-toggle');
+            await page.page.mouse.move(0, 0);
+            const cards = await page.cards();
+            assert.deepEqual(cards.map(c => [c.app, c.offer]), [['n8n', false], ['gitea', false], ['open-webui', false],
+              ['notes', false], ['kanban', true], ['sketch', true], ['longword', true]]);
+            const look = await layout(page);
+            assert.equal(look.sideways, false);
+            const cut = await page.page.evaluate(() => [...document.querySelectorAll(
+              '.card-name, .card-summary, .status, .tag, .actions button, .view-title, .shelf-bar-text')]
+              .filter(node => node.scrollWidth > node.clientWidth + 1).map(node => node.textContent));
+            assert.deepEqual(cut, [], 'a text is cut');
+            const file = await page.screenshot(`page-${scheme}-${width}x${height}`);
+            await page.page.screenshot({ path: file.replace(/\.png$/, '-window.png') });
+            await page.card('kanban').locator('button').click();
+            await page.page.screenshot({ path: file.replace(/\.png$/, '-confirm.png') });
+          });
+      });
+    }
+  }
+});

@@ -1,0 +1,157 @@
+'use strict';
+// The shelf bar, the Shelves section, and shelf requests: one at a time.
+const { test } = require('node:test');
+const { assert, describe, harness, withDocuments } = require('./common');
+
+function bar(page) {
+  return page.page.evaluate(() => {
+    const node = document.getElementById('shelf-bar');
+    const button = document.getElementById('shelf-bar-button');
+    return node.hidden ? null : {
+      text: document.getElementById('shelf-bar-text').textContent,
+      button: button.textContent,
+      busy: button.getAttribute('aria-disabled'),
+    };
+  });
+}
+
+describe('shelf bar', () => {
+  const before = 'It fetches the list only when you ask.';
+  const cases = [
+    [['render-none-installed'], { text: 'More apps are on the shelf this Zelk knows. ' + before, button: 'Show more apps', busy: 'false' }],
+    [['render-three-shelves'], { text: 'More apps are on the 3 shelves this Zelk knows. ' + before, button: 'Show more apps', busy: 'false' }],
+    [['render-no-shelves'], null],
+    // Without Notes among the apps, the shelf's Notes is an offer too.
+    [['render-no-shelves', 'shelves-offers'], { text: 'From the shelves: 4 apps to install, 2 already on your Zelk. ' +
+      '2 entries could not be used; see Shelves below.', button: 'Look again', busy: 'false' }],
+    [['render-installed', 'shelves-offers'], { text: 'From the shelves: 3 apps to install, 2 already on your Zelk. ' +
+      '2 entries could not be used; see Shelves below.', button: 'Look again', busy: 'false' }],
+    [['render-hostile', 'shelves-hostile'], { text: 'From the shelves: 1 app to install, 1 already on your Zelk. ' +
+      '1 entry could not be used; see Shelves below.', button: 'Look again', busy: 'false' }],
+  ];
+  for (const [docs, expected] of cases) {
+    test(docs.join(' + '), async () => {
+      await withDocuments(docs, async page => {
+        await page.page.click('#view-store');
+        assert.deepEqual(await bar(page), expected);
+      });
+    });
+  }
+
+  test('the bar shows in the store view only', async () => {
+    await withDocuments(['render-installed'], async page => {
+      assert.equal(await bar(page), null);
+      assert.equal(await page.visible('#shelves-section'), false);
+      assert.equal(await page.visible('#add-section'), false);
+      await page.page.click('#view-store');
+      assert.notEqual(await bar(page), null);
+      assert.equal(await page.visible('#shelves-section'), true);
+      assert.equal(await page.visible('#add-section'), true);
+    });
+  });
+});
+
+describe('shelf requests', () => {
+  test('"Show more apps" posts "shelves" once; every shelf request waits for the answer', async () => {
+    await withDocuments(['render-none-installed'], async page => {
+      await page.page.fill('#shelf-address', 'https://other.example.org/shelf.yaml');
+      await page.page.click('#shelf-bar-button');
+      assert.deepEqual(await bar(page), { text: 'Fetching the shelves ...', button: 'Fetching ...', busy: 'true' });
+      // Marked disabled for assistive technology only: a click still arrives and is ignored.
+      await page.page.click('#shelf-bar-button', { force: true });
+      await page.page.click('#shelf-add');
+      assert.deepEqual(await page.take(), ['shelves']);
+      await page.render('render-none-installed');
+      assert.equal((await bar(page)).button, 'Fetching ...', 'a render keeps the request under way');
+      await page.shelves('shelves-offers');
+      assert.equal((await bar(page)).button, 'Look again');
+      await page.page.evaluate(() => {
+        document.getElementById('shelf-bar-button').click();
+        document.getElementById('shelf-bar-button').click();
+      });
+      await page.page.getByRole('button', { name: 'Take this shelf out' }).first().click();
+      assert.deepEqual(await page.take(), ['shelves']);
+    });
+  });
+
+  const addCases = [
+    ['', null],
+    ['   \t ', null],
+    ['  https://course.example.org/zelk/shelf.yaml \n', 'shelf-add:https://course.example.org/zelk/shelf.yaml'],
+    ['https://host.example.org:8443/a:b/shelf.yaml?x=1', 'shelf-add:https://host.example.org:8443/a:b/shelf.yaml?x=1'],
+  ];
+  for (const [typed, word] of addCases) {
+    test('"Add this shelf" with ' + JSON.stringify(typed), async () => {
+      await withDocuments(['render-none-installed'], async page => {
+        await page.page.fill('#shelf-address', typed);
+        await page.page.click('#shelf-add');
+        if (word === null) {
+          assert.equal(await page.text('#shelf-error'), "Type or paste a shelf's address first.");
+          assert.deepEqual(await page.take(), []);
+          assert.equal((await bar(page)).button, 'Show more apps', 'no request is under way');
+        } else {
+          assert.equal(await page.text('#shelf-error'), '');
+          assert.deepEqual(await page.take(), [word]);
+        }
+      });
+    });
+  }
+
+  test('Enter in the address field adds the shelf too', async () => {
+    await withDocuments(['render-none-installed'], async page => {
+      await page.page.fill('#shelf-address', 'https://a.example.org/s.yaml');
+      await page.page.press('#shelf-address', 'Enter');
+      assert.deepEqual(await page.take(), ['shelf-add:https://a.example.org/s.yaml']);
+    });
+  });
+
+  test('an answer without a problem empties the field; one with a problem shows it and keeps the field', async () => {
+    await withDocuments(['render-none-installed'], async page => {
+      await page.page.fill('#shelf-address', 'https://a.example.org/s.yaml');
+      await page.page.click('#shelf-add');
+      await page.shelves('shelves-problem');
+      const problem = harness.documentValue('shelves-problem').problem;
+      assert.equal(await page.text('#shelf-error'), problem);
+      assert.equal(await page.page.inputValue('#shelf-address'), 'https://a.example.org/s.yaml');
+      await page.page.click('#shelf-add');
+      assert.equal(await page.text('#shelf-error'), '', 'a new request clears the error line');
+      await page.shelves('shelves-offers');
+      assert.equal(await page.text('#shelf-error'), '');
+      assert.equal(await page.page.inputValue('#shelf-address'), '');
+      assert.deepEqual(await page.take(), ['shelf-add:https://a.example.org/s.yaml', 'shelf-add:https://a.example.org/s.yaml']);
+    });
+  });
+});
+
+describe('Shelves section', () => {
+  test('lists each shelf with its address, its count or problem, and rows for changed and refused recipes', async () => {
+    await withDocuments(['render-installed', 'shelves-offers'], async page => {
+      await page.page.click('#view-store');
+      const doc = harness.documentValue('shelves-offers');
+      const list = await page.page.evaluate(() => [...document.querySelectorAll('#shelf-list > li')].map(li => ({
+        name: li.querySelector('.shelf-name').textContent,
+        address: li.querySelector('.address').textContent,
+        out: [li.querySelector('.shelf-head button').textContent, li.querySelector('.shelf-head button').title],
+        line: li.querySelector(':scope > .shelf-line').textContent,
+        problem: li.querySelector(':scope > .shelf-line').classList.contains('problem'),
+        rows: [...li.querySelectorAll('.shelf-row')].map(row => [...row.children].map(c => c.textContent)),
+      })));
+      const out = ['Take this shelf out', 'The apps you installed from it stay.'];
+      assert.deepEqual(list, [
+        { name: 'Course shelf', address: doc.shelves[0].address, out,
+          line: '5 apps. The ones not on your Zelk yet are among the cards above.', problem: false,
+          rows: [['Pad', "Take the shelf's recipe", 'The shelf has another recipe for it than your Zelk.'],
+            ['broken.yaml', 'Not usable here: Line 3: a tab is not allowed here; indent with spaces.']] },
+        { name: "The Zelk's shelf", address: doc.shelves[1].address, out,
+          line: '3 apps. The ones not on your Zelk yet are among the cards above.', problem: false, rows: [] },
+        { name: 'A shelf that could not be read', address: doc.shelves[2].address, out,
+          line: doc.shelves[2].problem, problem: true, rows: [] },
+      ]);
+      const colours = await page.page.evaluate(() => [...document.querySelectorAll('#shelf-list .problem')].map(p =>
+        [getComputedStyle(p).color, getComputedStyle(p).userSelect]));
+      assert.deepEqual(colours, [['rgb(168, 88, 71)', 'text'], ['rgb(168, 88, 71)', 'text']]);
+      await page.page.getByRole('button', { name: 'Take this shelf out' }).nth(2).click();
+      assert.deepEqual(await page.take(), ['shelf-forget:' + doc.shelves[2].address]);
+    });
+  });
+});

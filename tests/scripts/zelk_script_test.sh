@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# The README's first command, scripts/zelk.sh, on a copy of the source tree: a first build
+# shows its progress on standard error and the program's output alone on standard output; a
+# second run, with nothing to build, prints the program's output and nothing else; a build that
+# fails shows the compiler's error and ends with a failure code.
+# Usage: zelk_script_test.sh <source folder>
+set -uo pipefail
+source_dir=$1
+work=$(mktemp -d /tmp/zelk-script-test.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+failures=0
+check() {  # description, then a command that must succeed
+  local what=$1
+  shift
+  if "$@"; then
+    echo "ok: $what"
+  else
+    echo "FAILED: $what"
+    failures=$((failures + 1))
+  fi
+}
+contains() { [[ "$1" == *"$2"* ]]; }
+
+tar -C "$source_dir" --exclude=./build --exclude=./.git --exclude=./fuzz/findings --exclude=./node_modules \
+  -cf - . | tar -C "$work" -xf -
+version="zelk 0.2.0-alpha.15"
+
+"$work/scripts/zelk.sh" version >"$work/out1" 2>"$work/err1"
+code=$?
+out=$(cat "$work/out1")
+err=$(cat "$work/err1")
+check "a first build ends with the program's exit code 0 (was $code)" [ "$code" -eq 0 ]
+check "a first build leaves standard output to the program: [$out]" [ "$out" = "$version" ]
+check "a first build says that it builds" contains "$err" "Building zelk"
+check "a first build shows its progress" contains "$err" "Linking CXX executable zelk"
+
+"$work/scripts/zelk.sh" version >"$work/out2" 2>"$work/err2"
+code=$?
+check "an up-to-date run ends with exit code 0 (was $code)" [ "$code" -eq 0 ]
+check "an up-to-date run prints the program's output alone" [ "$(cat "$work/out2")" = "$version" ]
+check "an up-to-date run prints nothing else: [$(cat "$work/err2")]" [ ! -s "$work/err2" ]
+
+echo '#error this build fails on purpose' >>"$work/src/zelk-core/src/yaml.cpp"
+"$work/scripts/zelk.sh" version >"$work/out3" 2>"$work/err3"
+code=$?
+err=$(cat "$work/err3")
+check "a failed build ends with exit code 1 (was $code)" [ "$code" -eq 1 ]
+check "a failed build does not run the program" [ ! -s "$work/out3" ]
+check "a failed build shows the compiler's error" contains "$err" "this build fails on purpose"
+check "a failed build says so" contains "$err" "zelk.sh: the build failed; its errors are above."
+
+mkdir "$work/unprepared"
+tar -C "$source_dir" --exclude=./build --exclude=./.git --exclude=./fuzz/findings --exclude=./node_modules \
+  -cf - . | tar -C "$work/unprepared" -xf -
+echo 'message(FATAL_ERROR "this build cannot be prepared, on purpose")' >>"$work/unprepared/CMakeLists.txt"
+"$work/unprepared/scripts/zelk.sh" version >"$work/out4" 2>"$work/err4"
+code=$?
+err=$(cat "$work/err4")
+check "a build that cannot be prepared ends with exit code 1 (was $code)" [ "$code" -eq 1 ]
+check "a build that cannot be prepared shows why" contains "$err" "this build cannot be prepared, on purpose"
+check "a build that cannot be prepared says so" contains "$err" "zelk.sh: the build could not be prepared"
+
+if [ "$failures" -gt 0 ]; then
+  echo "--- standard error of the runs"
+  cat "$work/err1" "$work/err2" "$work/err3" "$work/err4" | tail -n 40
+  exit 1
+fi

@@ -1,0 +1,276 @@
+// Secrets stay the user's own on Linux and macOS: the data folder, each app's folder, every
+// settings file and every backup of one are readable by their owner only, whatever the umask,
+// also when a file is replaced, and a data folder an earlier version left open is tightened.
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "apps.h"
+#include "envfile.h"
+#include "files.h"
+#include "platform.h"
+#include "shelf.h"
+#include "test_context.h"
+#include "test_folder.h"
+#include "test_recipes.h"
+#include "update.h"
+#include "zelk/commands.h"
+
+namespace zelk {
+namespace {
+
+namespace fs = std::filesystem;
+
+mode_t mode_of(const fs::path& path) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0) return 07777;  // never a mode a test expects
+  return status.st_mode & 07777;
+}
+
+std::string octal(mode_t mode) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode));
+  return text;
+}
+
+// The umask of the test process for one scope: 0 lets every mode a program asks for through,
+// so only a mode the program asks for itself is ever seen.
+class ScopedUmask {
+ public:
+  explicit ScopedUmask(mode_t mask) : before_(::umask(mask)) {}
+  ~ScopedUmask() { ::umask(before_); }
+  ScopedUmask(const ScopedUmask&) = delete;
+  ScopedUmask& operator=(const ScopedUmask&) = delete;
+
+ private:
+  mode_t before_;
+};
+
+#define EXPECT_MODE(path, mode) EXPECT_EQ(octal(mode_of(path)), octal(mode)) << (path)
+
+TEST(PrivateFiles, ANewFileIsTheOwnersAloneWhateverTheUmask) {
+  for (mode_t mask : {mode_t{0}, mode_t{022}, mode_t{0277}}) {
+    TestFolder folder;
+    ScopedUmask umask(mask);
+    ASSERT_TRUE(write_file_atomically(folder.path() / "new", "secret"));
+    EXPECT_MODE(folder.path() / "new", 0600);
+  }
+}
+
+TEST(PrivateFiles, AReplacedFileIsTheOwnersAloneWhateverTheOldOneAllowed) {
+  TestFolder folder;
+  ScopedUmask umask(0);
+  const fs::path file = folder.path() / "settings";
+  ASSERT_TRUE(write_file_atomically(file, "old"));
+  ASSERT_EQ(::chmod(file.c_str(), 0644), 0);
+  ASSERT_TRUE(write_file_atomically(file, "new"));
+  EXPECT_MODE(file, 0600);
+  EXPECT_EQ(read_file(file).value_or(""), "new");
+}
+
+TEST(PrivateFolders, EveryFolderMadeIsTheOwnersAlone) {
+  TestFolder folder;
+  ScopedUmask umask(0);
+  const fs::path deep = folder.path() / "a" / "b" / "c";
+  ASSERT_TRUE(make_private_folder(deep));
+  for (const fs::path& level : {folder.path() / "a", folder.path() / "a" / "b", deep}) EXPECT_MODE(level, 0700);
+  // Trailing separators and folders that are there already are fine.
+  EXPECT_TRUE(make_private_folder(folder.path() / "a" / "b" / "c" / ""));
+}
+
+TEST(PrivateFolders, AnExistingFolderIsTightenedButNotTheFoldersAboveIt) {
+  TestFolder folder;
+  ScopedUmask umask(0);
+  const fs::path above = folder.path() / "above";
+  const fs::path target = above / "target";
+  fs::create_directories(target);
+  ASSERT_EQ(::chmod(above.c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(target.c_str(), 0775), 0);
+  ASSERT_TRUE(make_private_folder(target));
+  EXPECT_MODE(target, 0700);
+  EXPECT_MODE(above, 0755);
+}
+
+TEST(PrivateFolders, ASharedStickyFolderIsLeftAsItIs) {
+  TestFolder folder;
+  const fs::path shared = folder.path() / "shared";
+  fs::create_directories(shared);
+  ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+  ASSERT_TRUE(make_private_folder(shared));
+  EXPECT_MODE(shared, 01777);
+}
+
+TEST(PrivateFolders, AFileInTheWayIsTheSystemsText) {
+  TestFolder folder;
+  ASSERT_TRUE(write_file_atomically(folder.path() / "file", "x"));
+  EXPECT_EQ(make_private_folder(folder.path() / "file" / "below"),
+            std::unexpected(std::string("Not a directory (os error 20)")));
+  EXPECT_EQ(make_private_folder(folder.path() / "file"), std::unexpected(std::string("Not a directory (os error 20)")));
+}
+
+// Every write into the data folder, from a data folder that is not there yet.
+struct DataFolderWrite {
+  const char* name;
+  std::function<void(const fs::path& home)> write;
+  std::vector<std::string> folders;  // below the data folder, each made 0700
+  std::vector<std::string> files;    // below the data folder, each made 0600
+};
+
+const std::vector<DataFolderWrite>& data_folder_writes() {
+  static const std::vector<DataFolderWrite> writes = {
+      {"settings", [](const fs::path& home) { ASSERT_TRUE(write_settings(home, "n8n", "TORVO_PORT=5678\n")); },
+       {"apps", "apps/n8n"}, {"apps/n8n/.env"}},
+      {"recipe", [](const fs::path& home) { ASSERT_TRUE(keep_recipe(user_recipe_text(""), home)); },
+       {"recipes"}, {"recipes/user.yaml"}},
+      {"shelves",
+       [](const fs::path& home) {
+         const std::vector<std::string> addresses{"https://example.org/s.yaml"};
+         ASSERT_TRUE(write_shelf_addresses(home, addresses));
+       },
+       {}, {"shelves"}},
+  };
+  return writes;
+}
+
+TEST(PrivateDataFolder, EachWriteMakesItsFoldersAndFileTheOwnersAlone) {
+  for (const DataFolderWrite& write : data_folder_writes()) {
+    TestFolder folder;
+    ScopedUmask umask(0);
+    const fs::path home = folder.path() / "deeper" / ".torvo";
+    write.write(home);
+    EXPECT_MODE(folder.path() / "deeper", 0700) << write.name;
+    EXPECT_MODE(home, 0700) << write.name;
+    for (const std::string& below : write.folders) EXPECT_MODE(home / below, 0700) << write.name;
+    for (const std::string& below : write.files) EXPECT_MODE(home / below, 0600) << write.name;
+  }
+}
+
+TEST(PrivateDataFolder, AFolderAnEarlierVersionLeftOpenIsTightenedAtTheNextWrite) {
+  for (const DataFolderWrite& write : data_folder_writes()) {
+    TestFolder folder;
+    const fs::path home = folder.path() / ".torvo";
+    for (const std::string& below : write.folders) fs::create_directories(home / below);
+    fs::create_directories(home);
+    ASSERT_EQ(::chmod(folder.path().c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(home.c_str(), 0755), 0);
+    for (const std::string& below : write.folders) ASSERT_EQ(::chmod((home / below).c_str(), 0755), 0);
+    write.write(home);
+    EXPECT_MODE(home, 0700) << write.name;
+    for (const std::string& below : write.folders) EXPECT_MODE(home / below, 0700) << write.name;
+    for (const std::string& below : write.files) EXPECT_MODE(home / below, 0600) << write.name;
+    EXPECT_MODE(folder.path(), 0755) << write.name;  // the folder above the data folder is not Zelk's
+  }
+}
+
+TEST(PrivateDataFolder, TheStartOfAnAppWritesItsSettingsAndMarkerPrivately) {
+  TestFolder folder;
+  ScopedUmask umask(0);
+  const fs::path home = folder.path() / "data";
+  const std::vector<Recipe> recipes{read_test_recipe(solo_recipe_text)};
+  TestContext fake(home, recipes);
+  fake.runner.on("podman", {}, ScriptedRunner::ok());
+  fake.runner.on("podman", {"image", "exists"}, ScriptedRunner::failed(1));
+  fake.runner.on("podman", {"info"}, ScriptedRunner::failed(125));
+  fake.runner.on("df", {}, ScriptedRunner::failed(1));
+  fake.probe_answer = [](std::uint16_t, std::string_view) { return std::optional<std::uint16_t>(200); };
+  CommandContext ctx = fake.context();
+  ASSERT_TRUE(run_command(ctx, {"start", "solo"}));
+  EXPECT_MODE(home, 0700);
+  EXPECT_MODE(home / "apps", 0700);
+  EXPECT_MODE(app_folder(home, "solo"), 0700);
+  EXPECT_MODE(settings_path(home, "solo"), 0600);
+  EXPECT_MODE(running_marker_path(home, "solo"), 0600);
+}
+
+TEST(PrivateDataFolder, TheDownloadFolderIsTheOwnersAlone) {
+  TestFolder folder;
+  ScopedUmask umask(0);
+  const fs::path home = folder.path() / "data";
+  ScriptedRunner runner;
+  runner.on("curl", {}, ScriptedRunner::failed(22, "curl: (22) The requested URL returned error: 404\n"));
+  ASSERT_FALSE(download_update(home, runner, UpdateOffer{"9.0.0", "setup.exe", std::string(64, 'a'), 10}));
+  EXPECT_MODE(home, 0700);
+  EXPECT_MODE(update_folder(home), 0700);
+}
+
+struct BackupModes : ::testing::Test {
+  TestFolder folder;
+  fs::path home = folder.path() / "data";
+  std::vector<Recipe> recipes{read_test_recipe(solo_recipe_text)};
+  TestContext fake{home, recipes};
+
+  void SetUp() override {
+    fake.runner.on("podman", {"ps"}, ScriptedRunner::ok(""));
+    fake.runner.on("podman", {"volume"}, ScriptedRunner::ok());
+    ASSERT_TRUE(write_settings(home, "solo", "TORVO_PORT=40100\nSECRET=abc\n"));
+  }
+
+  CommandResult run(std::vector<std::string> args) {
+    CommandContext ctx = fake.context();
+    return run_command(ctx, args);
+  }
+
+  static fs::path only_entry(const fs::path& base) {
+    fs::path found;
+    for (const auto& entry : fs::directory_iterator(base)) found = entry.path();
+    return found;
+  }
+};
+
+TEST_F(BackupModes, TheDefaultBackupFolderAndTheSettingsCopyAreTheOwnersAlone) {
+  ScopedUmask umask(0);
+  ASSERT_EQ(::chmod(settings_path(home, "solo").c_str(), 0644), 0);  // as an earlier version left it
+  auto result = run({"backup", "solo"});
+  ASSERT_TRUE(result) << result.error();
+  const fs::path base = folder.path() / "Valdroven AI Zelk backups";
+  const fs::path backup = only_entry(base);
+  EXPECT_MODE(base, 0700);
+  EXPECT_MODE(backup, 0700);
+  EXPECT_MODE(backup / "settings.env", 0600);
+  EXPECT_EQ(read_file(backup / "settings.env").value_or(""), "TORVO_PORT=40100\nSECRET=abc\n");
+}
+
+TEST_F(BackupModes, ANamedBaseFolderKeepsItsModeAndTheBackupInItIsPrivate) {
+  ScopedUmask umask(0);
+  const fs::path mine = folder.path() / "my backups";
+  fs::create_directories(mine);
+  ASSERT_EQ(::chmod(mine.c_str(), 0755), 0);
+  auto result = run({"backup", "solo", path_to_utf8(mine)});
+  ASSERT_TRUE(result) << result.error();
+  const fs::path backup = only_entry(mine);
+  EXPECT_MODE(mine, 0755);
+  EXPECT_MODE(backup, 0700);
+  EXPECT_MODE(backup / "settings.env", 0600);
+  // A second backup in the same minute replaces the copy, still privately.
+  ASSERT_EQ(::chmod(backup.c_str(), 0755), 0);
+  ASSERT_EQ(::chmod((backup / "settings.env").c_str(), 0644), 0);
+  ASSERT_TRUE(run({"backup", "solo", path_to_utf8(mine)}));
+  EXPECT_MODE(backup, 0700);
+  EXPECT_MODE(backup / "settings.env", 0600);
+}
+
+TEST_F(BackupModes, ARestoredSettingsFileIsTheOwnersAlone) {
+  ScopedUmask umask(0);
+  const fs::path from = folder.path() / "from";
+  fs::create_directories(from);
+  ASSERT_TRUE(write_file_atomically(from / "settings.env", "TORVO_PORT=40101\n"));
+  ASSERT_EQ(::chmod((from / "settings.env").c_str(), 0644), 0);
+  for (const char* tar : {"torvo-solo-data.tar"}) ASSERT_TRUE(write_file_atomically(from / tar, ""));
+  fake.runner.on("podman", {"volume", "exists"}, ScriptedRunner::failed(1));
+  fs::remove_all(home);
+  auto result = run({"restore", "solo", path_to_utf8(from)});
+  ASSERT_TRUE(result) << result.error();
+  EXPECT_MODE(home, 0700);
+  EXPECT_MODE(app_folder(home, "solo"), 0700);
+  EXPECT_MODE(settings_path(home, "solo"), 0600);
+}
+
+}  // namespace
+}  // namespace zelk
