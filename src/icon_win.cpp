@@ -46,12 +46,11 @@ IconHandle icon_from_rgba(std::span<const std::uint8_t> rgba, int size) {
   // One bit a pixel, rows padded to whole 16-bit words; a set bit lets the background through.
   const std::size_t row_bytes = (static_cast<std::size_t>(size) + 15) / 16 * 2;
   std::vector<std::uint8_t> mask_bits(row_bytes * static_cast<std::size_t>(size), 0);
-  for (int y = 0; y < size; ++y) {
-    for (int x = 0; x < size; ++x) {
-      const std::size_t pixel = static_cast<std::size_t>(y) * static_cast<std::size_t>(size) + static_cast<std::size_t>(x);
-      if (rgba[pixel * 4 + 3] == 0) {
-        mask_bits[static_cast<std::size_t>(y) * row_bytes + static_cast<std::size_t>(x) / 8] |=
-            static_cast<std::uint8_t>(0x80u >> (x % 8));
+  const std::size_t side = static_cast<std::size_t>(size);
+  for (std::size_t y = 0; y < side; ++y) {
+    for (std::size_t x = 0; x < side; ++x) {
+      if (rgba[(y * side + x) * 4 + 3] == 0) {
+        mask_bits[y * row_bytes + x / 8] |= static_cast<std::uint8_t>(0x80u >> (x % 8));
       }
     }
   }

@@ -181,8 +181,8 @@ void Tray::show_menu() {
   // window; the message after it lets the menu's own loop end cleanly.
   SetForegroundWindow(owner);
   const UINT align = GetSystemMetrics(SM_MENUDROPALIGNMENT) != 0 ? TPM_RIGHTALIGN : TPM_LEFTALIGN;
-  const BOOL command = TrackPopupMenuEx(popup.menu, TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON | TPM_BOTTOMALIGN | align,
-                                        at.x, at.y, owner, nullptr);
+  const UINT flags = TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON | TPM_BOTTOMALIGN | align;
+  const BOOL command = TrackPopupMenuEx(popup.menu, flags, at.x, at.y, owner, nullptr);
   PostMessageW(owner, WM_NULL, 0, 0);
   DestroyMenu(popup.menu);
   if (command > 0 && static_cast<std::size_t>(command) <= popup.ids.size()) {

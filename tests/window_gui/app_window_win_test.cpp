@@ -52,7 +52,8 @@ std::vector<std::uint8_t> icon_pixels(HICON icon, int& size) {
   format.bmiHeader.biPlanes = 1;
   format.bmiHeader.biBitCount = 32;
   format.bmiHeader.biCompression = BI_RGB;
-  std::vector<std::uint8_t> bgra(static_cast<std::size_t>(bitmap.bmWidth) * static_cast<std::size_t>(bitmap.bmHeight) * 4);
+  const std::size_t pixels = static_cast<std::size_t>(bitmap.bmWidth) * static_cast<std::size_t>(bitmap.bmHeight);
+  std::vector<std::uint8_t> bgra(pixels * 4);
   HDC screen = GetDC(nullptr);
   GetDIBits(screen, info.hbmColor, 0, static_cast<UINT>(bitmap.bmHeight), bgra.data(), &format, DIB_RGB_COLORS);
   ReleaseDC(nullptr, screen);

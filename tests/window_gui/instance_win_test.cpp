@@ -246,8 +246,9 @@ TEST(InstanceWin, PageWordsStartTheSetUpConsoleTheTerminalAndPodmanDesktopAsThey
   const std::string inherited_path = get_env("PATH").value_or("");
   // Podman Desktop, installed for this user.
   const fs::path local = setting.folder.path() / "local";
-  fs::create_directories(local / "Programs" / "Podman Desktop");
-  fs::copy_file(path_from_utf8(helper_program("console_echo")), local / "Programs" / "Podman Desktop" / "Podman Desktop.exe");
+  const fs::path desktop = local / "Programs" / "Podman Desktop" / "Podman Desktop.exe";
+  fs::create_directories(desktop.parent_path());
+  fs::copy_file(path_from_utf8(helper_program("console_echo")), desktop);
   ScopedEnv local_app_data("LOCALAPPDATA", path_to_utf8(local));
 
   Started probe(installed / "zelk-window.exe", L"--window");
@@ -272,7 +273,6 @@ TEST(InstanceWin, PageWordsStartTheSetUpConsoleTheTerminalAndPodmanDesktopAsThey
   fs::remove(console_report);
 
   send_page_message(page, "desktop");
-  const fs::path desktop = local / "Programs" / "Podman Desktop" / "Podman Desktop.exe";
   EXPECT_EQ(wait_for_text(console_report), "command line: \"" + path_to_utf8(desktop) + "\"\n" + "PATH=" +
                                                inherited_path + "\n" +
                                                "streams: in=null out=null err=null\nconsole window: no\n");

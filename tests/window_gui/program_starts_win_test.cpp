@@ -43,7 +43,8 @@ TEST(ProgramStartsWin, AConsoleGetsTheArgumentTextUnchangedAndThePathAskedFor) {
     const std::filesystem::path report = folder.path() / "report.txt";
     ScopedEnv where("ZELK_CONSOLE_ECHO_REPORT", path_to_utf8(report));
     MessageLoop loop;
-    WinShell shell(loop, {.page = "", .make_web_view = {}, .command_interpreter = to_wide(helper_program("console_echo"))});
+    const std::wstring echo = to_wide(helper_program("console_echo"));
+    WinShell shell(loop, {.page = "", .make_web_view = {}, .command_interpreter = echo});
     const auto started = shell.start_console(c.arguments, c.path);
     ASSERT_TRUE(started.has_value()) << started.error();
     EXPECT_EQ(wait_for_text(report), "command line: cmd " + c.arguments + "\n" +

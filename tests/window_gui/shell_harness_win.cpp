@@ -30,7 +30,8 @@ std::string loop_event_name(const LoopEvent& event) {
 }
 
 ShellHarness::ShellHarness(std::wstring command_interpreter) {
-  WinShell::Settings settings{.page = "<!doctype html><title>page</title>", .make_web_view = fake_web_view_factory(web_)};
+  WinShell::Settings settings{.page = "<!doctype html><title>page</title>",
+                              .make_web_view = fake_web_view_factory(web_)};
   if (!command_interpreter.empty()) settings.command_interpreter = std::move(command_interpreter);
   shell_ = std::make_unique<WinShell>(loop_, std::move(settings));
 }
@@ -38,7 +39,8 @@ ShellHarness::ShellHarness(std::wstring command_interpreter) {
 ControlFlow ShellHarness::standard_reaction(const LoopEvent& event, WinShell& shell) {
   if (std::holds_alternative<WindowCloseRequested>(event)) {
     shell.close_window();
-  } else if (const auto* user = std::get_if<UserEvent>(&event); user != nullptr && std::holds_alternative<ShowWindow>(*user)) {
+  } else if (const auto* user = std::get_if<UserEvent>(&event);
+             user != nullptr && std::holds_alternative<ShowWindow>(*user)) {
     if (shell.window_open()) {
       shell.raise_window();
     } else {
@@ -104,8 +106,9 @@ bool ShellHarness::wait_for(const std::function<bool(const std::vector<std::stri
 }
 
 bool ShellHarness::wait_for_event(const std::string& name, std::chrono::milliseconds limit) {
-  return wait_for([&](const std::vector<std::string>& seen) { return std::find(seen.begin(), seen.end(), name) != seen.end(); },
-                  limit);
+  return wait_for(
+      [&](const std::vector<std::string>& seen) { return std::find(seen.begin(), seen.end(), name) != seen.end(); },
+      limit);
 }
 
 void ShellHarness::settle() {
