@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "std_handle_kind_win.h"
 #include "wide_win.h"
 
 namespace {
@@ -34,20 +35,6 @@ void write_file(const std::wstring& path, const std::string& text) {
   HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   write_to(file, text);
   CloseHandle(file);
-}
-
-std::string kind_of(DWORD which) {
-  HANDLE handle = GetStdHandle(which);
-  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return "none";
-  switch (GetFileType(handle)) {
-    case FILE_TYPE_PIPE: return "pipe";
-    case FILE_TYPE_DISK: return "file";
-    case FILE_TYPE_CHAR: {
-      DWORD mode = 0;
-      return GetConsoleMode(handle, &mode) ? "console" : "null";
-    }
-    default: return "unknown";
-  }
 }
 
 std::wstring name_of(const wchar_t* entry) {
@@ -128,8 +115,9 @@ int wmain(int argc, wchar_t** argv) {
       write_to(report, "count " + std::to_string(count) + "\n");
     } else if (word == L"streams") {
       std::string line = "in=";
-      line.append(kind_of(STD_INPUT_HANDLE)).append(" out=").append(kind_of(STD_OUTPUT_HANDLE));
-      line.append(" err=").append(kind_of(STD_ERROR_HANDLE)).append("\n");
+      line.append(zelk::std_handle_kind(STD_INPUT_HANDLE));
+      line.append(" out=").append(zelk::std_handle_kind(STD_OUTPUT_HANDLE));
+      line.append(" err=").append(zelk::std_handle_kind(STD_ERROR_HANDLE)).append("\n");
       write_to(report, line);
     } else if (word == L"pid") {
       write_file(args[++at], std::to_string(GetCurrentProcessId()));

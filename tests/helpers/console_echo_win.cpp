@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "std_handle_kind_win.h"
 #include "wide_win.h"
 
 namespace {
@@ -22,20 +23,6 @@ std::wstring variable(const wchar_t* name, bool& set) {
   return value;
 }
 
-std::string kind_of(DWORD which) {
-  const HANDLE handle = GetStdHandle(which);
-  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return "none";
-  switch (GetFileType(handle)) {
-    case FILE_TYPE_PIPE: return "pipe";
-    case FILE_TYPE_DISK: return "file";
-    case FILE_TYPE_CHAR: {
-      DWORD mode = 0;
-      return GetConsoleMode(handle, &mode) ? "console" : "null";
-    }
-    default: return "unknown";
-  }
-}
-
 }  // namespace
 
 int wmain() {
@@ -46,8 +33,9 @@ int wmain() {
   const std::wstring path = variable(L"PATH", path_set);
   std::string text = "command line: " + zelk::from_wide_lossy(GetCommandLineW()) + "\n";
   text += path_set ? "PATH=" + zelk::from_wide_lossy(path) + "\n" : "PATH unset\n";
-  text += "streams: in=" + kind_of(STD_INPUT_HANDLE) + " out=" + kind_of(STD_OUTPUT_HANDLE) +
-          " err=" + kind_of(STD_ERROR_HANDLE) + "\n";
+  text += "streams: in=" + zelk::std_handle_kind(STD_INPUT_HANDLE) +
+          " out=" + zelk::std_handle_kind(STD_OUTPUT_HANDLE) +
+          " err=" + zelk::std_handle_kind(STD_ERROR_HANDLE) + "\n";
   text += std::string("console window: ") + (GetConsoleWindow() != nullptr ? "yes" : "no") + "\n";
   const std::wstring partial = report + L".partial";
   const HANDLE file = CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);

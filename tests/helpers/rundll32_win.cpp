@@ -5,21 +5,10 @@
 
 #include <string>
 
+#include "std_handle_kind_win.h"
 #include "wide_win.h"
 
 namespace {
-
-std::string kind_of(DWORD which) {
-  HANDLE handle = GetStdHandle(which);
-  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return "none";
-  DWORD mode = 0;
-  switch (GetFileType(handle)) {
-    case FILE_TYPE_PIPE: return "pipe";
-    case FILE_TYPE_DISK: return "file";
-    case FILE_TYPE_CHAR: return GetConsoleMode(handle, &mode) ? "console" : "null";
-    default: return "unknown";
-  }
-}
 
 }  // namespace
 
@@ -28,9 +17,9 @@ int wmain(int argc, wchar_t** argv) {
   for (int index = 1; index < argc; ++index) {
     text.append("[").append(zelk::from_wide_lossy(argv[index])).append("]\n");
   }
-  text.append("in=").append(kind_of(STD_INPUT_HANDLE));
-  text.append(" out=").append(kind_of(STD_OUTPUT_HANDLE));
-  text.append(" err=").append(kind_of(STD_ERROR_HANDLE)).append("\n");
+  text.append("in=").append(zelk::std_handle_kind(STD_INPUT_HANDLE));
+  text.append(" out=").append(zelk::std_handle_kind(STD_OUTPUT_HANDLE));
+  text.append(" err=").append(zelk::std_handle_kind(STD_ERROR_HANDLE)).append("\n");
   wchar_t record[MAX_PATH];
   if (GetEnvironmentVariableW(L"ZELK_TEST_BROWSER_RECORD", record, MAX_PATH) == 0) return 2;
   // Written whole under a temporary name first, so a reader never sees half of it.

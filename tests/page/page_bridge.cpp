@@ -28,6 +28,7 @@
 #include "ready_listener.h"
 #include "test_folder.h"
 #include "window_loop.h"
+#include "window_flow_parts.h"
 #include "window_services.h"
 
 namespace zelk {
@@ -42,66 +43,6 @@ void say(const std::string& line) {
   std::lock_guard lock(output_mutex);
   std::cout << line << '\n' << std::flush;
 }
-
-// One added app with a helper and a password, on the port of a real listener that answers.
-std::string flow_recipe(std::uint16_t port) {
-  return "services:\n  flow:\n    image: localhost/zelk/flow:1.0\n    environment:\n      FLOW_SECRET: ${FLOW_SECRET}\n"
-         "    ports:\n      - \"127.0.0.1:${TORVO_PORT}:8080\"\n    depends_on:\n      - db\n"
-         "  db:\n    image: localhost/zelk/flowdb:1.0\n    environment:\n      PASSWORD: ${FLOW_SECRET}\n"
-         "x-zelk:\n  format: 2\n  id: flow\n  name: Flow\n  category: Tests\n"
-         "  summary: A flow through a fake runtime.\n  port: " +
-         std::to_string(port) + "\n  ready: /healthz\n  secrets:\n    FLOW_SECRET: 16\n";
-}
-
-// Sleeps of 5 seconds or more (the update thread's) last until the bridge ends; shorter ones
-// (the readiness probe's pauses) are real.
-class Sleeper {
- public:
-  void sleep(std::chrono::nanoseconds duration) {
-    if (duration < 5s) {
-      std::this_thread::sleep_for(duration);
-      return;
-    }
-    std::unique_lock lock(mutex_);
-    over_changed_.wait(lock, [this] { return over_; });
-  }
-  void end() {
-    {
-      std::lock_guard lock(mutex_);
-      over_ = true;
-    }
-    over_changed_.notify_all();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable over_changed_;
-  bool over_ = false;
-};
-
-// Real threads, joined once the loop has ended, before the folders go.
-class Threads {
- public:
-  StartWorker starter() {
-    return [this](std::function<void()> work) -> std::expected<void, std::string> {
-      std::lock_guard lock(mutex_);
-      threads_.emplace_back(std::move(work));
-      return {};
-    };
-  }
-  void join() {
-    std::vector<std::thread> threads;
-    {
-      std::lock_guard lock(mutex_);
-      threads.swap(threads_);
-    }
-    for (std::thread& thread : threads) thread.join();
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::thread> threads_;
-};
 
 // The window is the browser on the other end of the pipe: scripts go out as lines.
 class BridgeShell final : public Shell {
@@ -203,8 +144,8 @@ int run(const std::string& fake_podman) {
   // Nothing answers there, so the look for a newer version fails at once.
   ::setenv("ZELK_UPDATE_ADDRESS", "http://127.0.0.1:9/latest.txt", 1);
 
-  Sleeper sleeper;
-  Threads threads;
+  FlowSleeper sleeper;
+  FlowThreads threads;
   WindowServices services = real_window_services();
   auto workers = std::make_shared<WorkerServices>(*services.workers);
   workers->sleep = [&sleeper](std::chrono::nanoseconds duration) { sleeper.sleep(duration); };

@@ -14,6 +14,7 @@
 #include "runner.h"
 #include "scoped_env.h"
 #include "test_folder.h"
+#include "std_handle_kind_win.h"
 #include "wide_win.h"
 
 namespace zelk {
@@ -286,20 +287,6 @@ TEST_F(WindowsRunnerTest, AttachedRunGivesTheExitCode) {
   EXPECT_EQ(*run, 7);
 }
 
-std::string own_kind(DWORD which) {
-  HANDLE handle = GetStdHandle(which);
-  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return "none";
-  switch (GetFileType(handle)) {
-    case FILE_TYPE_PIPE: return "pipe";
-    case FILE_TYPE_DISK: return "file";
-    case FILE_TYPE_CHAR: {
-      DWORD mode = 0;
-      return GetConsoleMode(handle, &mode) ? "console" : "null";
-    }
-    default: return "unknown";
-  }
-}
-
 struct ModeCase {
   AttachMode mode;
   bool hidden;
@@ -319,9 +306,9 @@ TEST_F(WindowsRunnerTest, AttachModesConnectTheStreams) {
     const SystemRunner attached_runner(c.hidden ? SystemRunner::hidden : 0);
     auto run = attached_runner.run_attached(tool, {"report", file_text("report"), "streams"}, {}, c.mode);
     ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
-    const std::string expected = "in=" + (c.in_console ? own_kind(STD_INPUT_HANDLE) : "null") +
-                                 " out=" + (c.out_console ? own_kind(STD_OUTPUT_HANDLE) : "null") +
-                                 " err=" + (c.err_console ? own_kind(STD_ERROR_HANDLE) : "null") + "\n";
+    const std::string expected = "in=" + (c.in_console ? std_handle_kind(STD_INPUT_HANDLE) : "null") +
+                                 " out=" + (c.out_console ? std_handle_kind(STD_OUTPUT_HANDLE) : "null") +
+                                 " err=" + (c.err_console ? std_handle_kind(STD_ERROR_HANDLE) : "null") + "\n";
     EXPECT_EQ(read_text(file("report")), expected)
         << "mode " << static_cast<int>(c.mode) << (c.hidden ? " hidden" : "");
   }

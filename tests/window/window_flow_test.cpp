@@ -22,6 +22,7 @@
 #include "tray_menu.h"
 #include "window_app.h"
 #include "window_fakes.h"
+#include "window_flow_parts.h"
 #include "window_loop.h"
 
 namespace zelk {
@@ -29,79 +30,6 @@ namespace {
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
-
-std::string flow_recipe(std::uint16_t port) {
-  return R"(services:
-  flow:
-    image: localhost/zelk/flow:1.0
-    environment:
-      FLOW_SECRET: ${FLOW_SECRET}
-    ports:
-      - "127.0.0.1:${TORVO_PORT}:8080"
-    depends_on:
-      - db
-  db:
-    image: localhost/zelk/flowdb:1.0
-    environment:
-      PASSWORD: ${FLOW_SECRET}
-x-zelk:
-  format: 2
-  id: flow
-  name: Flow
-  category: Tests
-  summary: A flow through a fake runtime.
-  port: )" +
-         std::to_string(port) +
-         R"(
-  ready: /healthz
-  secrets:
-    FLOW_SECRET: 16
-)";
-}
-
-// Sleeps of 5 seconds or more (the update thread's) last until the test is over; shorter
-// ones (the readiness probe's pauses) are real.
-class Sleeper {
- public:
-  void sleep(std::chrono::nanoseconds duration) {
-    if (duration < 5s) {
-      std::this_thread::sleep_for(duration);
-      return;
-    }
-    std::unique_lock lock(mutex_);
-    over_changed_.wait(lock, [this] { return over_; });
-  }
-  void end() {
-    {
-      std::lock_guard lock(mutex_);
-      over_ = true;
-    }
-    over_changed_.notify_all();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable over_changed_;
-  bool over_ = false;
-};
-
-// Real threads, joined by the test once the loop's queue is closed.
-class Threads {
- public:
-  StartWorker starter() {
-    return [this](std::function<void()> work) -> std::expected<void, std::string> {
-      threads_.emplace_back(std::move(work));
-      return {};
-    };
-  }
-  void join() {
-    for (std::thread& thread : threads_) thread.join();
-    threads_.clear();
-  }
-
- private:
-  std::vector<std::thread> threads_;
-};
 
 class Pump {
  public:
@@ -162,8 +90,8 @@ TEST(WindowFlow, OpenAnAppThroughTheFakeRuntimeAndSeeItRunning) {
   ScopedEnv fake_dir("FAKE_PODMAN_DIR", path_to_utf8(fake));
   ScopedEnv updates("ZELK_UPDATE_ADDRESS", "http://127.0.0.1:" + std::to_string(unused_port()) + "/latest.txt");
 
-  Sleeper sleeper;
-  Threads threads;
+  FlowSleeper sleeper;
+  FlowThreads threads;
   auto opened = std::make_shared<std::vector<std::string>>();
   auto opened_mutex = std::make_shared<std::mutex>();
   WindowServices services = real_window_services();
