@@ -11,6 +11,10 @@ namespace {
 constexpr char call_word[] = "\x01" "call";
 constexpr char end_word[] = "\x01" "end";
 constexpr char mark_word[] = "\x01" "mark";
+// The marker that begins a settle(); since_last_mark() counts only the ones that end it.
+constexpr char first_mark_word[] = "\x01" "first-mark";
+constexpr UINT flush_message = WM_APP + 20;
+constexpr wchar_t flush_class[] = L"ZelkHarnessFlush";
 
 }  // namespace
 
@@ -34,6 +38,28 @@ ShellHarness::ShellHarness(std::wstring command_interpreter) {
                               .make_web_view = fake_web_view_factory(web_)};
   if (!command_interpreter.empty()) settings.command_interpreter = std::move(command_interpreter);
   shell_ = std::make_unique<WinShell>(loop_, std::move(settings));
+  WNDCLASSEXW info{};
+  info.cbSize = sizeof info;
+  info.lpfnWndProc = &ShellHarness::flush_procedure;
+  info.hInstance = GetModuleHandleW(nullptr);
+  info.lpszClassName = flush_class;
+  RegisterClassExW(&info);
+  flush_window_ = CreateWindowExW(0, flush_class, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
+  SetWindowLongPtrW(flush_window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+}
+
+ShellHarness::~ShellHarness() { DestroyWindow(flush_window_); }
+
+LRESULT CALLBACK ShellHarness::flush_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  auto* harness = reinterpret_cast<ShellHarness*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (harness == nullptr || message != flush_message) return DefWindowProcW(window, message, wparam, lparam);
+  {
+    std::lock_guard lock(harness->mutex_);
+    harness->flushes_ = static_cast<int>(wparam);
+  }
+  harness->changed_.notify_all();
+  return 0;
 }
 
 ControlFlow ShellHarness::standard_reaction(const LoopEvent& event, WinShell& shell) {
@@ -111,15 +137,30 @@ bool ShellHarness::wait_for_event(const std::string& name, std::chrono::millisec
       limit);
 }
 
+void ShellHarness::send_mark(const std::string& mark) {
+  proxy()->send(PageMessage{mark});
+  wait_for_event("PageMessage(" + mark + ")");
+}
+
+void ShellHarness::flush_posted_messages() {
+  std::unique_lock lock(mutex_);
+  const int number = flushes_ + 1;
+  PostMessageW(flush_window_, flush_message, static_cast<WPARAM>(number), 0);
+  changed_.wait_for(lock, std::chrono::seconds(20), [&] { return flushes_ >= number; });
+}
+
 void ShellHarness::settle() {
   int number = 0;
   {
     std::lock_guard lock(mutex_);
     number = ++marks_;
   }
-  const std::string mark = std::string(mark_word) + std::to_string(number);
-  proxy()->send(PageMessage{mark});
-  wait_for_event("PageMessage(" + mark + ")");
+  // The loop may hand queued events to the handler before window messages posted earlier
+  // (a web view that becomes ready, a page message): first the events, then those messages,
+  // then the events they sent.
+  send_mark(std::string(first_mark_word) + std::to_string(number));
+  flush_posted_messages();
+  send_mark(std::string(mark_word) + std::to_string(number));
 }
 
 std::vector<std::string> ShellHarness::seen() const {
@@ -129,16 +170,22 @@ std::vector<std::string> ShellHarness::seen() const {
 
 std::vector<std::string> ShellHarness::since_last_mark() const {
   std::lock_guard lock(mutex_);
-  // Everything after the last mark but one, up to the last mark.
-  std::vector<std::size_t> marks;
+  const auto is_mark = [](const std::string& name, const char* word) {
+    return name.rfind(std::string("PageMessage(") + word, 0) == 0;
+  };
+  // Everything after the last settle() but one, up to the last, without the markers.
+  std::vector<std::size_t> ends;
   for (std::size_t index = 0; index < seen_.size(); ++index) {
-    if (seen_[index].rfind(std::string("PageMessage(") + mark_word, 0) == 0) marks.push_back(index);
+    if (is_mark(seen_[index], mark_word)) ends.push_back(index);
   }
-  if (marks.empty()) return {};
-  const std::size_t end = marks.back();
-  const std::size_t begin = marks.size() >= 2 ? marks[marks.size() - 2] + 1 : 0;
-  return std::vector<std::string>(seen_.begin() + static_cast<std::ptrdiff_t>(begin),
-                                  seen_.begin() + static_cast<std::ptrdiff_t>(end));
+  if (ends.empty()) return {};
+  const std::size_t end = ends.back();
+  const std::size_t begin = ends.size() >= 2 ? ends[ends.size() - 2] + 1 : 0;
+  std::vector<std::string> events;
+  for (std::size_t index = begin; index < end; ++index) {
+    if (!is_mark(seen_[index], first_mark_word)) events.push_back(seen_[index]);
+  }
+  return events;
 }
 
 bool tray_icon_present(HWND owner, UINT id) {

@@ -30,6 +30,9 @@ class ShellHarness {
   using Reaction = std::function<ControlFlow(const LoopEvent& event, WinShell& shell)>;
 
   explicit ShellHarness(std::wstring command_interpreter = {});
+  ~ShellHarness();
+  ShellHarness(const ShellHarness&) = delete;
+  ShellHarness& operator=(const ShellHarness&) = delete;
 
   MessageLoop& loop() { return loop_; }
   WinShell& shell() { return *shell_; }
@@ -52,15 +55,22 @@ class ShellHarness {
                 std::chrono::milliseconds limit = std::chrono::seconds(20));
   /// Waits until this event has been handled (counted from the start).
   bool wait_for_event(const std::string& name, std::chrono::milliseconds limit = std::chrono::seconds(20));
-  /// Sends a marker through the proxy and waits for it: everything sent before has been handled.
+  /// Waits until everything sent through the proxy and every window message posted before the
+  /// call has been handled, with the events those messages sent in turn.
   void settle();
 
   std::vector<std::string> seen() const;
-  /// The events written down since the last marker settle() sent, without the marker.
+  /// The events written down between the last two calls of settle(), without its markers.
   std::vector<std::string> since_last_mark() const;
 
  private:
   ControlFlow handle(LoopEvent event);
+  /// Sends a marker through the proxy and waits until it has been handled.
+  void send_mark(const std::string& mark);
+  /// Posts a message to a window of the loop's thread and waits until it has been handled:
+  /// the thread takes posted messages in order, so the ones posted before are handled too.
+  void flush_posted_messages();
+  static LRESULT CALLBACK flush_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
   std::shared_ptr<FakeWebViewLog> web_ = std::make_shared<FakeWebViewLog>();
   MessageLoop loop_;
@@ -72,6 +82,8 @@ class ShellHarness {
   std::vector<std::string> seen_;
   std::deque<std::function<void()>> calls_;
   int marks_ = 0;
+  HWND flush_window_ = nullptr;
+  int flushes_ = 0;
 };
 
 /// True while the notification area holds an icon of this owner and id.
