@@ -98,7 +98,7 @@ windows_status=${PIPESTATUS[0]}
 set -e
 summary+=("windows: $(grep -E 'tests passed|tests failed' "$work/windows.ctest.log" | tail -n 1)")
 failed_once=$(grep -oE 'Test +#[0-9]+: [^ ]+ \.+\*\*\*(Failed|Exception|Timeout)' "$work/windows.ctest.log" |
-              sed -E 's/^Test +#[0-9]+: ([^ ]+) .*/\1/' | sort -u | tr '\n' ' ')
+              sed -E 's/^Test +#[0-9]+: ([^ ]+) .*/\1/' | sort -u | tr '\n' ' ' || true)
 [ -z "$failed_once" ] || summary+=("windows: failed at least once: $failed_once")
 [ "$windows_status" -eq 0 ] || failed=1
 
