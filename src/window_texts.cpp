@@ -57,7 +57,7 @@ std::string first_line_short(std::string_view text) {
     if (end == std::string_view::npos) end = text.size();
     std::string_view candidate = text.substr(start, end - start);
     if (!candidate.empty() && candidate.back() == '\r') candidate.remove_suffix(1);
-    candidate = trim_trailing_white_space(trim_leading_white_space(candidate));
+    candidate = trim_white_space(candidate);
     if (!candidate.empty()) {
       line = candidate;
       break;

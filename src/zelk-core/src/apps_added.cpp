@@ -8,6 +8,7 @@
 #include "apps.h"
 #include "files.h"
 #include "platform.h"
+#include "runner.h"
 #include "text_files.h"
 
 namespace zelk {
@@ -101,8 +102,8 @@ std::expected<void, std::string> forget_added_recipe(const std::filesystem::path
   std::error_code error;
   std::filesystem::remove(recipe_path(home, recipe.id), error);
   if (error) {
-    return std::unexpected("The recipe of " + recipe.name + " could not be taken out: " + error.message() +
-                           " (os error " + std::to_string(error.value()) + ")");
+    return std::unexpected("The recipe of " + recipe.name + " could not be taken out: " +
+                           error_code_text(error));
   }
   std::error_code ignored;
   std::filesystem::remove(origin_path(home, recipe.id), ignored);

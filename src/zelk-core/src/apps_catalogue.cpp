@@ -7,16 +7,13 @@
 
 #include "apps.h"
 #include "platform.h"
+#include "runner.h"
 #include "text_files.h"
 #include "utf8.h"
 
 namespace zelk {
 
 namespace {
-
-std::string system_error_text(const std::error_code& error) {
-  return error.message() + " (os error " + std::to_string(error.value()) + ")";
-}
 
 bool holds(const std::vector<std::string>& names, const std::string& name) {
   return std::find(names.begin(), names.end(), name) != names.end();
@@ -35,7 +32,7 @@ std::expected<Recipe, std::string> read_added_file(const std::filesystem::path& 
                                                    std::span<const Recipe> known) {
   std::error_code error;
   const std::uintmax_t size = std::filesystem::file_size(path, error);
-  if (error) return std::unexpected(system_error_text(error));
+  if (error) return std::unexpected(error_code_text(error));
   if (size > recipe_size_limit) return std::unexpected("it is too large to be a recipe.");
   std::expected<std::string, std::string> text = read_text_file(path);
   if (!text) return std::unexpected(text.error());

@@ -1,4 +1,5 @@
 #include "apps_start.h"
+#include "runner.h"
 #include "text_files.h"
 
 #include <charconv>
@@ -26,10 +27,6 @@ constexpr std::chrono::seconds probe_pause{2};
 constexpr int probe_attempts = 120;
 constexpr int list_every = 5;
 constexpr std::uint64_t headroom_mb = 2048;
-
-std::string error_text(const std::error_code& error) {
-  return error.message() + " (os error " + std::to_string(error.value()) + ")";
-}
 
 std::optional<std::uint64_t> whole_number(std::string_view text) {
   if (text.empty()) return std::nullopt;
@@ -77,7 +74,7 @@ std::expected<SettledSettings, std::string> settle_settings(const CommandContext
   std::error_code error;
   const fs::file_status status = fs::status(path, error);
   const bool present = status.type() != fs::file_type::not_found;
-  if (present && error) return std::unexpected(could_not_write(recipe, error_text(error)));
+  if (present && error) return std::unexpected(could_not_write(recipe, error_code_text(error)));
 
   std::string old_text;
   if (present) {

@@ -109,7 +109,7 @@ std::expected<void, std::string> make_private_folder(const fs::path& folder) {
   // Folders under the user's profile are the user's alone already; no access list is set here.
   std::error_code error;
   fs::create_directories(folder, error);
-  if (error) return std::unexpected(error.message() + " (os error " + std::to_string(error.value()) + ")");
+  if (error) return std::unexpected(error_code_text(error));
   return {};
 }
 

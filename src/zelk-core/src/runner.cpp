@@ -121,4 +121,8 @@ std::string windows_command_line(std::string_view program, const std::vector<std
   return line;
 }
 
+std::string error_code_text(const std::error_code& error) {
+  return error.message() + " (os error " + std::to_string(error.value()) + ")";
+}
+
 }  // namespace zelk

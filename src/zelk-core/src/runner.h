@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -104,5 +105,8 @@ RunError run_error_from_io(int os_error_code);
 
 /// "<system message> (os error <code>)" for a system error code.
 std::string os_error_text(int os_error_code);
+
+/// "<message> (os error <code>)" for an error the C++ library reports.
+std::string error_code_text(const std::error_code& error);
 
 }  // namespace zelk

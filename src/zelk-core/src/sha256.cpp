@@ -9,6 +9,8 @@
 #include <mutex>
 #include <system_error>
 
+#include "runner.h"
+
 namespace zelk {
 
 namespace {
@@ -52,10 +54,6 @@ class Sha256 {
  private:
   gcry_md_hd_t handle_ = nullptr;
 };
-
-std::string error_code_text(const std::error_code& error) {
-  return error.message() + " (os error " + std::to_string(error.value()) + ")";
-}
 
 }  // namespace
 

@@ -7,6 +7,7 @@
 #include "addresses.h"
 #include "files.h"
 #include "platform.h"
+#include "runner.h"
 #include "sha256.h"
 #include "shelf.h"
 #include "unicode.h"
@@ -90,10 +91,6 @@ int compare_pre_part(std::string_view a, std::string_view b) {
   if (number_a) return -1;
   if (number_b) return 1;
   return a.compare(b) < 0 ? -1 : (a.compare(b) > 0 ? 1 : 0);
-}
-
-std::string error_code_text(const std::error_code& error) {
-  return error.message() + " (os error " + std::to_string(error.value()) + ")";
 }
 
 // Deletes a file that failed a check; a failure to delete changes nothing in the message.

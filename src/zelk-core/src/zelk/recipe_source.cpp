@@ -4,18 +4,11 @@
 
 #include "files.h"
 #include "platform.h"
+#include "runner.h"
 #include "shelf.h"
 #include "utf8.h"
 
 namespace zelk {
-
-namespace {
-
-std::string error_code_text(const std::error_code& error) {
-  return error.message() + " (os error " + std::to_string(error.value()) + ")";
-}
-
-}  // namespace
 
 bool is_web_address(std::string_view text) {
   return text.starts_with("https://") || text.starts_with("http://");

@@ -4,6 +4,7 @@
 #include "apps_run.h"
 #include "apps_start.h"
 #include "platform.h"
+#include "runner.h"
 #include "runtime.h"
 #include "zelk/app_containers.h"
 #include "zelk/backup.h"
@@ -70,8 +71,8 @@ CommandResult remove_everything(CommandContext& ctx, const Args& args) {
     std::error_code error;
     std::filesystem::remove_all(ctx.home, error);
     if (error && error != std::errc::no_such_file_or_directory) {
-      return std::unexpected("The data folder " + folder + " could not be deleted: " + error.message() +
-                             " (os error " + std::to_string(error.value()) + ")");
+      return std::unexpected("The data folder " + folder + " could not be deleted: " +
+                             error_code_text(error));
     }
   } else {
     say(ctx.output, "The data folder " + folder + " was named with ZELK_HOME, so it is left for you to delete.");
