@@ -3,7 +3,6 @@
 #include <utility>
 
 #include "worker_starts.h"
-#include "zelk/commands.h"
 
 namespace zelk {
 
@@ -27,8 +26,6 @@ MenuItem app_submenu(const Recipe& recipe) {
 }
 
 }  // namespace
-
-std::string program_title() { return "Valdroven AI Zelk " + std::string(zelk_version); }
 
 SharedCatalogue read_window_catalogue(const std::optional<std::filesystem::path>& home) {
   if (!home) return std::make_shared<const RecipeCatalogue>(RecipeCatalogue{builtin_recipes(), {}});

@@ -15,8 +15,6 @@
 
 namespace zelk {
 
-/// "Valdroven AI Zelk <version>": the tray's title item and tooltip, and the window's title.
-std::string program_title();
 
 /// The recipes and the notices of their reading: the built-in recipes alone without a data
 /// folder, else the catalogue of the data folder.

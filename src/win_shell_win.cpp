@@ -1,17 +1,15 @@
 #include "win_shell_win.h"
 
 #include "wide_win.h"
-#include "zelk/commands.h"
+#include "window_texts.h"
 
 namespace zelk {
-
-std::string window_title() { return "Valdroven AI Zelk " + std::string(zelk_version); }
 
 WinShell::WinShell(MessageLoop& loop, Settings settings)
     : loop_(loop),
       tray_(loop, loop.proxy()),
       window_(AppWindow::Settings{
-          .title = window_title(),
+          .title = program_title(),
           .page = std::move(settings.page),
           .make_web_view = std::move(settings.make_web_view),
           // The page's text is copied into an event and handled on a later turn of the loop,

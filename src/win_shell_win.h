@@ -14,9 +14,6 @@
 
 namespace zelk {
 
-/// "Valdroven AI Zelk <version>": the window's title.
-std::string window_title();
-
 class WinShell final : public Shell {
  public:
   struct Settings {

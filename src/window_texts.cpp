@@ -1,6 +1,7 @@
 #include "window_texts.h"
 
 #include "unicode.h"
+#include "zelk/commands.h"
 
 namespace zelk {
 
@@ -14,6 +15,8 @@ bool is_partly_running(const AppState& status) {
 constexpr std::size_t short_line_characters = 90;
 
 }  // namespace
+
+std::string program_title() { return "Valdroven AI Zelk " + std::string(zelk_version); }
 
 std::optional<std::string> app_status_word(const AppState& status, const std::optional<std::string>& busy) {
   if (busy) {

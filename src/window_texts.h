@@ -12,6 +12,9 @@
 
 namespace zelk {
 
+/// "Valdroven AI Zelk <version>": the tray's title item and tooltip, and the window's title.
+std::string program_title();
+
 /// What an app shows beside its name. A busy word wins: "stop" -> "stopping ...", "remove" ->
 /// "removing ...", "model" -> "fetching a model ...", "backup" -> "backing up ...", any other
 /// (that is "open") -> "starting ...". Without one, by state: Unknown -> none, NotInstalled ->
