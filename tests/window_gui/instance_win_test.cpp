@@ -103,6 +103,40 @@ TEST(InstanceWin, ASecondStartWhileTheFirstIsStillStartingIsNotLost) {
   EXPECT_TRUE(eventually([&] { return has_line(setting.report, "made"); }));
 }
 
+TEST(InstanceWin, TheNamesAreExactlyTheseAndTheShowWindowEventResetsItself) {
+  ProbeSetting setting;
+  TestFolder stall;
+  std::optional<ScopedEnv> held;
+  held.emplace("ZELK_PROBE_STALL", path_to_utf8(stall.path()));
+  Started first(probe_program(), L"");
+  held.reset();
+  ASSERT_TRUE(first.started());
+  ASSERT_TRUE(eventually([&] { return fs::exists(stall.path() / "claimed"); }));
+
+  // Seen from this process, as a second start sees them.
+  const HANDLE mutex = OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, L"ValdrovenAIZelkTray");
+  ASSERT_NE(mutex, nullptr) << GetLastError();
+  const HANDLE event = OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, L"ValdrovenAIZelkShowWindow");
+  ASSERT_NE(event, nullptr) << GetLastError();
+  // The mutex is there to be found, not held: the instance never owns it.
+  EXPECT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+  ReleaseMutex(mutex);
+  // Not signalled at first; one wait takes a signal, and the event is not signalled again.
+  EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  ASSERT_TRUE(SetEvent(event));
+  EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+
+  // The instance listens on that same event: a signal from here opens its window.
+  { std::ofstream(stall.path() / "go") << "go"; }
+  ASSERT_TRUE(eventually([&] { return tray_ready(first.pid()); }));
+  EXPECT_FALSE(has_line(setting.report, "made"));
+  ASSERT_TRUE(SetEvent(event));
+  EXPECT_TRUE(eventually([&] { return has_line(setting.report, "made"); }));
+  CloseHandle(event);
+  CloseHandle(mutex);
+}
+
 TEST(InstanceWin, PageWordsStartTheSetUpConsoleTheTerminalAndPodmanDesktopAsTheyShould) {
   ProbeSetting setting;
   // The program and a zelk.exe beside it, in a folder of their own.
