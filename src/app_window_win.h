@@ -33,6 +33,9 @@ class AppWindow {
     std::function<void(std::string text)> on_page_message;
     /// The user asked to close the window; the loop decides (and calls close()).
     std::function<void()> on_close_requested;
+    /// The session ends (logging off, shutting down, an installer closing programs): the
+    /// program ends.
+    std::function<void()> on_session_end;
   };
 
   explicit AppWindow(Settings settings);

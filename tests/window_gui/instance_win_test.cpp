@@ -137,6 +137,70 @@ TEST(InstanceWin, TheNamesAreExactlyTheseAndTheShowWindowEventResetsItself) {
   CloseHandle(mutex);
 }
 
+// How a program is closed from outside without being killed.
+enum class PoliteClose { CloseEveryWindow, Taskkill, EndOfSession, QuitMessage };
+
+void close_politely(DWORD pid, const std::string& image, PoliteClose how) {
+  switch (how) {
+    case PoliteClose::CloseEveryWindow:
+      for (HWND window : windows_of(pid)) PostMessageW(window, WM_CLOSE, 0, 0);
+      break;
+    case PoliteClose::Taskkill: {
+      // Without /f: taskkill asks each window of the program to close.
+      Started taskkill(L"C:\\windows\\system32\\taskkill.exe", L"/im " + to_wide(image));
+      ASSERT_TRUE(taskkill.started());
+      EXPECT_TRUE(taskkill.exit_code(30s).has_value());
+      break;
+    }
+    case PoliteClose::EndOfSession:
+      // The system asks every top-level window first, then tells each that the session ends.
+      for (UINT message : {WM_QUERYENDSESSION, WM_ENDSESSION}) {
+        for (HWND window : windows_of(pid)) {
+          DWORD_PTR answer = 0;
+          SendMessageTimeoutW(window, message, message == WM_ENDSESSION ? TRUE : 0, ENDSESSION_CLOSEAPP,
+                              SMTO_NORMAL, 30000, &answer);
+        }
+      }
+      break;
+    case PoliteClose::QuitMessage:
+      PostThreadMessageW(GetWindowThreadProcessId(loop_window_of(pid), nullptr), WM_QUIT, 0, 0);
+      break;
+  }
+}
+
+TEST(InstanceWin, ClosedFromOutsideItEndsAsQuitDoesAndTheNextStartIsTheInstance) {
+  struct Case {
+    const char* name;
+    PoliteClose how;
+  };
+  const Case cases[] = {{"WM_CLOSE to every window", PoliteClose::CloseEveryWindow},
+                        {"taskkill without /f", PoliteClose::Taskkill},
+                        {"the end of the session", PoliteClose::EndOfSession},
+                        {"WM_QUIT", PoliteClose::QuitMessage}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ProbeSetting setting;
+    // Under the name the program has, for taskkill to find it.
+    const fs::path program = setting.folder.path() / "zelk-window.exe";
+    fs::copy_file(probe_program(), program);
+    Started probe(program, L"--window");
+    ASSERT_TRUE(probe.started());
+    ASSERT_TRUE(eventually([&] { return tray_ready(probe.pid()) && has_line(setting.report, "ready"); }));
+    const HWND loop = loop_window_of(probe.pid());
+
+    close_politely(probe.pid(), "zelk-window.exe", c.how);
+    EXPECT_EQ(probe.exit_code(30s), std::optional<DWORD>(0));
+    EXPECT_FALSE(tray_icon_present_of(loop));
+
+    // The names went with it: the next start is the one instance, not a hand-over to a ghost.
+    Started next(program, L"");
+    ASSERT_TRUE(next.started());
+    EXPECT_TRUE(eventually([&] { return tray_ready(next.pid()); })) << "the next start did not stay";
+    quit_through_the_menu(next.pid());
+    EXPECT_EQ(next.exit_code(30s), std::optional<DWORD>(0));
+  }
+}
+
 TEST(InstanceWin, PageWordsStartTheSetUpConsoleTheTerminalAndPodmanDesktopAsTheyShould) {
   ProbeSetting setting;
   // The program and a zelk.exe beside it, in a folder of their own.
