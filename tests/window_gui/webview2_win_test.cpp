@@ -1,0 +1,107 @@
+// The program's own web view on WebView2, driven from a real window program under Wine: no
+// WebView2 runs here, so a stand-in runtime (fake_webview2, built as WebView2Loader.dll) lies
+// beside a copy of the probe, which takes it for the loader. The stand-in writes what it is
+// asked to do into the report, beside the probe's own lines: when the page's load completes,
+// which scripts run, and every page message the loop is given.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "child_programs.h"
+#include "fake_web_view_win.h"
+#include "file_text.h"
+#include "platform.h"
+#include "probe_runs_win.h"
+#include "scoped_env.h"
+#include "wide_win.h"
+
+namespace zelk {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+constexpr wchar_t stand_in_page_class[] = L"ZelkFakeWebView2";
+
+// A probe on WebView2 with the stand-in runtime beside it, and a data folder of its own.
+struct WebView2Setting {
+  ProbeSetting probe;
+  fs::path program = probe.folder.path() / "Zelk" / "zelk-window.exe";
+  fs::path local = probe.folder.path() / "local";
+  ScopedEnv web_view{"ZELK_PROBE_WEB_VIEW", "webview2"};
+  ScopedEnv runtime_report{"ZELK_FAKE_WEBVIEW2_REPORT", path_to_utf8(probe.report)};
+  ScopedEnv local_app_data{"LOCALAPPDATA", path_to_utf8(local)};
+
+  WebView2Setting() {
+    fs::create_directories(program.parent_path());
+    fs::copy_file(probe_program(), program);
+    fs::copy_file(path_from_utf8(helper_folder()) / "fake-webview2" / "WebView2Loader.dll",
+                  program.parent_path() / "WebView2Loader.dll");
+  }
+};
+
+std::vector<std::string> report_lines(const fs::path& report) {
+  std::vector<std::string> lines;
+  const std::string text = read_text(report);
+  std::size_t start = 0;
+  for (std::size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+// Where the first line beginning with the text is; none when there is none.
+std::optional<std::size_t> first_line(const std::vector<std::string>& lines, const std::string& start) {
+  for (std::size_t index = 0; index < lines.size(); ++index) {
+    if (lines[index].starts_with(start)) return index;
+  }
+  return std::nullopt;
+}
+
+TEST(WebView2Win, AWebViewThatFailsAfterTheWindowWasMadeLeavesNoWindowAndTheNextAskTriesAgain) {
+  struct Case {
+    const char* step;
+    const char* last_line;  // the stand-in's last word on the failed web view
+  };
+  const Case cases[] = {{"environment", "environment "}, {"controller", "environment "}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.step);
+    WebView2Setting setting;
+    ScopedEnv fail("ZELK_FAKE_WEBVIEW2_FAIL", c.step);
+    Started probe(setting.program, L"--window");
+    ASSERT_TRUE(probe.started());
+    ASSERT_TRUE(eventually([&] { return count_lines(setting.probe.report, c.last_line) == 1; }))
+        << read_text(setting.probe.report);
+    // The window was made; with its web view dead, it goes.
+    ASSERT_TRUE(eventually([&] { return tray_ready(probe.pid()) && app_window_of(probe.pid()) == nullptr; }))
+        << "the dead window stayed";
+    EXPECT_EQ(count_lines(setting.probe.report, "script "), 0u);
+
+    // Asked again, the program starts over: a new window and a new web view.
+    Started second(setting.program, L"");
+    EXPECT_EQ(second.exit_code(20s), std::optional<DWORD>(0));
+    EXPECT_TRUE(eventually([&] { return count_lines(setting.probe.report, "environment ") == 2; }))
+        << read_text(setting.probe.report);
+    EXPECT_TRUE(eventually([&] { return count_lines(setting.probe.report, c.last_line) == 2; }));
+    EXPECT_TRUE(eventually([&] { return app_window_of(probe.pid()) == nullptr; }));
+  }
+}
+
+TEST(WebView2Win, WithoutLocalAppDataTheWebViewIsMadeWithoutADataFolderOfItsOwn) {
+  WebView2Setting setting;
+  ScopedEnv unset("LOCALAPPDATA", std::nullopt);
+  Started probe(setting.program, L"--window");
+  ASSERT_TRUE(probe.started());
+  ASSERT_TRUE(eventually([&] { return count_lines(setting.probe.report, "script render(") > 0; }))
+      << read_text(setting.probe.report);
+  EXPECT_TRUE(has_line(setting.probe.report, "environment (none)")) << read_text(setting.probe.report);
+}
+
+}  // namespace
+}  // namespace zelk
