@@ -264,9 +264,11 @@ struct Session {
   RECT bounds{};
   bool closed = false;
   bool page_requested = false;  // NavigateToString was called; its navigation is the one allowed
+  std::optional<UINT64> page_navigation;  // that navigation, until its load has ended
   ComPtr<ICoreWebView2Controller> controller;
   ComPtr<ICoreWebView2> view;
   EventRegistrationToken navigation_token{};
+  EventRegistrationToken navigation_completed_token{};
   EventRegistrationToken frame_navigation_token{};
   EventRegistrationToken new_window_token{};
   EventRegistrationToken message_token{};
@@ -283,6 +285,7 @@ struct Session {
     closed = true;
     if (view) {
       view->remove_NavigationStarting(navigation_token);
+      view->remove_NavigationCompleted(navigation_completed_token);
       view->remove_FrameNavigationStarting(frame_navigation_token);
       view->remove_NewWindowRequested(new_window_token);
       view->remove_WebMessageReceived(message_token);
@@ -335,6 +338,8 @@ HRESULT controller_made(const std::shared_ptr<Session>& session, HRESULT result,
             const auto session = weak.lock();
             if (session && !session->closed && session->page_requested) {
               session->page_requested = false;
+              UINT64 id = 0;
+              if (arguments != nullptr && SUCCEEDED(arguments->get_NavigationId(&id))) session->page_navigation = id;
             } else {
               refuse_navigation(arguments);
             }
@@ -342,6 +347,29 @@ HRESULT controller_made(const std::shared_ptr<Session>& session, HRESULT result,
           })
           .get(),
       &session->navigation_token);
+  // Scripts reach the page only once its load has completed; before that they would run in
+  // the document being replaced. A load that fails ends the web view as any other failure.
+  view->add_NavigationCompleted(
+      make_callback<NavigationCompletedEventHandler>(
+          iid_navigation_completed,
+          [weak](ICoreWebView2*, ICoreWebView2NavigationCompletedEventArgs* arguments) {
+            const auto session = weak.lock();
+            if (!session || session->closed || !session->page_navigation || arguments == nullptr) return S_OK;
+            UINT64 id = 0;
+            if (FAILED(arguments->get_NavigationId(&id)) || id != *session->page_navigation) return S_OK;
+            session->page_navigation.reset();
+            BOOL success = FALSE;
+            if (FAILED(arguments->get_IsSuccess(&success)) || !success) {
+              int status = 0;
+              arguments->get_WebErrorStatus(&status);
+              session->fail("WebView2 did not load the page (error " + std::to_string(status) + ").");
+            } else if (session->events.ready) {
+              session->events.ready();
+            }
+            return S_OK;
+          })
+          .get(),
+      &session->navigation_completed_token);
   view->add_FrameNavigationStarting(
       make_callback<NavigationStartingEventHandler>(
           iid_navigation_starting,
@@ -386,8 +414,6 @@ HRESULT controller_made(const std::shared_ptr<Session>& session, HRESULT result,
                     if (FAILED(navigated)) {
                       session->page_requested = false;
                       session->fail(failure_text(navigated));
-                    } else if (session->events.ready) {
-                      session->events.ready();
                     }
                     return S_OK;
                   }).get());

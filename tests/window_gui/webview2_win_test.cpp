@@ -64,12 +64,30 @@ std::optional<std::size_t> first_line(const std::vector<std::string>& lines, con
   return std::nullopt;
 }
 
+TEST(WebView2Win, ScriptsReachThePageOnlyOnceItsLoadHasCompleted) {
+  WebView2Setting setting;
+  Started probe(setting.program, L"--window");
+  ASSERT_TRUE(probe.started());
+  // The window is asked for at the start and the page drawn at once; that script waits.
+  ASSERT_TRUE(eventually([&] { return count_lines(setting.probe.report, "script render(") > 0; }))
+      << read_text(setting.probe.report);
+  const std::vector<std::string> lines = report_lines(setting.probe.report);
+  EXPECT_EQ(first_line(lines, "environment "),
+            first_line(lines, "environment " + path_to_utf8(setting.local / "Valdroven AI Zelk" / "window")));
+  const auto navigate = first_line(lines, "navigate");
+  const auto loaded = first_line(lines, "loaded");
+  const auto script = first_line(lines, "script ");
+  ASSERT_TRUE(navigate && loaded && script) << read_text(setting.probe.report);
+  EXPECT_LT(*navigate, *loaded);
+  EXPECT_LT(*loaded, *script) << "a script was run before the page had loaded";
+}
+
 TEST(WebView2Win, AWebViewThatFailsAfterTheWindowWasMadeLeavesNoWindowAndTheNextAskTriesAgain) {
   struct Case {
     const char* step;
     const char* last_line;  // the stand-in's last word on the failed web view
   };
-  const Case cases[] = {{"environment", "environment "}, {"controller", "environment "}};
+  const Case cases[] = {{"environment", "environment "}, {"controller", "environment "}, {"load", "closed"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.step);
     WebView2Setting setting;
