@@ -31,6 +31,7 @@
 #include <utility>
 #include <vector>
 
+#include "page_message_json.h"
 #include "platform.h"
 #include "program_starts_win.h"
 #include "web_view_win.h"
@@ -118,12 +119,15 @@ ComPtr<Interface> make_callback(const IID& iid, typename Callback<Interface>::Bo
   return Callback<Interface>::make(iid, std::move(body));
 }
 
-// Text the runtime hands out and this side frees.
-std::string take_text(LPWSTR text) {
-  if (text == nullptr) return {};
-  std::string utf8 = from_wide_lossy(text);
-  CoTaskMemFree(text);
-  return utf8;
+// The text a page posted, from its JSON form (the plain form ends at the first NUL the text
+// holds); none when that form is not one whole string.
+std::optional<std::string> posted_text(ICoreWebView2WebMessageReceivedEventArgs* arguments) {
+  LPWSTR json = nullptr;
+  if (FAILED(arguments->get_WebMessageAsJson(&json)) || json == nullptr) return std::nullopt;
+  const std::wstring_view wide(json);
+  const std::u16string units(wide.begin(), wide.end());
+  CoTaskMemFree(json);
+  return page_message_from_json(units);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -394,10 +398,9 @@ HRESULT controller_made(const std::shared_ptr<Session>& session, HRESULT result,
           [weak](ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs* arguments) {
             const auto session = weak.lock();
             if (!session || session->closed || arguments == nullptr) return S_OK;
-            LPWSTR text = nullptr;
-            if (SUCCEEDED(arguments->TryGetWebMessageAsString(&text))) {
-              std::string message = take_text(text);
-              if (session->events.page_message) session->events.page_message(std::move(message));
+            // A text that does not come whole is refused whole.
+            if (std::optional<std::string> message = posted_text(arguments)) {
+              if (session->events.page_message) session->events.page_message(std::move(*message));
             }
             return S_OK;
           })

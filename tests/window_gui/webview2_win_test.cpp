@@ -82,6 +82,23 @@ TEST(WebView2Win, ScriptsReachThePageOnlyOnceItsLoadHasCompleted) {
   EXPECT_LT(*loaded, *script) << "a script was run before the page had loaded";
 }
 
+TEST(WebView2Win, APageMessageHoldingANulReachesTheLoopWhole) {
+  WebView2Setting setting;
+  Started probe(setting.program, L"--window");
+  ASSERT_TRUE(probe.started());
+  ASSERT_TRUE(eventually([&] { return count_lines(setting.probe.report, "script render(") > 0; }));
+  const HWND page = FindWindowExW(app_window_of(probe.pid()), nullptr, stand_in_page_class, nullptr);
+  ASSERT_NE(page, nullptr);
+  // A recipe file with a NUL byte in it, as the page posts it for a preview.
+  constexpr char word[] = "preview:name: a\0b\nafter the NUL\n";
+  send_page_message(page, std::string(word, sizeof word - 1));
+  send_page_message(page, "refresh");
+  ASSERT_TRUE(eventually([&] { return has_line(setting.probe.report, "word refresh"); }))
+      << read_text(setting.probe.report);
+  EXPECT_TRUE(has_line(setting.probe.report, "word preview:name: a\\x00b\\x0Aafter the NUL\\x0A"))
+      << read_text(setting.probe.report);
+}
+
 TEST(WebView2Win, AWebViewThatFailsAfterTheWindowWasMadeLeavesNoWindowAndTheNextAskTriesAgain) {
   struct Case {
     const char* step;
