@@ -1,6 +1,5 @@
 #include "app_window_win.h"
 
-#include "page_view.h"
 #include "wide_win.h"
 
 namespace zelk {
@@ -94,7 +93,6 @@ struct AppWindow::Record {
   std::unique_ptr<WebView> web_view;
   bool ready = false;
   std::deque<std::string> scripts;  // asked for before the web view was ready
-  HWND failure_text = nullptr;
 };
 
 AppWindow::AppWindow(Settings settings) : settings_(std::move(settings)) {}
@@ -165,7 +163,7 @@ void AppWindow::close() {
 
 void AppWindow::run_script(std::string script) {
   if (!record_) return;
-  if (!record_->web_view) return;  // it failed; the window says so
+  if (!record_->web_view) return;  // it failed; the window is on its way out
   if (record_->ready) {
     record_->web_view->run_script(script);
   } else {
@@ -187,17 +185,14 @@ void AppWindow::web_view_ready(const std::weak_ptr<Record>& weak) {
 void AppWindow::web_view_failed(const std::weak_ptr<Record>& weak, const std::string& reason) {
   const std::shared_ptr<Record> record = weak.lock();
   if (!record || record != record_) return;
-  const std::string why = reason;  // the caller's copy goes with the web view
-  // The window is up already, so it says itself what went wrong; closing it is the user's.
+  std::string why = reason;  // the caller's copy goes with the web view
+  // A window without its page is of no use: it goes out of sight at once, and the loop drops
+  // it and says why, as for a window that could not be made at all.
   record->web_view.reset();
   record->ready = false;
   record->scripts.clear();
-  RECT client{};
-  GetClientRect(record->window, &client);
-  const std::wstring text = to_wide(window_open_failure(why));
-  record->failure_text = CreateWindowExW(0, L"STATIC", text.c_str(), WS_CHILD | WS_VISIBLE | SS_CENTER, 16, 16,
-                                         client.right - 32, client.bottom - 32, record->window, nullptr,
-                                         this_module(), nullptr);
+  ::ShowWindow(record->window, SW_HIDE);
+  if (settings_.on_web_view_failed) settings_.on_web_view_failed(std::move(why));
 }
 
 LRESULT CALLBACK AppWindow::window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -230,9 +225,6 @@ LRESULT AppWindow::on_message(HWND window, UINT message, WPARAM wparam, LPARAM l
       RECT client{};
       GetClientRect(window, &client);
       if (record_->web_view) record_->web_view->fit(client);
-      if (record_->failure_text != nullptr) {
-        MoveWindow(record_->failure_text, 16, 16, client.right - 32, client.bottom - 32, TRUE);
-      }
       return 0;
     }
     case WM_SETFOCUS:
@@ -241,6 +233,9 @@ LRESULT AppWindow::on_message(HWND window, UINT message, WPARAM wparam, LPARAM l
     case WM_CLOSE:
       // Nothing after this call may touch the record: the loop closes the window in it.
       if (settings_.on_close_requested) settings_.on_close_requested();
+      return 0;
+    case WM_ENDSESSION:
+      if (wparam != FALSE && settings_.on_session_end) settings_.on_session_end();
       return 0;
     default:
       break;

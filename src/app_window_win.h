@@ -33,6 +33,13 @@ class AppWindow {
     std::function<void(std::string text)> on_page_message;
     /// The user asked to close the window; the loop decides (and calls close()).
     std::function<void()> on_close_requested;
+    /// The web view failed after open() returned; the window is hidden at once and the loop
+    /// drops it (close()). Called inside the web view's own callback: it may only pass the
+    /// text on.
+    std::function<void(std::string why)> on_web_view_failed;
+    /// The session ends (logging off, shutting down, an installer closing programs): the
+    /// program ends.
+    std::function<void()> on_session_end;
   };
 
   explicit AppWindow(Settings settings);

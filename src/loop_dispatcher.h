@@ -31,6 +31,10 @@ class LoopDispatcher {
   void hold();
   void release();
 
+  /// Ends the loop from outside the handler: nothing more is handled, not even the rest of a
+  /// run of handling that is under way further up the stack.
+  void end() { ended_ = true; }
+
   bool ended() const { return ended_; }
   const ControlFlow& flow() const { return flow_; }
 

@@ -47,7 +47,11 @@ int MessageLoop::run(LoopDispatcher::Handler handler, ExitAction on_exit) {
   MSG message{};
   while (!exit_code_) {
     const BOOL got = GetMessageW(&message, nullptr, 0, 0);
-    if (got == 0 || got == -1) break;
+    if (got == 0 || got == -1) {
+      // WM_QUIT, posted to this thread from outside (or a queue that failed): the end.
+      quit();
+      break;
+    }
     TranslateMessage(&message);
     DispatchMessageW(&message);
     // A wake-up the system could not post (its queue full) must not strand the events.
@@ -72,7 +76,14 @@ void MessageLoop::release() {
   if (dispatcher_) dispatcher_->release();
 }
 
+void MessageLoop::quit() {
+  if (exit_code_) return;
+  if (dispatcher_) dispatcher_->end();
+  finish(0);
+}
+
 void MessageLoop::follow(const ControlFlow& flow) {
+  if (exit_code_) return;  // ended already, from outside
   switch (flow.kind) {
     case ControlFlow::Kind::Wait:
       deadline_.reset();
@@ -83,14 +94,18 @@ void MessageLoop::follow(const ControlFlow& flow) {
       arm_deadline();
       break;
     case ControlFlow::Kind::Exit:
-      deadline_.reset();
-      KillTimer(hidden_, deadline_timer);
-      exit_code_ = flow.exit_code;
-      if (on_exit_) on_exit_(flow.exit_code);
-      // Wakes the message loop in case the exit came from a modal loop of its own.
-      PostMessageW(hidden_, WM_NULL, 0, 0);
+      finish(flow.exit_code);
       break;
   }
+}
+
+void MessageLoop::finish(int code) {
+  deadline_.reset();
+  KillTimer(hidden_, deadline_timer);
+  exit_code_ = code;
+  if (on_exit_) on_exit_(code);
+  // Wakes the message loop in case the exit came from a modal loop of its own.
+  PostMessageW(hidden_, WM_NULL, 0, 0);
 }
 
 void MessageLoop::arm_deadline() {
@@ -117,6 +132,19 @@ LRESULT MessageLoop::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case wake_message:
       if (dispatcher_) dispatcher_->pump();
+      return 0;
+    // Closed from outside: "taskkill" without /f, an installer or updater closing the programs
+    // it replaces. Left to the system, the window would go and the process would stay, holding
+    // the single-instance names while nothing of it is seen. It ends as Quit ends it.
+    case WM_CLOSE:
+      quit();
+      return 0;
+    // The session ends (logging off, shutting down, or the restart manager on an installer's
+    // behalf): agreed to; when it does end, so does the program.
+    case WM_QUERYENDSESSION:
+      return TRUE;
+    case WM_ENDSESSION:
+      if (wparam != FALSE) quit();
       return 0;
     case WM_TIMER:
       if (wparam != deadline_timer) break;

@@ -4,7 +4,8 @@
 /// posts one wake-up message to the hidden window. Messages to a window (unlike messages to a
 /// thread) are also dispatched by the modal loops of menus and of window moves, so nothing
 /// waits for those to end unless the loop is held on purpose. A WaitUntil deadline is a timer
-/// of the same window. Windows builds only.
+/// of the same window. A close from outside (WM_CLOSE to the hidden window, the end of the
+/// session, WM_QUIT) ends the loop as the menu's Quit does. Windows builds only.
 #include <windows.h>
 
 #include <functional>
@@ -48,11 +49,15 @@ class MessageLoop {
   /// While a menu is open: events wait until release().
   void hold();
   void release();
+  /// Ends the loop at once with exit code 0, as the menu's Quit does, whatever is being
+  /// handled or held: the program is closed from outside and cannot wait.
+  void quit();
 
  private:
   static LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
   LRESULT on_message(UINT message, WPARAM wparam, LPARAM lparam);
   void follow(const ControlFlow& flow);
+  void finish(int code);
   void arm_deadline();
 
   HWND hidden_ = nullptr;

@@ -15,9 +15,16 @@ void show_window(WindowApp& app, WindowSeams& seams) {
     seams.shell.raise_window();
     return;
   }
-  if (auto opened = seams.shell.open_window(); !opened) {
-    set_status_line(app, first_line_short(window_open_failure(opened.error())));
-  }
+  if (auto opened = seams.shell.open_window(); !opened) window_not_opened(app, opened.error());
+}
+
+void window_not_opened(WindowApp& app, std::string_view error) {
+  set_status_line(app, first_line_short(window_open_failure(error)));
+}
+
+void drop_failed_window(WindowApp& app, WindowSeams& seams, std::string_view error) {
+  seams.shell.close_window();
+  window_not_opened(app, error);
 }
 
 void render_page(const WindowApp& app, WindowSeams& seams) {

@@ -16,9 +16,10 @@ namespace zelk {
 struct WebViewEvents {
   /// A text the page posted with window.ipc.postMessage.
   std::function<void(std::string text)> page_message;
-  /// The page is loading: scripts can be run from now on.
+  /// The page has loaded: scripts run in it from now on.
   std::function<void()> ready;
-  /// Making the web view failed after the factory returned; the text says why.
+  /// Making the web view or loading its page failed after the factory returned; the text says
+  /// why. The web view is dead from then on.
   std::function<void(std::string why)> failed;
 };
 

@@ -16,6 +16,8 @@ WinShell::WinShell(MessageLoop& loop, Settings settings)
           // never inside the web view's own callback.
           .on_page_message = [proxy = loop.proxy()](std::string text) { proxy->send(PageMessage{std::move(text)}); },
           .on_close_requested = [&loop] { loop.post(WindowCloseRequested{}); },
+          .on_web_view_failed = [proxy = loop.proxy()](std::string why) { proxy->send(WebViewFailed{std::move(why)}); },
+          .on_session_end = [&loop] { loop.quit(); },
       }),
       command_interpreter_(std::move(settings.command_interpreter)) {
   loop_.set_message_hook(

@@ -93,9 +93,16 @@ struct CommandLine {
   std::shared_ptr<const Recipe> recipe;
 };
 
+/// The window's web view failed after the window was made (its runtime, or the page's load);
+/// the text says why. The window is dead: the loop drops it.
+struct WebViewFailed {
+  std::string why;
+};
+
 /// The loop's own events, in this order.
 using UserEvent = std::variant<MenuClicked, PageMessage, RefreshTick, ShowWindow, StatesRead, Resumed,
-                               ShelvesRead, UpdateChecked, UpdateInstalled, CommandDone, CommandLine>;
+                               ShelvesRead, UpdateChecked, UpdateInstalled, CommandDone, CommandLine,
+                               WebViewFailed>;
 
 /// The loop has started: the first event it ever handles.
 struct LoopStarted {};

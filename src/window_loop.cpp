@@ -242,6 +242,8 @@ void handle_user_event(WindowLoop::State& loop, UserEvent event, ControlFlow& fl
           on_command_done(app, seams, e);
         } else if constexpr (std::is_same_v<E, CommandLine>) {
           on_command_line(app, e);
+        } else if constexpr (std::is_same_v<E, WebViewFailed>) {
+          drop_failed_window(app, seams, e.why);
         }
       },
       std::move(event));

@@ -45,8 +45,7 @@ void watch_show_event(std::shared_ptr<const LoopProxy> proxy, HANDLE event) {
   while (WaitForSingleObject(event, INFINITE) == WAIT_OBJECT_0) proxy->send(ShowWindow{});
 }
 
-void start_show_listener(std::shared_ptr<const LoopProxy> proxy) {
-  const HANDLE event = signal_running_instance();
+void start_show_listener(std::shared_ptr<const LoopProxy> proxy, HANDLE event) {
   if (event == nullptr) return;
   // It lives as long as the process and is never joined: a detached thread.
   std::thread(watch_show_event, std::move(proxy), event).detach();
@@ -71,21 +70,22 @@ void end_process(int code) {
 }
 
 int window_main(const WindowProgram& program) {
-  // The mutex is held, never closed, until the process ends.
+  // Every start makes (or opens) the show-window event before it looks at the mutex, and
+  // keeps it open: whenever the mutex exists, so does the event, held by the instance. A
+  // second start that comes while the first is still starting then signals the event the
+  // first will listen on, and its signal waits there; it is never lost with the second
+  // start's handle. Both handles stay open until the process ends.
+  const HANDLE show_event = signal_running_instance();
   const HANDLE mutex = CreateMutexW(nullptr, FALSE, instance_mutex_name);
   if (mutex == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) {
-    if (const HANDLE event = signal_running_instance()) {
+    if (show_event != nullptr) {
       // The running copy may then bring its window to the front, which the system allows
       // only to the process the user just started.
       AllowSetForegroundWindow(ASFW_ANY);
-      SetEvent(event);
+      SetEvent(show_event);
     }
     return 0;
   }
-  // The event is made at once, before anything else: a second start from now on signals an
-  // event that this process keeps, so its signal waits for the listener and is never lost.
-  const HANDLE show_event = signal_running_instance();
-  (void)show_event;  // held open, never closed
   if (program.after_instance_claimed) program.after_instance_claimed();
 
   const bool window_flag = has_window_switch(command_line_arguments());
@@ -97,7 +97,7 @@ int window_main(const WindowProgram& program) {
   if (!program.command_interpreter.empty()) settings.command_interpreter = program.command_interpreter;
   WinShell shell(loop, std::move(settings));
   LoopDispatcher::Handler handler = program.make_handler(window_flag, shell, loop.proxy());
-  start_show_listener(loop.proxy());
+  start_show_listener(loop.proxy(), show_event);
   return loop.run(std::move(handler), [&shell](int code) {
     shell.remove_tray_icon();
     end_process(code);

@@ -24,7 +24,8 @@ struct WindowProgram {
   /// Makes the loop's handler for the window flag, the shell and the proxy.
   std::function<LoopDispatcher::Handler(bool window_flag, Shell& shell, std::shared_ptr<const LoopProxy> proxy)>
       make_handler;
-  /// Called after the instance is claimed and before second starts are listened for.
+  /// Called right after the single-instance mutex is made, before second starts are listened
+  /// for.
   std::function<void()> after_instance_claimed;
   /// What the shell starts as "cmd"; empty for the system's own.
   std::wstring command_interpreter;
@@ -40,8 +41,9 @@ LoopDispatcher::Handler window_loop_handler(bool window_flag, Shell& shell, std:
 /// Opens or makes the show-window event (auto-reset, not signalled); null when it cannot.
 HANDLE signal_running_instance();
 
-/// Starts the thread that turns each signal of the show-window event into ShowWindow.
-void start_show_listener(std::shared_ptr<const LoopProxy> proxy);
+/// Starts the thread that turns each signal of the show-window event into ShowWindow; none
+/// when the event could not be made.
+void start_show_listener(std::shared_ptr<const LoopProxy> proxy, HANDLE event);
 
 /// The thread's body: every signal sends ShowWindow (the send's result is ignored); a failed
 /// wait ends it.

@@ -16,7 +16,7 @@ namespace {
 std::string event_name(const UserEvent& event) {
   static const char* const names[] = {"MenuClicked", "PageMessage",   "RefreshTick",     "ShowWindow",
                                       "StatesRead",  "Resumed",       "ShelvesRead",     "UpdateChecked",
-                                      "UpdateInstalled", "CommandDone", "CommandLine"};
+                                      "UpdateInstalled", "CommandDone", "CommandLine", "WebViewFailed"};
   std::string name = names[event.index()];
   if (const auto* clicked = std::get_if<MenuClicked>(&event)) name += "(" + clicked->id + ")";
   if (const auto* message = std::get_if<PageMessage>(&event)) name += "(" + message->text + ")";

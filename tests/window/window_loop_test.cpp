@@ -519,6 +519,24 @@ TEST(WindowLoop, TheWindowIsMadeOnceRaisedAfterwardsAndAFailureIsShownAndTriedAg
   EXPECT_EQ(rig.shell.scripts_of("render").size(), 2u);
 }
 
+TEST(WindowLoop, AWebViewThatFailsAfterTheWindowOpenedDropsTheWindowSaysWhyAndIsTriedAgain) {
+  LoopRig rig;
+  rig.start();
+  rig.settle();
+  rig.user(ShowWindow{});
+  ASSERT_TRUE(rig.shell.open);
+  rig.shell.calls.clear();
+  rig.user(WebViewFailed{"WebView2 did not start (error 0x80070005)."});
+  EXPECT_FALSE(rig.shell.open);
+  EXPECT_EQ(rig.app().status_line, "The window could not be opened: WebView2 did not start (error 0x80070005).");
+  EXPECT_EQ(rig.shell.menu.items.at(rig.app().status_item).text,
+            "The window could not be opened: WebView2 did not start (error 0x80070005).");
+  // The next ask starts from the beginning: a new window, not a raise of the dead one.
+  rig.user(ShowWindow{});
+  EXPECT_EQ(rig.shell.calls, (std::vector<std::string>{"close_window", "set_tray_menu", "open_window"}));
+  EXPECT_TRUE(rig.shell.open);
+}
+
 TEST(WindowLoop, ThePageIsRenderedAfterEveryEventWhileTheWindowIsOpen) {
   LoopRig rig;
   rig.start();

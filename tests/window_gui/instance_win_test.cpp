@@ -20,11 +20,10 @@
 #include "fake_web_view_win.h"
 #include "file_text.h"
 #include "platform.h"
+#include "probe_runs_win.h"
 #include "processes_win.h"
-#include "shell_harness_win.h"
 #include "scoped_env.h"
 #include "test_folder.h"
-#include "tray_win.h"
 #include "wide_win.h"
 
 namespace zelk {
@@ -32,135 +31,6 @@ namespace {
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
-
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = 30s) {
-  const auto until = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < until) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(25ms);
-  }
-  return condition();
-}
-
-// A started program, ended (if it still runs) when the test is over.
-class Started {
- public:
-  Started(const fs::path& program, const std::wstring& arguments) {
-    std::wstring line = L"\"" + program.wstring() + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
-    STARTUPINFOW info{};
-    info.cb = sizeof info;
-    PROCESS_INFORMATION process{};
-    if (CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &info, &process)) {
-      CloseHandle(process.hThread);
-      process_ = process.hProcess;
-      pid_ = process.dwProcessId;
-    }
-  }
-  ~Started() {
-    if (process_ == nullptr) return;
-    if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
-      TerminateProcess(process_, 1);
-      WaitForSingleObject(process_, 10000);
-    }
-    CloseHandle(process_);
-  }
-  Started(const Started&) = delete;
-  Started& operator=(const Started&) = delete;
-
-  bool started() const { return process_ != nullptr; }
-  DWORD pid() const { return pid_; }
-  /// The exit code once it ended within the limit; none while it runs.
-  std::optional<DWORD> exit_code(std::chrono::milliseconds limit) const {
-    if (WaitForSingleObject(process_, static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0) return std::nullopt;
-    DWORD code = 0;
-    GetExitCodeProcess(process_, &code);
-    return code;
-  }
-
- private:
-  HANDLE process_ = nullptr;
-  DWORD pid_ = 0;
-};
-
-// The top-level windows of this class that the process owns.
-std::vector<HWND> windows_of(DWORD pid, const wchar_t* class_name) {
-  struct Search {
-    DWORD pid;
-    const wchar_t* class_name;
-    std::vector<HWND> found;
-  } search{pid, class_name, {}};
-  EnumWindows(
-      [](HWND window, LPARAM data) -> BOOL {
-        auto* search = reinterpret_cast<Search*>(data);
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        wchar_t name[128] = {};
-        GetClassNameW(window, name, 128);
-        if (owner == search->pid && std::wstring_view(name) == search->class_name) search->found.push_back(window);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
-HWND loop_window_of(DWORD pid) {
-  const std::vector<HWND> found = windows_of(pid, L"ValdrovenAIZelkLoop");
-  return found.empty() ? nullptr : found.front();
-}
-
-HWND app_window_of(DWORD pid) {
-  const std::vector<HWND> found = windows_of(pid, L"ValdrovenAIZelkWindow");
-  return found.empty() ? nullptr : found.front();
-}
-
-// The probe is running its loop with its tray icon shown.
-bool tray_ready(DWORD pid) {
-  const HWND loop = loop_window_of(pid);
-  return loop != nullptr && tray_icon_present(loop, Tray::icon_id);
-}
-
-bool has_line(const fs::path& report, const std::string& line) {
-  const std::string text = read_text(report);
-  return text.find(line + "\n") != std::string::npos;
-}
-
-// How many lines of the file begin with the text.
-std::size_t count_lines(const fs::path& report, const std::string& start) {
-  const std::string text = "\n" + read_text(report);
-  std::size_t count = 0;
-  for (std::size_t at = text.find("\n" + start); at != std::string::npos; at = text.find("\n" + start, at + 1)) ++count;
-  return count;
-}
-
-bool tray_icon_present_of(HWND loop) { return tray_icon_present(loop, Tray::icon_id); }
-
-fs::path probe_program() { return path_from_utf8(helper_program("zelk_window_probe")); }
-
-// Everything a probe needs of its environment: its own data folder, and its report.
-struct ProbeSetting {
-  TestFolder folder;
-  ScopedEnv home{"ZELK_HOME", path_to_utf8(folder.path() / "home")};
-  fs::path report = folder.path() / "report.txt";
-  ScopedEnv where{"ZELK_PROBE_REPORT", path_to_utf8(report)};
-};
-
-// Picks "Quit (apps keep running)", the menu's last item, from the probe's tray menu.
-void quit_through_the_menu(DWORD pid) {
-  const HWND loop = loop_window_of(pid);
-  PostMessageW(loop, Tray::callback_message, Tray::icon_id, WM_RBUTTONUP);
-  HWND menu = nullptr;
-  eventually([&] {
-    const std::vector<HWND> menus = windows_of(pid, L"#32768");
-    for (HWND candidate : menus) {
-      if (IsWindowVisible(candidate)) menu = candidate;
-    }
-    return menu != nullptr;
-  });
-  ASSERT_NE(menu, nullptr) << "the tray menu did not open";
-  PostMessageW(menu, WM_KEYDOWN, VK_UP, 0);
-  std::this_thread::sleep_for(100ms);
-  PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
-}
 
 TEST(InstanceWin, ASecondStartEndsAtOnceAndTheRunningOneShowsItsWindow) {
   ProbeSetting setting;
@@ -231,6 +101,104 @@ TEST(InstanceWin, ASecondStartWhileTheFirstIsStillStartingIsNotLost) {
   { std::ofstream(stall.path() / "go") << "go"; }
   EXPECT_TRUE(eventually([&] { return app_window_of(first.pid()) != nullptr; })) << "the signal was lost";
   EXPECT_TRUE(eventually([&] { return has_line(setting.report, "made"); }));
+}
+
+TEST(InstanceWin, TheNamesAreExactlyTheseAndTheShowWindowEventResetsItself) {
+  ProbeSetting setting;
+  TestFolder stall;
+  std::optional<ScopedEnv> held;
+  held.emplace("ZELK_PROBE_STALL", path_to_utf8(stall.path()));
+  Started first(probe_program(), L"");
+  held.reset();
+  ASSERT_TRUE(first.started());
+  ASSERT_TRUE(eventually([&] { return fs::exists(stall.path() / "claimed"); }));
+
+  // Seen from this process, as a second start sees them.
+  const HANDLE mutex = OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, L"ValdrovenAIZelkTray");
+  ASSERT_NE(mutex, nullptr) << GetLastError();
+  const HANDLE event = OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, L"ValdrovenAIZelkShowWindow");
+  ASSERT_NE(event, nullptr) << GetLastError();
+  // The mutex is there to be found, not held: the instance never owns it.
+  EXPECT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+  ReleaseMutex(mutex);
+  // Not signalled at first; one wait takes a signal, and the event is not signalled again.
+  EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  ASSERT_TRUE(SetEvent(event));
+  EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+
+  // The instance listens on that same event: a signal from here opens its window.
+  { std::ofstream(stall.path() / "go") << "go"; }
+  ASSERT_TRUE(eventually([&] { return tray_ready(first.pid()); }));
+  EXPECT_FALSE(has_line(setting.report, "made"));
+  ASSERT_TRUE(SetEvent(event));
+  EXPECT_TRUE(eventually([&] { return has_line(setting.report, "made"); }));
+  CloseHandle(event);
+  CloseHandle(mutex);
+}
+
+// How a program is closed from outside without being killed.
+enum class PoliteClose { CloseEveryWindow, Taskkill, EndOfSession, QuitMessage };
+
+void close_politely(DWORD pid, const std::string& image, PoliteClose how) {
+  switch (how) {
+    case PoliteClose::CloseEveryWindow:
+      for (HWND window : windows_of(pid)) PostMessageW(window, WM_CLOSE, 0, 0);
+      break;
+    case PoliteClose::Taskkill: {
+      // Without /f: taskkill asks each window of the program to close.
+      Started taskkill(L"C:\\windows\\system32\\taskkill.exe", L"/im " + to_wide(image));
+      ASSERT_TRUE(taskkill.started());
+      EXPECT_TRUE(taskkill.exit_code(30s).has_value());
+      break;
+    }
+    case PoliteClose::EndOfSession:
+      // The system asks every top-level window first, then tells each that the session ends.
+      for (UINT message : {WM_QUERYENDSESSION, WM_ENDSESSION}) {
+        for (HWND window : windows_of(pid)) {
+          DWORD_PTR answer = 0;
+          SendMessageTimeoutW(window, message, message == WM_ENDSESSION ? TRUE : 0, ENDSESSION_CLOSEAPP,
+                              SMTO_NORMAL, 30000, &answer);
+        }
+      }
+      break;
+    case PoliteClose::QuitMessage:
+      PostThreadMessageW(GetWindowThreadProcessId(loop_window_of(pid), nullptr), WM_QUIT, 0, 0);
+      break;
+  }
+}
+
+TEST(InstanceWin, ClosedFromOutsideItEndsAsQuitDoesAndTheNextStartIsTheInstance) {
+  struct Case {
+    const char* name;
+    PoliteClose how;
+  };
+  const Case cases[] = {{"WM_CLOSE to every window", PoliteClose::CloseEveryWindow},
+                        {"taskkill without /f", PoliteClose::Taskkill},
+                        {"the end of the session", PoliteClose::EndOfSession},
+                        {"WM_QUIT", PoliteClose::QuitMessage}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ProbeSetting setting;
+    // Under the name the program has, for taskkill to find it.
+    const fs::path program = setting.folder.path() / "zelk-window.exe";
+    fs::copy_file(probe_program(), program);
+    Started probe(program, L"--window");
+    ASSERT_TRUE(probe.started());
+    ASSERT_TRUE(eventually([&] { return tray_ready(probe.pid()) && has_line(setting.report, "ready"); }));
+    const HWND loop = loop_window_of(probe.pid());
+
+    close_politely(probe.pid(), "zelk-window.exe", c.how);
+    EXPECT_EQ(probe.exit_code(30s), std::optional<DWORD>(0));
+    EXPECT_FALSE(tray_icon_present_of(loop));
+
+    // The names went with it: the next start is the one instance, not a hand-over to a ghost.
+    Started next(program, L"");
+    ASSERT_TRUE(next.started());
+    EXPECT_TRUE(eventually([&] { return tray_ready(next.pid()); })) << "the next start did not stay";
+    quit_through_the_menu(next.pid());
+    EXPECT_EQ(next.exit_code(30s), std::optional<DWORD>(0));
+  }
 }
 
 TEST(InstanceWin, PageWordsStartTheSetUpConsoleTheTerminalAndPodmanDesktopAsTheyShould) {

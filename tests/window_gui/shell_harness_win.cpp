@@ -25,11 +25,12 @@ std::string loop_event_name(const LoopEvent& event) {
   const UserEvent& user = std::get<UserEvent>(event);
   static const char* const names[] = {"MenuClicked", "PageMessage",     "RefreshTick", "ShowWindow",
                                       "StatesRead",  "Resumed",         "ShelvesRead", "UpdateChecked",
-                                      "UpdateInstalled", "CommandDone", "CommandLine"};
+                                      "UpdateInstalled", "CommandDone", "CommandLine", "WebViewFailed"};
   std::string name = names[user.index()];
   if (const auto* clicked = std::get_if<MenuClicked>(&user)) name += "(" + clicked->id + ")";
   if (const auto* message = std::get_if<PageMessage>(&user)) name += "(" + message->text + ")";
   if (const auto* line = std::get_if<CommandLine>(&user)) name += "(" + line->line + ")";
+  if (const auto* failed = std::get_if<WebViewFailed>(&user)) name += "(" + failed->why + ")";
   return name;
 }
 
