@@ -147,6 +147,22 @@ class ZelkPage {
     return this.page.evaluate(n => getComputedStyle(document.documentElement).getPropertyValue(n).trim(), name);
   }
 
+  /// The page's scroll position once it has stopped moving (the wheel may scroll smoothly):
+  /// the same for a few frames in a row.
+  async scrollSettled() {
+    await this.page.waitForFunction(() => new Promise(resolve => {
+      const start = window.scrollY;
+      let frames = 0;
+      const step = () => {
+        if (window.scrollY !== start) return resolve(false);
+        if (++frames === 5) return resolve(true);
+        requestAnimationFrame(step);
+      };
+      requestAnimationFrame(step);
+    }));
+    return this.page.evaluate(() => window.scrollY);
+  }
+
   async screenshot(name) {
     fs.mkdirSync(artefactsDir, { recursive: true });
     const file = path.join(artefactsDir, name + '.png');

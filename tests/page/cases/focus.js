@@ -32,6 +32,24 @@ describe('focus keeping', () => {
     });
   }
 
+  test('a redraw puts the focus back without scrolling the page', async () => {
+    await withDocuments(['render-installed'], async page => {
+      await page.page.click('#view-store');
+      await page.card('gitea').locator('button[data-action="first"]').click();
+      assert.deepEqual(await page.take(), ['first:gitea']);
+      // The wheel takes the page down to the section for adding an app, far below the card.
+      const box = await page.page.locator('#view-title').boundingBox();
+      await page.page.mouse.move(box.x + 10, box.y + 10);
+      await page.page.mouse.wheel(0, 3000);
+      await page.page.waitForFunction(() => document.getElementById('add-title').getBoundingClientRect().top < innerHeight);
+      const before = await page.scrollSettled();
+      assert.ok(before > 1000, 'the wheel scrolled the page down');
+      await page.render('render-installed');
+      assert.deepEqual(await page.focused(), { app: 'gitea', action: 'first' }, 'the focus is kept');
+      assert.equal(await page.scrollSettled(), before, 'the page stays where the wheel took it');
+    });
+  });
+
   test('a pointer press outside every card forgets the focused card', async () => {
     await withDocuments(['render-installed'], async page => {
       await page.card('n8n').locator('button[data-action="stop"]').focus();
