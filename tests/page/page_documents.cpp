@@ -212,7 +212,27 @@ void write_all(Writer& out) {
     shot.update->installing = false;
     shot.update->problem = "The download of zelk-setup-0.3.0.exe had another size than the list says.";
     out.put("render-update-problem", render_document(shot));
+
+    // Every kind of button at once: Podman stopped answering ("Set up Podman" shows), Podman
+    // Desktop is not there (the question can be asked), and a newer version is known.
+    shot.runtime_ok = false;
+    shot.podman_desktop_found = false;
+    shot.update->problem.reset();
+    shot.status_line = "Podman's machine is not running. Run: zelk setup";
+    out.put("render-every-button", render_document(shot));
   }
+  {
+    // A failed command's note: what failed, and on a second line what the program said.
+    RenderSnapshot shot = snapshot(installed_rows(row(n8n, AppState::ready(), address_of(n8n)),
+                                                  row(gitea, AppState::state("exited"), address_of(gitea)),
+                                                  row(ollama, AppState::not_installed(), address_of(ollama))),
+                                   true, 2);
+    shot.status_line = "\"podman start torvo-gitea\" failed\nIt said: Error: unable to start container "
+                       "\"3f2a9c41d0b7e5a8c6f1\": cannot listen on the TCP port: listen tcp4 127.0.0.1:33009: "
+                       "bind: address already in use";
+    out.put("render-two-line-note", render_document(shot));
+  }
+
   {
     // Gitea starts with a progress line, n8n stops (no line yet), Ollama is starting by itself.
     RenderSnapshot shot = snapshot(
