@@ -1,6 +1,10 @@
 'use strict';
 // Adding an app from a file: the page's own checks, the preview and the add.
 const { test } = require('node:test');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+
 const { assert, describe, harness, withDocuments } = require('./common');
 
 const recipe = 'services:\n  notes:\n    image: docker.io/example/notes:1.4.2\nx-zelk:\n  id: notes\n';
@@ -78,6 +82,48 @@ describe('add from a file', () => {
         }
         assert.equal(await page.page.inputValue('#recipe-file'), '', 'the chooser is reset');
       });
+    });
+  }
+
+  // Chosen with a second chooser the page does not listen to, so that the file can change or go
+  // away before the page's own chooser hands it over and the page reads it.
+  for (const [what, spoil] of [['changed', file => fs.writeFileSync(file, recipe + '# more\n')],
+    ['removed', file => fs.rmSync(file)]]) {
+    test(`a chosen file that cannot be read (${what} meanwhile): its name and what to do on the error line`, async () => {
+      const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'zelk-page-file-'));
+      try {
+        await withDocuments(['render-none-installed'], async page => {
+          await storeWithAdd(page);
+          await page.page.fill('#recipe-text', recipe);
+          await page.page.click('#check');
+          await page.outcome('outcome-preview');
+          const file = path.join(folder, 'my notes.yaml');
+          fs.writeFileSync(file, recipe);
+          await page.page.evaluate(() => {
+            const probe = document.createElement('input');
+            probe.type = 'file';
+            probe.id = 'probe';
+            probe.hidden = true;
+            document.body.append(probe);
+          });
+          await page.page.setInputFiles('#probe', file);
+          spoil(file);
+          await page.page.evaluate(() => {
+            const chooser = document.getElementById('recipe-file');
+            chooser.files = document.getElementById('probe').files;
+            chooser.dispatchEvent(new Event('change'));
+          });
+          await page.page.waitForFunction(() => document.getElementById('add-error').textContent !== '');
+          assert.deepEqual(await addLook(page), {
+            error: 'my notes.yaml could not be read. Choose it again, or paste its text below.',
+            done: '', preview: false, text: recipe,
+          });
+          assert.deepEqual(await page.take(), ['preview:' + recipe]);
+          assert.equal(await page.page.inputValue('#recipe-file'), '', 'the chooser is reset');
+        });
+      } finally {
+        fs.rmSync(folder, { recursive: true, force: true });
+      }
     });
   }
 
