@@ -3,6 +3,8 @@
 // and that texts written by strangers stay texts.
 const { test } = require('node:test');
 const fs = require('node:fs');
+const os = require('node:os');
+
 const path = require('node:path');
 const { assert, describe, harness, withDocuments, withPage } = require('./common');
 
@@ -113,7 +115,63 @@ describe('frame', () => {
     });
   });
 
+  test('a file dragged onto the page is refused everywhere but on the file chooser', async () => {
+    await withDocuments(['render-installed'], async page => {
+      await page.page.click('#view-store');
+      const seen = await page.page.evaluate(() => ['#cards .card button', '#view-title', '#state-note', '#recipe-text',
+        '#shelf-address', '#recipe-file'].map(selector => {
+        const target = document.querySelector(selector);
+        const look = [selector];
+        for (const type of ['dragenter', 'dragover', 'drop']) {
+          const data = new DataTransfer();
+          data.items.add(new File(['services: {}\n'], 'app.yaml', { type: 'text/plain' }));
+          // A made-up drag keeps its drop effect at "none" whatever the page sets; this one
+          // remembers what the page sets, starting from what a file drag offers.
+          let effect = 'copy';
+          Object.defineProperty(data, 'dropEffect', { get: () => effect, set: value => { effect = value; } });
+
+          const event = new DragEvent(type, { bubbles: true, cancelable: true, dataTransfer: data });
+          target.dispatchEvent(event);
+          look.push(type + (event.defaultPrevented ? ' refused ' : ' left to the browser ') + data.dropEffect);
+        }
+        return look;
+      }));
+      const refused = ['dragenter refused none', 'dragover refused none', 'drop refused none'];
+      assert.deepEqual(seen, [
+        ['#cards .card button', ...refused], ['#view-title', ...refused], ['#state-note', ...refused],
+        ['#recipe-text', ...refused], ['#shelf-address', ...refused],
+        ['#recipe-file', 'dragenter left to the browser copy', 'dragover left to the browser copy',
+          'drop left to the browser copy'],
+      ]);
+      assert.deepEqual(await page.take(), []);
+    });
+  });
+
+  test('a file dragged from the desktop onto the file chooser is read and checked', async () => {
+    const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'zelk-page-drop-'));
+    try {
+      const file = path.join(folder, 'app.yaml');
+      fs.writeFileSync(file, 'services:\n  app:\n    image: localhost/app:1\n');
+      await withDocuments(['render-installed'], async page => {
+        await page.page.click('#view-store');
+        await page.page.locator('#recipe-file').scrollIntoViewIfNeeded();
+        const box = await page.page.locator('#recipe-file').boundingBox();
+        // The browser's own drag from outside the page, as the desktop starts one.
+        const browser = await page.page.context().newCDPSession(page.page);
+        const data = { items: [], files: [file], dragOperationsMask: 1 };
+        for (const type of ['dragEnter', 'dragOver', 'drop']) {
+          await browser.send('Input.dispatchDragEvent', { type, x: box.x + box.width / 2, y: box.y + box.height / 2, data });
+        }
+        await page.page.waitForFunction(() => window.__posted.length > 0);
+        assert.deepEqual(await page.take(), ['preview:' + fs.readFileSync(file, 'utf8')]);
+      });
+    } finally {
+      fs.rmSync(folder, { recursive: true, force: true });
+    }
+  });
+
   test('a 40-character name without spaces and long texts stay inside their card', async () => {
+
     await withDocuments(['render-hostile'], async page => {
       await page.page.click('#view-store');
       const overflow = await page.page.evaluate(() => {
