@@ -22,6 +22,13 @@ async function storeWithAdd(page) {
   await page.page.click('#view-store');
 }
 
+/// A recipe text typed in and "Check it" pressed: the program answers with an outcome.
+async function checked(page, text) {
+  await storeWithAdd(page);
+  await page.page.fill('#recipe-text', text);
+  await page.page.click('#check');
+}
+
 describe('add from a file', () => {
   const large = 64 * 1024;
   const typed = [
@@ -156,7 +163,37 @@ describe('add from a file', () => {
     });
   });
 
+  test('an outcome that comes after the text was changed shows nothing', async () => {
+    for (const name of ['outcome-preview', 'outcome-preview-refused']) {
+      await withDocuments(['render-none-installed'], async page => {
+        await checked(page, recipe);
+        await page.page.locator('#recipe-text').press('End');
+        await page.page.keyboard.type('#');
+        await page.outcome(name);
+        assert.deepEqual(await addLook(page), { error: '', done: '', preview: false, text: recipe + '#' }, name);
+        await page.page.evaluate(() => document.getElementById('add').click());
+        assert.deepEqual(await page.take(), ['preview:' + recipe], name);
+      });
+    }
+  });
+
+  test('only the outcome of the latest check shows, for the text that was checked', async () => {
+    await withDocuments(['render-none-installed'], async page => {
+      const second = recipe + '# the second\n';
+      await checked(page, recipe);
+      await page.page.fill('#recipe-text', second);
+      await page.page.click('#check');
+      await page.outcome('outcome-preview');
+      assert.equal((await addLook(page)).preview, false, 'the first check\'s outcome shows nothing');
+      await page.outcome('outcome-preview');
+      assert.equal((await addLook(page)).preview, true, 'the second check\'s outcome shows');
+      await page.page.click('#add');
+      assert.deepEqual(await page.take(), ['preview:' + recipe, 'preview:' + second, 'add:' + second]);
+    });
+  });
+
   test('"Add to my Zelk" after the text was edited posts nothing', async () => {
+
     await withDocuments(['render-none-installed'], async page => {
       await storeWithAdd(page);
       await page.page.fill('#recipe-text', recipe);
@@ -188,12 +225,18 @@ describe('add from a file', () => {
   });
 
   test('a refused preview or add shows the program\'s message and hides the preview', async () => {
-    for (const name of ['outcome-preview-refused', 'outcome-add-refused', 'outcome-too-large']) {
-      await withDocuments(['render-none-installed', 'outcome-preview'], async page => {
+    for (const [name, adding] of [['outcome-preview-refused', false], ['outcome-add-refused', true],
+      ['outcome-too-large', false]]) {
+      await withDocuments(['render-none-installed'], async page => {
+        await checked(page, recipe);
+        if (adding) {
+          await page.outcome('outcome-preview');
+          await page.page.click('#add');
+        }
         await page.outcome(name);
         const doc = harness.documentValue(name);
         assert.equal(doc.ok, false);
-        assert.deepEqual(await addLook(page), { error: doc.error, done: '', preview: false, text: '' }, name);
+        assert.deepEqual(await addLook(page), { error: doc.error, done: '', preview: false, text: recipe }, name);
         const colour = await page.page.evaluate(() => getComputedStyle(document.getElementById('add-error')).color);
         assert.equal(colour, 'rgb(168, 88, 71)');
       });
@@ -204,6 +247,7 @@ describe('add from a file', () => {
     await withDocuments(['render-none-installed'], async page => {
       const doc = harness.documentValue('outcome-preview');
       doc.warning = 'Someone else wrote this warning.';
+      await checked(page, recipe);
       await page.outcome(JSON.stringify(doc));
       assert.equal(await page.text('#preview-warning'), 'Someone else wrote this warning.');
     });
