@@ -142,7 +142,18 @@ class ZelkPage {
     });
   }
 
+  /// Waits until the focus is on an element outside the dialogs. A dialog that closes lets go
+  /// of its focus over a few turns: its button may keep the focus for a moment, then the body
+  /// has it, and then the page puts it back where it belongs.
+  focusOutsideDialogs() {
+    return this.page.waitForFunction(() => {
+      const node = document.activeElement;
+      return node !== null && node !== document.body && node.closest('dialog') === null;
+    });
+  }
+
   /// A CSS custom property of the root as the page resolves it.
+
   token(name) {
     return this.page.evaluate(n => getComputedStyle(document.documentElement).getPropertyValue(n).trim(), name);
   }

@@ -79,13 +79,13 @@ describe('focus keeping', () => {
       await page.shelves('shelves-offers');
       assert.deepEqual(await page.focused(), { id: 'confirm-yes' }, 'a redraw leaves the dialog\'s focus alone');
       await page.page.keyboard.press('Escape');
-      await page.page.waitForFunction(() => document.activeElement !== document.body);
+      await page.focusOutsideDialogs();
       assert.deepEqual(await page.focused(), { app: 'sketch', action: 'open' });
       // And after "yes", once the word is posted.
       await page.page.keyboard.press('Enter');
       await page.render('render-installed');
       await page.page.keyboard.press('Enter');
-      await page.page.waitForFunction(() => document.activeElement !== document.body);
+      await page.focusOutsideDialogs();
       assert.deepEqual(await page.focused(), { app: 'sketch', action: 'open' });
       assert.deepEqual(await page.take(), ['shelf-install:https://zelk.app/shelf/sketch.yaml']);
     });
@@ -100,7 +100,7 @@ describe('focus keeping', () => {
       await page.render('render-installed');
       assert.deepEqual(await page.focused(), { id: 'made-close' });
       await page.page.keyboard.press('Enter');
-      await page.page.waitForFunction(() => document.activeElement !== document.body);
+      await page.focusOutsideDialogs();
       assert.deepEqual(await page.focused(), { app: 'notes', action: 'passwords' });
     });
   });
