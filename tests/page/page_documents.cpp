@@ -338,7 +338,16 @@ void write_all(Writer& out) {
     out.put("outcome-add-refused", build_outcome("add", std::unexpected(std::string("No home directory was found."))));
     auto large = admit_recipe(std::string(recipe_size_limit + 1, 'a'), builtin_recipes());
     out.put("outcome-too-large", build_outcome("preview", large));
+
+    // Markup in every text a stranger's recipe puts in an outcome.
+    Admission hostile_admitted{hostile[0], true};
+    out.put("outcome-hostile-preview", build_outcome("preview", hostile_admitted));
+    out.put("outcome-hostile-add", build_outcome("add", hostile_admitted));
+    out.put("outcome-hostile-refused",
+            build_outcome("preview", std::unexpected(std::string("Line 2: \"<img src=x onerror=ipc.postMessage(9)>\" "
+                                                                 "is not a key this reader knows.</p><b>"))));
   }
+
 
   // ---- made
   {
@@ -349,7 +358,14 @@ void write_all(Writer& out) {
     const std::string file = settings_path(home, r.notes.id).string();
     out.put("made-items", made_document(r.notes.name, file, items));
     out.put("made-empty", made_document(r.notes.name, file, {}));
+    const std::vector<MadeItem> hostile_items = {
+        {"<b>KEY</b>", "</script><img src=x onerror=ipc.postMessage(10)>"},
+        {"QUOTED", "a\"b'c&<d>\xE2\x80\xA8"},
+    };
+    out.put("made-hostile", made_document(hostile[1].name, "C:\\Users\\<i>sam</i>\\.torvo\\apps\\imager\\.env",
+                                          hostile_items));
   }
+
 
   // ---- the screenshots: four apps and a shelf with offers
   {

@@ -115,7 +115,58 @@ describe('frame', () => {
     });
   });
 
+  test('shows every text of the outcome and made documents as text, never as markup', async () => {
+    await withDocuments(['render-none-installed'], async page => {
+      const markup = () => page.page.evaluate(() => ({
+        images: document.querySelectorAll('img').length,
+        scripts: document.querySelectorAll('script').length,
+        bold: document.querySelectorAll('b:not(#summary b)').length,
+        italics: document.querySelectorAll('i').length,
+        textsWithElements: [...document.querySelectorAll('#preview-shows, #preview-warning, #add-error, #add-done, ' +
+          '#made-title, #made-text, #made-fields span')].filter(node => node.childElementCount > 0).length,
+      }));
+      const none = { images: 0, scripts: 1, bold: 0, italics: 0, textsWithElements: 0 };
+      await page.page.click('#view-store');
+      const preview = harness.documentValue('outcome-hostile-preview');
+      await page.page.fill('#recipe-text', 'services: {}\n');
+      await page.page.click('#check');
+      await page.outcome('outcome-hostile-preview');
+      assert.equal(await page.text('#preview-shows'), preview.shows);
+      assert.ok(preview.shows.includes(preview.name) && preview.name.includes('<'), 'the name, with markup, is shown');
+      assert.equal(await page.visible('#preview-replaces'), true);
+      assert.deepEqual(await markup(), none, 'a preview text became an element');
+      await page.page.click('#add');
+      await page.outcome('outcome-hostile-add');
+      assert.equal(await page.text('#add-done'), harness.documentValue('outcome-hostile-add').name + ' is in the list now.');
+      await page.page.fill('#recipe-text', 'services: {}\n');
+      await page.page.click('#check');
+      await page.outcome('outcome-hostile-refused');
+      assert.equal(await page.text('#add-error'), harness.documentValue('outcome-hostile-refused').error);
+      assert.deepEqual(await markup(), none, 'an outcome text became an element');
+
+      await page.made('made-hostile');
+      const made = harness.documentValue('made-hostile');
+      const look = await page.page.evaluate(() => ({
+        title: document.getElementById('made-title').textContent,
+        text: document.getElementById('made-text').textContent,
+        fields: [...document.querySelectorAll('#made-fields label')].map(label =>
+          [label.querySelector('span').textContent, label.querySelector('input').value]),
+      }));
+      assert.deepEqual(look, {
+        title: 'Passwords of ' + made.name,
+        text: 'The Zelk made these when it first started the app. The app\'s description says which one you sign in ' +
+          'with. They are kept in ' + made.file + ' on this computer and nowhere else.',
+        fields: made.items.map(item => [item.key, item.value]),
+      });
+      assert.deepEqual(await markup(), none, 'a made text became an element');
+      await page.page.keyboard.press('Escape');
+      assert.deepEqual(await page.take(), ['preview:services: {}\n', 'add:services: {}\n', 'preview:services: {}\n'],
+        'markup in a text ran');
+    });
+  });
+
   test('a file dragged onto the page is refused everywhere but on the file chooser', async () => {
+
     await withDocuments(['render-installed'], async page => {
       await page.page.click('#view-store');
       const seen = await page.page.evaluate(() => ['#cards .card button', '#view-title', '#state-note', '#recipe-text',
