@@ -92,7 +92,14 @@ class ZelkPage {
     return this.page.locator(selector).first().evaluate(node => node.textContent);
   }
 
+  /// The text of the element as the markup's white space shows it: runs of blanks and line
+  /// ends as one blank (a long text of the page's own is wrapped over several lines).
+  async words(selector) {
+    return (await this.text(selector)).replace(/[ \t\r\n]+/g, ' ').trim();
+  }
+
   /// Whether the element is in the layout (not hidden by itself or an ancestor).
+
   visible(selector) {
     return this.page.locator(selector).first().isVisible();
   }

@@ -215,7 +215,7 @@ describe('add from a file', () => {
       await page.page.click('#check');
       await page.outcome('outcome-preview-replaces');
       assert.equal(await page.visible('#preview-replaces'), true);
-      assert.equal(await page.text('#preview-replaces'), 'It replaces the recipe with the same id that you added ' +
+      assert.equal(await page.words('#preview-replaces'), 'It replaces the recipe with the same id that you added ' +
         'before. The next start makes the container anew; its data stays.');
       await page.page.click('#add-cancel');
       assert.equal((await addLook(page)).preview, false);

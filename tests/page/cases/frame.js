@@ -43,6 +43,15 @@ describe('frame', () => {
     assert.equal(pairs, lineFeeds, 'a line ends without a carriage return');
   });
 
+  test('the page file\'s lines are at most 120 characters long', () => {
+    const file = path.join(process.env.ZELK_SOURCE_DIR || path.resolve(__dirname, '../../..'), 'src', 'page.html');
+    const long = fs.readFileSync(file, 'utf8').split(/\r?\n/).map((line, i) => [i + 1, [...line].length])
+      .filter(([, length]) => length > 120);
+    assert.deepEqual(long, [], 'lines (number, length) longer than 120 characters');
+  });
+
+
+
   test('posts "ready" exactly once, and nothing else, when it has loaded', async () => {
     await withPage(async page => {
       await page.page.waitForTimeout(300);

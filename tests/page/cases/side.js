@@ -144,7 +144,7 @@ describe('side panel', () => {
       await page.render('render-cannot-run');
       await page.render('render-none-installed');
       assert.equal(await page.visible('#question'), false);
-      assert.equal(await page.text('#desktop-note'), 'Podman Desktop shows the containers, images, volumes and logs ' +
+      assert.equal(await page.words('#desktop-note'), 'Podman Desktop shows the containers, images, volumes and logs ' +
         'behind your apps. It is a program of its own from the makers of Podman. The Zelk works without it.');
     });
   });
