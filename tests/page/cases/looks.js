@@ -2,6 +2,9 @@
 // Colour tokens in both schemes, the mark, the layout and its breakpoint, the context menu,
 // and the screenshots kept as test artefacts.
 const { test } = require('node:test');
+const fs = require('node:fs');
+const path = require('node:path');
+
 const { assert, describe, harness, withDocuments } = require('./common');
 
 const tokens = {
@@ -302,6 +305,40 @@ describe('layout', () => {
       assert.deepEqual(selectable, ['none', 'none', 'text', 'text', 'text', 'text', 'text', 'text', 'text']);
     });
   });
+});
+
+describe('screenshots under the pointer', () => {
+  // What a user points at most: the button that makes the apps run at all, a card's primary
+  // button, a side button, a card's link and the update banner's button.
+  const targets = [
+    ['setup', '#setup'], ['card-primary', '#cards .card[data-app="gitea"] button[data-action="open"]'],
+    ['side-button', '#refresh'], ['link', '#cards .card[data-app="gitea"] button[data-action="backup"]'],
+    ['update', '#update'],
+  ];
+  for (const scheme of ['light', 'dark']) {
+    for (const width of [1120, 700]) {
+      test(`${scheme}, ${width} px wide`, async () => {
+        await withDocuments(['render-every-button', 'shelves-showcase'], { colorScheme: scheme, viewport: { width, height: 760 } },
+          async page => {
+            await page.page.click('#view-store');
+            for (const [name, selector] of targets) {
+              const control = page.page.locator(selector).first();
+              await control.hover();
+              const look = await control.evaluate(node => ({
+                hovered: node.matches(':hover'),
+                cut: node.scrollWidth > node.clientWidth + 1 || node.scrollHeight > node.clientHeight + 1,
+                sideways: document.scrollingElement.scrollWidth > window.innerWidth,
+              }));
+              assert.deepEqual(look, { hovered: true, cut: false, sideways: false }, name);
+              fs.mkdirSync(path.join(harness.artefactsDir, 'hover'), { recursive: true });
+              await page.page.screenshot({ path: path.join(harness.artefactsDir, 'hover', `${scheme}-${width}-${name}.png`) });
+            }
+            await page.page.mouse.move(2, 2);
+            assert.deepEqual(await page.take(), []);
+          });
+      });
+    }
+  }
 });
 
 describe('screenshots', () => {
