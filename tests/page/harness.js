@@ -99,7 +99,6 @@ class ZelkPage {
   }
 
   /// Whether the element is in the layout (not hidden by itself or an ancestor).
-
   visible(selector) {
     return this.page.locator(selector).first().isVisible();
   }
@@ -160,7 +159,6 @@ class ZelkPage {
   }
 
   /// A CSS custom property of the root as the page resolves it.
-
   token(name) {
     return this.page.evaluate(n => getComputedStyle(document.documentElement).getPropertyValue(n).trim(), name);
   }

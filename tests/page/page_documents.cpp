@@ -232,7 +232,6 @@ void write_all(Writer& out) {
                        "bind: address already in use";
     out.put("render-two-line-note", render_document(shot));
   }
-
   {
     // Gitea starts with a progress line, n8n stops (no line yet), Ollama is starting by itself.
     RenderSnapshot shot = snapshot(
@@ -348,7 +347,6 @@ void write_all(Writer& out) {
                                                                  "is not a key this reader knows.</p><b>"))));
   }
 
-
   // ---- made
   {
     const std::filesystem::path home = "/home/sam/.torvo";
@@ -365,7 +363,6 @@ void write_all(Writer& out) {
     out.put("made-hostile", made_document(hostile[1].name, "C:\\Users\\<i>sam</i>\\.torvo\\apps\\imager\\.env",
                                           hostile_items));
   }
-
 
   // ---- the screenshots: four apps and a shelf with offers
   {

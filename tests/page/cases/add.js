@@ -193,7 +193,6 @@ describe('add from a file', () => {
   });
 
   test('"Add to my Zelk" after the text was edited posts nothing', async () => {
-
     await withDocuments(['render-none-installed'], async page => {
       await storeWithAdd(page);
       await page.page.fill('#recipe-text', recipe);

@@ -65,5 +65,4 @@ function describe(name, body) {
   return nodeTest.describe(name, { concurrency: true }, body);
 }
 
-
 module.exports = { assert, describe, harness, withPage, withDocuments };

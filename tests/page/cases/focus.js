@@ -20,7 +20,6 @@ describe('focus keeping', () => {
       focus: ['gitea', 'remove'], docs: ['render-calm'], expected: { app: 'gitea', action: 'open' } },
     { name: 'a link gone during a busy render takes the focus again when it comes back',
       focus: ['n8n', 'backup'], docs: ['render-busy', 'render-installed'], expected: { app: 'n8n', action: 'backup' } },
-
     { name: 'the primary button of a card that starts: nothing, then the button again',
       focus: ['gitea', 'open'], docs: ['render-busy', 'render-calm'], expected: { app: 'gitea', action: 'open' } },
   ];

@@ -50,11 +50,8 @@ describe('frame', () => {
       'style-src \'unsafe-inline\'; script-src \'unsafe-inline\'">';
     const long = fs.readFileSync(file, 'utf8').split(/\r?\n/).map((line, i) => [i + 1, [...line].length, line])
       .filter(([, length, line]) => length > 120 && line !== policy).map(([number, length]) => [number, length]);
-
     assert.deepEqual(long, [], 'lines (number, length) longer than 120 characters');
   });
-
-
 
   test('posts "ready" exactly once, and nothing else, when it has loaded', async () => {
     await withPage(async page => {
@@ -179,7 +176,6 @@ describe('frame', () => {
   });
 
   test('a file dragged onto the page is refused everywhere but on the file chooser', async () => {
-
     await withDocuments(['render-installed'], async page => {
       await page.page.click('#view-store');
       const seen = await page.page.evaluate(() => ['#cards .card button', '#view-title', '#state-note', '#recipe-text',
@@ -193,7 +189,6 @@ describe('frame', () => {
           // remembers what the page sets, starting from what a file drag offers.
           let effect = 'copy';
           Object.defineProperty(data, 'dropEffect', { get: () => effect, set: value => { effect = value; } });
-
           const event = new DragEvent(type, { bubbles: true, cancelable: true, dataTransfer: data });
           target.dispatchEvent(event);
           look.push(type + (event.defaultPrevented ? ' refused ' : ' left to the browser ') + data.dropEffect);
@@ -235,7 +230,6 @@ describe('frame', () => {
   });
 
   test('a 40-character name without spaces and long texts stay inside their card', async () => {
-
     await withDocuments(['render-hostile'], async page => {
       await page.page.click('#view-store');
       const overflow = await page.page.evaluate(() => {

@@ -223,7 +223,6 @@ describe('buttons under the pointer', () => {
 });
 
 function layout(page) {
-
   return page.page.evaluate(() => {
     const box = id => document.querySelector(id).getBoundingClientRect();
     const side = document.querySelector('.side');
@@ -349,7 +348,6 @@ describe('screenshots', () => {
         await page.page.fill('#recipe-text', 'services:\n\tapp:\n');
         await page.page.click('#check');
         await page.outcome('outcome-preview-refused');
-
         assert.equal((await layout(page)).sideways, false);
         await page.screenshot('page-strangers-700x760');
       });

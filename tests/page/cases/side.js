@@ -59,7 +59,6 @@ describe('side panel', () => {
   }
 
   test('the state dot takes the tokens\' colours: green, the danger colour, grey', async () => {
-
     await withDocuments([], async page => {
       const colour = () => page.page.evaluate(() => getComputedStyle(document.getElementById('state-dot')).backgroundColor);
       const token = name => page.page.evaluate(n => {

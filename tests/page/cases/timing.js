@@ -50,7 +50,6 @@ describe('elapsed time', () => {
   });
 
   test('an app that is no longer busy forgets its start; busy again counts anew', async () => {
-
     await withDocuments(['render-busy'], { clock: true }, async page => {
       await page.page.click('#view-store');
       await page.page.clock.runFor(20000);

@@ -71,7 +71,6 @@ describe('views', () => {
   });
 
   // Documents in order, and the view shown after each.
-
   const cases = [
     { name: 'unknown state: installed view with "Reading the state ..." and no choice made',
       steps: [['render-first', installedView, 'Reading the state ...']] },
