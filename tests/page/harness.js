@@ -211,9 +211,10 @@ async function openPage(options = {}) {
   await page.emulateMedia({ colorScheme: options.colorScheme || 'light' });
   if (options.clock) {
     // Time stands still until a test moves it, so the page's one-second timer ticks on whole
-    // seconds after the documents came.
+    // seconds after the documents came. The installed clock runs until it is paused, and on a
+    // busy machine seconds pass between the two calls: the pause is well ahead of the start.
     await page.clock.install({ time: new Date('2026-03-02T10:00:00Z') });
-    await page.clock.pauseAt(new Date('2026-03-02T10:00:01Z'));
+    await page.clock.pauseAt(new Date('2026-03-02T10:10:00Z'));
   }
   if (options.ipc) await page.exposeFunction('__zelkPost', options.ipc);
   await page.addInitScript(forward => {

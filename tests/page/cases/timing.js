@@ -39,7 +39,7 @@ describe('elapsed time', () => {
       assert.equal((await elapsed(page)).gitea, '0:06');
       const seen = [];
       // An hour ahead (a time zone or summer time set by hand), then a day back (a clock synced).
-      for (const wall of ['2026-03-02T11:00:07Z', '2026-03-01T10:00:08Z']) {
+      for (const wall of ['2026-03-02T11:10:07Z', '2026-03-01T10:10:08Z']) {
         await page.page.clock.setSystemTime(new Date(wall));
         await page.page.clock.runFor(1000);
         await page.render('render-busy');
