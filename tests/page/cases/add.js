@@ -114,6 +114,9 @@ describe('add from a file', () => {
             document.body.append(probe);
           });
           await page.page.setInputFiles('#probe', file);
+          // The browser notes the file's size and time when the page first asks for them; a
+          // read fails when the file no longer matches that note.
+          assert.equal(await page.page.evaluate(() => document.getElementById('probe').files[0].size), recipe.length);
           spoil(file);
           await page.page.evaluate(() => {
             const chooser = document.getElementById('recipe-file');
