@@ -92,6 +92,12 @@ class ZelkPage {
     return this.page.locator(selector).first().evaluate(node => node.textContent);
   }
 
+  /// The text of the element as the markup's white space shows it: runs of blanks and line
+  /// ends as one blank (a long text of the page's own is wrapped over several lines).
+  async words(selector) {
+    return (await this.text(selector)).replace(/[ \t\r\n]+/g, ' ').trim();
+  }
+
   /// Whether the element is in the layout (not hidden by itself or an ancestor).
   visible(selector) {
     return this.page.locator(selector).first().isVisible();
@@ -142,9 +148,35 @@ class ZelkPage {
     });
   }
 
+  /// Waits until the focus is on an element outside the dialogs. A dialog that closes lets go
+  /// of its focus over a few turns: its button may keep the focus for a moment, then the body
+  /// has it, and then the page puts it back where it belongs.
+  focusOutsideDialogs() {
+    return this.page.waitForFunction(() => {
+      const node = document.activeElement;
+      return node !== null && node !== document.body && node.closest('dialog') === null;
+    });
+  }
+
   /// A CSS custom property of the root as the page resolves it.
   token(name) {
     return this.page.evaluate(n => getComputedStyle(document.documentElement).getPropertyValue(n).trim(), name);
+  }
+
+  /// The page's scroll position once it has stopped moving (the wheel may scroll smoothly):
+  /// the same for a few frames in a row.
+  async scrollSettled() {
+    await this.page.waitForFunction(() => new Promise(resolve => {
+      const start = window.scrollY;
+      let frames = 0;
+      const step = () => {
+        if (window.scrollY !== start) return resolve(false);
+        if (++frames === 5) return resolve(true);
+        requestAnimationFrame(step);
+      };
+      requestAnimationFrame(step);
+    }));
+    return this.page.evaluate(() => window.scrollY);
   }
 
   async screenshot(name) {
@@ -179,9 +211,10 @@ async function openPage(options = {}) {
   await page.emulateMedia({ colorScheme: options.colorScheme || 'light' });
   if (options.clock) {
     // Time stands still until a test moves it, so the page's one-second timer ticks on whole
-    // seconds after the documents came.
+    // seconds after the documents came. The installed clock runs until it is paused, and on a
+    // busy machine seconds pass between the two calls: the pause is well ahead of the start.
     await page.clock.install({ time: new Date('2026-03-02T10:00:00Z') });
-    await page.clock.pauseAt(new Date('2026-03-02T10:00:01Z'));
+    await page.clock.pauseAt(new Date('2026-03-02T10:10:00Z'));
   }
   if (options.ipc) await page.exposeFunction('__zelkPost', options.ipc);
   await page.addInitScript(forward => {

@@ -212,6 +212,25 @@ void write_all(Writer& out) {
     shot.update->installing = false;
     shot.update->problem = "The download of zelk-setup-0.3.0.exe had another size than the list says.";
     out.put("render-update-problem", render_document(shot));
+
+    // Every kind of button at once: Podman stopped answering ("Set up Podman" shows), Podman
+    // Desktop is not there (the question can be asked), and a newer version is known.
+    shot.runtime_ok = false;
+    shot.podman_desktop_found = false;
+    shot.update->problem.reset();
+    shot.status_line = "Podman's machine is not running. Run: zelk setup";
+    out.put("render-every-button", render_document(shot));
+  }
+  {
+    // A failed command's note: what failed, and on a second line what the program said.
+    RenderSnapshot shot = snapshot(installed_rows(row(n8n, AppState::ready(), address_of(n8n)),
+                                                  row(gitea, AppState::state("exited"), address_of(gitea)),
+                                                  row(ollama, AppState::not_installed(), address_of(ollama))),
+                                   true, 2);
+    shot.status_line = "\"podman start torvo-gitea\" failed\nIt said: Error: unable to start container "
+                       "\"3f2a9c41d0b7e5a8c6f1\": cannot listen on the TCP port: listen tcp4 127.0.0.1:33009: "
+                       "bind: address already in use";
+    out.put("render-two-line-note", render_document(shot));
   }
   {
     // Gitea starts with a progress line, n8n stops (no line yet), Ollama is starting by itself.
@@ -318,6 +337,14 @@ void write_all(Writer& out) {
     out.put("outcome-add-refused", build_outcome("add", std::unexpected(std::string("No home directory was found."))));
     auto large = admit_recipe(std::string(recipe_size_limit + 1, 'a'), builtin_recipes());
     out.put("outcome-too-large", build_outcome("preview", large));
+
+    // Markup in every text a stranger's recipe puts in an outcome.
+    Admission hostile_admitted{hostile[0], true};
+    out.put("outcome-hostile-preview", build_outcome("preview", hostile_admitted));
+    out.put("outcome-hostile-add", build_outcome("add", hostile_admitted));
+    out.put("outcome-hostile-refused",
+            build_outcome("preview", std::unexpected(std::string("Line 2: \"<img src=x onerror=ipc.postMessage(9)>\" "
+                                                                 "is not a key this reader knows.</p><b>"))));
   }
 
   // ---- made
@@ -329,6 +356,12 @@ void write_all(Writer& out) {
     const std::string file = settings_path(home, r.notes.id).string();
     out.put("made-items", made_document(r.notes.name, file, items));
     out.put("made-empty", made_document(r.notes.name, file, {}));
+    const std::vector<MadeItem> hostile_items = {
+        {"<b>KEY</b>", "</script><img src=x onerror=ipc.postMessage(10)>"},
+        {"QUOTED", "a\"b'c&<d>\xE2\x80\xA8"},
+    };
+    out.put("made-hostile", made_document(hostile[1].name, "C:\\Users\\<i>sam</i>\\.torvo\\apps\\imager\\.env",
+                                          hostile_items));
   }
 
   // ---- the screenshots: four apps and a shelf with offers

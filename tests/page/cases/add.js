@@ -1,6 +1,10 @@
 'use strict';
 // Adding an app from a file: the page's own checks, the preview and the add.
 const { test } = require('node:test');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+
 const { assert, describe, harness, withDocuments } = require('./common');
 
 const recipe = 'services:\n  notes:\n    image: docker.io/example/notes:1.4.2\nx-zelk:\n  id: notes\n';
@@ -16,6 +20,13 @@ function addLook(page) {
 
 async function storeWithAdd(page) {
   await page.page.click('#view-store');
+}
+
+/// A recipe text typed in and "Check it" pressed: the program answers with an outcome.
+async function checked(page, text) {
+  await storeWithAdd(page);
+  await page.page.fill('#recipe-text', text);
+  await page.page.click('#check');
 }
 
 describe('add from a file', () => {
@@ -81,6 +92,51 @@ describe('add from a file', () => {
     });
   }
 
+  // Chosen with a second chooser the page does not listen to, so that the file can change or go
+  // away before the page's own chooser hands it over and the page reads it.
+  for (const [what, spoil] of [['changed', file => fs.writeFileSync(file, recipe + '# more\n')],
+    ['removed', file => fs.rmSync(file)]]) {
+    test(`a chosen file that cannot be read (${what} meanwhile): its name and what to do on the error line`, async () => {
+      const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'zelk-page-file-'));
+      try {
+        await withDocuments(['render-none-installed'], async page => {
+          await storeWithAdd(page);
+          await page.page.fill('#recipe-text', recipe);
+          await page.page.click('#check');
+          await page.outcome('outcome-preview');
+          const file = path.join(folder, 'my notes.yaml');
+          fs.writeFileSync(file, recipe);
+          await page.page.evaluate(() => {
+            const probe = document.createElement('input');
+            probe.type = 'file';
+            probe.id = 'probe';
+            probe.hidden = true;
+            document.body.append(probe);
+          });
+          await page.page.setInputFiles('#probe', file);
+          // The browser notes the file's size and time when the page first asks for them; a
+          // read fails when the file no longer matches that note.
+          assert.equal(await page.page.evaluate(() => document.getElementById('probe').files[0].size), recipe.length);
+          spoil(file);
+          await page.page.evaluate(() => {
+            const chooser = document.getElementById('recipe-file');
+            chooser.files = document.getElementById('probe').files;
+            chooser.dispatchEvent(new Event('change'));
+          });
+          await page.page.waitForFunction(() => document.getElementById('add-error').textContent !== '');
+          assert.deepEqual(await addLook(page), {
+            error: 'my notes.yaml could not be read. Choose it again, or paste its text below.',
+            done: '', preview: false, text: recipe,
+          });
+          assert.deepEqual(await page.take(), ['preview:' + recipe]);
+          assert.equal(await page.page.inputValue('#recipe-file'), '', 'the chooser is reset');
+        });
+      } finally {
+        fs.rmSync(folder, { recursive: true, force: true });
+      }
+    });
+  }
+
   test('a preview, then "Add to my Zelk" posts exactly the previewed text', async () => {
     await withDocuments(['render-none-installed'], async page => {
       await storeWithAdd(page);
@@ -110,6 +166,35 @@ describe('add from a file', () => {
     });
   });
 
+  test('an outcome that comes after the text was changed shows nothing', async () => {
+    for (const name of ['outcome-preview', 'outcome-preview-refused']) {
+      await withDocuments(['render-none-installed'], async page => {
+        await checked(page, recipe);
+        await page.page.locator('#recipe-text').press('End');
+        await page.page.keyboard.type('#');
+        await page.outcome(name);
+        assert.deepEqual(await addLook(page), { error: '', done: '', preview: false, text: recipe + '#' }, name);
+        await page.page.evaluate(() => document.getElementById('add').click());
+        assert.deepEqual(await page.take(), ['preview:' + recipe], name);
+      });
+    }
+  });
+
+  test('only the outcome of the latest check shows, for the text that was checked', async () => {
+    await withDocuments(['render-none-installed'], async page => {
+      const second = recipe + '# the second\n';
+      await checked(page, recipe);
+      await page.page.fill('#recipe-text', second);
+      await page.page.click('#check');
+      await page.outcome('outcome-preview');
+      assert.equal((await addLook(page)).preview, false, 'the first check\'s outcome shows nothing');
+      await page.outcome('outcome-preview');
+      assert.equal((await addLook(page)).preview, true, 'the second check\'s outcome shows');
+      await page.page.click('#add');
+      assert.deepEqual(await page.take(), ['preview:' + recipe, 'preview:' + second, 'add:' + second]);
+    });
+  });
+
   test('"Add to my Zelk" after the text was edited posts nothing', async () => {
     await withDocuments(['render-none-installed'], async page => {
       await storeWithAdd(page);
@@ -132,7 +217,7 @@ describe('add from a file', () => {
       await page.page.click('#check');
       await page.outcome('outcome-preview-replaces');
       assert.equal(await page.visible('#preview-replaces'), true);
-      assert.equal(await page.text('#preview-replaces'), 'It replaces the recipe with the same id that you added ' +
+      assert.equal(await page.words('#preview-replaces'), 'It replaces the recipe with the same id that you added ' +
         'before. The next start makes the container anew; its data stays.');
       await page.page.click('#add-cancel');
       assert.equal((await addLook(page)).preview, false);
@@ -142,12 +227,18 @@ describe('add from a file', () => {
   });
 
   test('a refused preview or add shows the program\'s message and hides the preview', async () => {
-    for (const name of ['outcome-preview-refused', 'outcome-add-refused', 'outcome-too-large']) {
-      await withDocuments(['render-none-installed', 'outcome-preview'], async page => {
+    for (const [name, adding] of [['outcome-preview-refused', false], ['outcome-add-refused', true],
+      ['outcome-too-large', false]]) {
+      await withDocuments(['render-none-installed'], async page => {
+        await checked(page, recipe);
+        if (adding) {
+          await page.outcome('outcome-preview');
+          await page.page.click('#add');
+        }
         await page.outcome(name);
         const doc = harness.documentValue(name);
         assert.equal(doc.ok, false);
-        assert.deepEqual(await addLook(page), { error: doc.error, done: '', preview: false, text: '' }, name);
+        assert.deepEqual(await addLook(page), { error: doc.error, done: '', preview: false, text: recipe }, name);
         const colour = await page.page.evaluate(() => getComputedStyle(document.getElementById('add-error')).color);
         assert.equal(colour, 'rgb(168, 88, 71)');
       });
@@ -158,6 +249,7 @@ describe('add from a file', () => {
     await withDocuments(['render-none-installed'], async page => {
       const doc = harness.documentValue('outcome-preview');
       doc.warning = 'Someone else wrote this warning.';
+      await checked(page, recipe);
       await page.outcome(JSON.stringify(doc));
       assert.equal(await page.text('#preview-warning'), 'Someone else wrote this warning.');
     });

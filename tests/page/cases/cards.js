@@ -187,3 +187,74 @@ describe('offer cards', () => {
     });
   });
 });
+
+describe('a press and its release across a redraw', () => {
+  // The pointer goes down on a control, a document comes (during an install one comes with every
+  // progress line), and the pointer comes up on the same spot: the control acts, once.
+  const cases = [
+    { name: 'a card link, while the card turns busy', docs: ['render-installed'], redraw: ['render-busy'],
+      control: page => page.card('gitea').locator('button[data-action="backup"]'), words: ['backup:gitea'] },
+    { name: 'a card\'s primary button', docs: ['render-installed'], redraw: ['render-installed'],
+      control: page => page.card('n8n').locator('button[data-action="open"]'), words: ['open:n8n'] },
+    { name: 'a card\'s "Stop"', docs: ['render-installed'], redraw: ['render-installed', 'render-installed'],
+      control: page => page.card('n8n').locator('button[data-action="stop"]'), words: ['stop:n8n'] },
+    { name: 'a shelf\'s "Take this shelf out", across a shelves document', docs: ['render-installed', 'shelves-offers'],
+      redraw: ['shelves-offers'], control: page => page.page.locator('.shelf .link').first(),
+      words: ['shelf-forget:https://course.example.org/zelk/shelf.yaml'] },
+  ];
+  for (const c of cases) {
+    test(c.name, async () => {
+      await withDocuments(c.docs, async page => {
+        await page.page.click('#view-store');
+        await c.control(page).hover();
+        await page.page.mouse.down();
+        for (const name of c.redraw) await page.send(name.split('-')[0], name);
+        await page.page.mouse.up();
+        assert.deepEqual(await page.take(), c.words);
+      });
+    });
+  }
+
+  test('the document that came meanwhile is drawn once the pointer is up', async () => {
+    await withDocuments(['render-installed'], async page => {
+      await page.page.click('#view-store');
+      await page.card('gitea').locator('button[data-action="backup"]').hover();
+      await page.page.mouse.down();
+      await page.render('render-busy');
+      await page.page.mouse.up();
+      const progress = harness.documentValue('render-busy').apps.find(a => a.id === 'gitea').status;
+      await page.page.waitForFunction(text => [...document.querySelectorAll('#cards .card[data-app="gitea"] .status')]
+        .some(node => node.textContent === text), progress);
+      assert.deepEqual(await page.take(), ['backup:gitea']);
+    });
+  });
+
+  test('released away from the control, or outside the window: nothing, and the document is drawn', async () => {
+    for (const [x, y] of [[10, 10], [-40, 300]]) {
+      await withDocuments(['render-installed'], async page => {
+        await page.page.click('#view-store');
+        await page.card('n8n').locator('button[data-action="open"]').hover();
+        await page.page.mouse.down();
+        await page.render('render-busy');
+        await page.page.mouse.move(x, y, { steps: 4 });
+        await page.page.mouse.up();
+        await page.page.waitForFunction(() => document.querySelector('#cards .card[data-app="n8n"] .status')
+          .textContent === 'stopping ...');
+        assert.deepEqual(await page.take(), [], `released at ${x}, ${y}`);
+      });
+    }
+  });
+
+  test('the space bar held on a button across a redraw presses it once; Enter too', async () => {
+    await withDocuments(['render-installed'], async page => {
+      await page.card('gitea').locator('button[data-action="backup"]').focus();
+      await page.page.keyboard.down(' ');
+      await page.render('render-installed');
+      await page.page.keyboard.up(' ');
+      assert.deepEqual(await page.take(), ['backup:gitea']);
+      await page.page.keyboard.press('Enter');
+      assert.deepEqual(await page.take(), ['backup:gitea']);
+      assert.deepEqual(await page.focused(), { app: 'gitea', action: 'backup' });
+    });
+  });
+});

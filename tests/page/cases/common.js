@@ -4,6 +4,26 @@ const assert = require('node:assert/strict');
 const nodeTest = require('node:test');
 const harness = require('../harness');
 
+// One pool of pages for the whole suite: the groups run at once and their cases wait here for a
+// free page, so that a long case in one group does not leave the others idle.
+const pages = Number(process.env.ZELK_PAGE_CONCURRENCY || 4);
+let pagesOpen = 0;
+const waitingForPage = [];
+
+async function pageSlot() {
+  if (pagesOpen < pages) {
+    pagesOpen += 1;
+    return;
+  }
+  await new Promise(resolve => waitingForPage.push(resolve));
+}
+
+function pageSlotFree() {
+  const next = waitingForPage.shift();
+  if (next) next();
+  else pagesOpen -= 1;
+}
+
 /// Runs body(page) on a fresh page; afterwards the page must have asked for nothing outside
 /// itself and thrown no script error.
 async function withPage(options, body) {
@@ -11,13 +31,18 @@ async function withPage(options, body) {
     body = options;
     options = {};
   }
-  const page = await harness.openPage(options);
+  await pageSlot();
   try {
-    await body(page);
-    assert.deepEqual(page.foreignRequests, [], 'the page asked for something outside itself');
-    assert.deepEqual(page.pageErrors, [], 'the page threw');
+    const page = await harness.openPage(options);
+    try {
+      await body(page);
+      assert.deepEqual(page.foreignRequests, [], 'the page asked for something outside itself');
+      assert.deepEqual(page.pageErrors, [], 'the page threw');
+    } finally {
+      await page.close();
+    }
   } finally {
-    await page.close();
+    pageSlotFree();
   }
 }
 
@@ -34,9 +59,10 @@ async function withDocuments(names, options, body) {
   });
 }
 
-/// A group of cases; each case has a page (and a browser context) of its own, so a few run at once.
+/// A group of cases; each case has a page (and a browser context) of its own, taken from the
+/// suite's pool, so cases of every group run at once as far as the pool allows.
 function describe(name, body) {
-  return nodeTest.describe(name, { concurrency: Number(process.env.ZELK_PAGE_CONCURRENCY || 4) }, body);
+  return nodeTest.describe(name, { concurrency: true }, body);
 }
 
 module.exports = { assert, describe, harness, withPage, withDocuments };

@@ -17,6 +17,8 @@ describe('focus keeping', () => {
     { name: 'after a render with both disabled, the next one focuses the primary button',
       focus: ['n8n', 'stop'], docs: ['render-busy', 'render-calm'], expected: { app: 'n8n', action: 'open' } },
     { name: 'a link that goes away gives the focus to the primary button',
+      focus: ['gitea', 'remove'], docs: ['render-calm'], expected: { app: 'gitea', action: 'open' } },
+    { name: 'a link gone during a busy render takes the focus again when it comes back',
       focus: ['n8n', 'backup'], docs: ['render-busy', 'render-installed'], expected: { app: 'n8n', action: 'backup' } },
     { name: 'the primary button of a card that starts: nothing, then the button again',
       focus: ['gitea', 'open'], docs: ['render-busy', 'render-calm'], expected: { app: 'gitea', action: 'open' } },
@@ -31,6 +33,24 @@ describe('focus keeping', () => {
       });
     });
   }
+
+  test('a redraw puts the focus back without scrolling the page', async () => {
+    await withDocuments(['render-installed'], async page => {
+      await page.page.click('#view-store');
+      await page.card('gitea').locator('button[data-action="first"]').click();
+      assert.deepEqual(await page.take(), ['first:gitea']);
+      // The wheel takes the page down to the section for adding an app, far below the card.
+      const box = await page.page.locator('#view-title').boundingBox();
+      await page.page.mouse.move(box.x + 10, box.y + 10);
+      await page.page.mouse.wheel(0, 3000);
+      await page.page.waitForFunction(() => document.getElementById('add-title').getBoundingClientRect().top < innerHeight);
+      const before = await page.scrollSettled();
+      assert.ok(before > 1000, 'the wheel scrolled the page down');
+      await page.render('render-installed');
+      assert.deepEqual(await page.focused(), { app: 'gitea', action: 'first' }, 'the focus is kept');
+      assert.equal(await page.scrollSettled(), before, 'the page stays where the wheel took it');
+    });
+  });
 
   test('a pointer press outside every card forgets the focused card', async () => {
     await withDocuments(['render-installed'], async page => {
@@ -61,13 +81,13 @@ describe('focus keeping', () => {
       await page.shelves('shelves-offers');
       assert.deepEqual(await page.focused(), { id: 'confirm-yes' }, 'a redraw leaves the dialog\'s focus alone');
       await page.page.keyboard.press('Escape');
-      await page.page.waitForFunction(() => document.activeElement !== document.body);
+      await page.focusOutsideDialogs();
       assert.deepEqual(await page.focused(), { app: 'sketch', action: 'open' });
       // And after "yes", once the word is posted.
       await page.page.keyboard.press('Enter');
       await page.render('render-installed');
       await page.page.keyboard.press('Enter');
-      await page.page.waitForFunction(() => document.activeElement !== document.body);
+      await page.focusOutsideDialogs();
       assert.deepEqual(await page.focused(), { app: 'sketch', action: 'open' });
       assert.deepEqual(await page.take(), ['shelf-install:https://zelk.app/shelf/sketch.yaml']);
     });
@@ -82,7 +102,7 @@ describe('focus keeping', () => {
       await page.render('render-installed');
       assert.deepEqual(await page.focused(), { id: 'made-close' });
       await page.page.keyboard.press('Enter');
-      await page.page.waitForFunction(() => document.activeElement !== document.body);
+      await page.focusOutsideDialogs();
       assert.deepEqual(await page.focused(), { app: 'notes', action: 'passwords' });
     });
   });

@@ -2,6 +2,9 @@
 // Colour tokens in both schemes, the mark, the layout and its breakpoint, the context menu,
 // and the screenshots kept as test artefacts.
 const { test } = require('node:test');
+const fs = require('node:fs');
+const path = require('node:path');
+
 const { assert, describe, harness, withDocuments } = require('./common');
 
 const tokens = {
@@ -77,6 +80,146 @@ describe('colour schemes', () => {
       });
     });
   });
+});
+
+// Every kind of button, as the page shows it with the documents of render-every-button: how to
+// bring it on the screen, and whether it is a primary one.
+const buttonKinds = [
+  ['view button', '#view-installed'], ['active view button', '#view-store'],
+  ['side button', '#refresh'], ['"Set up Podman"', '#setup', 'primary'], ['Advanced toggle', '#advanced-toggle'],
+  ['side button in the Advanced block', '#terminal'], ['Podman Desktop button', '#desktop'],
+  ['the question\'s yes', '#question-yes', 'primary'], ['the question\'s "Not now"', '#question-no'],
+  ['the update banner\'s button', '#update', 'primary'],
+  ['a card\'s primary button', '#cards .card[data-app="n8n"] button[data-action="open"]', 'primary'],
+  ['a card\'s "Stop"', '#cards .card[data-app="n8n"] button[data-action="stop"]'],
+  ['a card\'s link', '#cards .card[data-app="n8n"] button[data-action="first"]'],
+  ['the shelf bar\'s button', '#shelf-bar-button'], ['a shelf\'s link', '#shelf-list .link'],
+  ['"Add this shelf"', '#shelf-add'], ['"Choose a file"', '.file-pick'], ['"Check it"', '#check'],
+  ['"Add to my Zelk"', '#add', 'primary'], ['"Cancel"', '#add-cancel'],
+];
+const dialogButtonKinds = [
+  ['the confirm dialog\'s yes', '#confirm-yes', 'primary'], ['the confirm dialog\'s "Not now"', '#confirm-no'],
+];
+
+/// Puts in the page a function that reads the colours of a control as the screen shows them:
+/// its text, and what lies behind it (its own background over those of its ancestors, through a
+/// brightness filter if it has one), with the contrast ratio between the two.
+function addColourReader(page) {
+  return page.page.evaluate(() => {
+    const parse = text => {
+      let m = /^rgba?\(([\d.]+), ([\d.]+), ([\d.]+)(?:, ([\d.]+))?\)$/.exec(text);
+      if (m) return [+m[1], +m[2], +m[3], m[4] === undefined ? 1 : +m[4]];
+      m = /^color\(srgb ([\d.]+) ([\d.]+) ([\d.]+)(?: \/ ([\d.]+))?\)$/.exec(text);
+      if (m) return [m[1] * 255, m[2] * 255, m[3] * 255, m[4] === undefined ? 1 : +m[4]];
+      throw new Error('a colour this test cannot read: ' + text);
+    };
+    const over = (top, below) => [0, 1, 2].map(i => top[i] * top[3] + below[i] * (1 - top[3]));
+    const luminance = colour => {
+      const [r, g, b] = colour.map(v => {
+        const c = v / 255;
+        return c <= 0.03928 ? c / 12.92 : ((c + 0.055) / 1.055) ** 2.4;
+      });
+      return 0.2126 * r + 0.7152 * g + 0.0722 * b;
+    };
+    window.__shownColours = node => {
+      const chain = [];
+      for (let n = node; n !== null; n = n.parentElement) chain.unshift(n);
+      let behind = [255, 255, 255];
+      let brightness = 1;
+      for (const n of chain) {
+        const style = getComputedStyle(n);
+        behind = over(parse(style.backgroundColor), behind);
+        if (style.filter !== 'none') {
+          const m = /^brightness\(([\d.]+)\)$/.exec(style.filter);
+          if (!m) throw new Error('a filter this test cannot follow: ' + style.filter);
+          brightness *= +m[1];
+        }
+        if (style.opacity !== '1') throw new Error('an opacity this test cannot follow: ' + style.opacity);
+      }
+      const lit = colour => colour.map(v => Math.min(255, v * brightness));
+      const text = lit(over(parse(getComputedStyle(node).color), behind));
+      behind = lit(behind);
+      const [hi, lo] = [luminance(text), luminance(behind)].sort((x, y) => y - x);
+      return { text, behind: behind.map(Math.round).join(','), ratio: (hi + 0.05) / (lo + 0.05) };
+    };
+  });
+}
+
+/// Reads the controls in every state a pointer or the keyboard puts them in, with the real
+/// pointer for hovering and pressing. Returns the states whose label is below 3:1, and the
+/// background of each control under the pointer.
+async function statesOf(page, kinds) {
+  const problems = [];
+  const hovered = new Map();
+  const check = (name, state, look) => {
+    if (!(look.ratio >= 3)) problems.push(`${name} ${state}: ${look.ratio.toFixed(2)}:1`);
+  };
+  await page.page.mouse.move(2, 2);
+  // Without the pointer: as drawn, focused, disabled (controls that can be).
+  const still = await page.page.evaluate(selectors => selectors.map(selector => {
+    const node = document.querySelector(selector);
+    const looks = { normal: window.__shownColours(node) };
+    node.focus();
+    looks.focused = window.__shownColours(node);
+    node.blur();
+    if (node instanceof HTMLButtonElement) {
+      node.disabled = true;
+      looks.disabled = window.__shownColours(node);
+      node.disabled = false;
+    }
+    return looks;
+  }), kinds.map(k => k[1]));
+  kinds.forEach(([name], i) => {
+    for (const [state, look] of Object.entries(still[i])) check(name, state, look);
+  });
+  const readUnder = (selector, disable) => page.page.evaluate(([selector, disable]) => {
+    const node = document.querySelector(selector);
+    const look = window.__shownColours(node);
+    if (!disable || !(node instanceof HTMLButtonElement)) return [look];
+    node.disabled = true;
+    const disabled = window.__shownColours(node);
+    node.disabled = false;
+    return [look, disabled];
+  }, [selector, disable]);
+  for (const [name, selector] of kinds) {
+    await page.page.locator(selector).first().hover();
+    const [under, disabledUnder] = await readUnder(selector, true);
+    check(name, 'under the pointer', under);
+    if (disabledUnder) check(name, 'disabled under the pointer', disabledUnder);
+    hovered.set(name, under.behind);
+    await page.page.mouse.down();
+    check(name, 'pressed', (await readUnder(selector, false))[0]);
+    // Released away from it: pressing acts on nothing.
+    await page.page.mouse.move(2, 2);
+    await page.page.mouse.up();
+  }
+  return { problems, hovered };
+}
+
+describe('buttons under the pointer', () => {
+  for (const scheme of ['light', 'dark']) {
+    test(`every kind of button keeps a readable label in every state, ${scheme}`, async () => {
+      await withDocuments(['render-every-button', 'shelves-offers'], { colorScheme: scheme }, async page => {
+        await page.page.click('#view-store');
+        await page.page.click('#advanced-toggle');
+        await page.page.click('#desktop');
+        await page.page.fill('#recipe-text', 'services: {}\n');
+        await page.page.click('#check');
+        await page.outcome('outcome-preview');
+        await addColourReader(page);
+        const main = await statesOf(page, buttonKinds);
+        await page.card('kanban').locator('button').click();
+        const dialog = await statesOf(page, dialogButtonKinds);
+        assert.deepEqual([...main.problems, ...dialog.problems], [], 'labels below 3:1');
+        // A primary button stays primary under the pointer: all of them look alike there.
+        const hovered = new Map([...main.hovered, ...dialog.hovered]);
+        const card = hovered.get('a card\'s primary button');
+        for (const [name, , primary] of [...buttonKinds, ...dialogButtonKinds]) {
+          if (primary) assert.equal(hovered.get(name), card, name + ' under the pointer');
+        }
+      });
+    });
+  }
 });
 
 function layout(page) {
@@ -163,11 +306,48 @@ describe('layout', () => {
   });
 });
 
+describe('screenshots under the pointer', () => {
+  // What a user points at most: the button that makes the apps run at all, a card's primary
+  // button, a side button, a card's link and the update banner's button.
+  const targets = [
+    ['setup', '#setup'], ['card-primary', '#cards .card[data-app="gitea"] button[data-action="open"]'],
+    ['side-button', '#refresh'], ['link', '#cards .card[data-app="gitea"] button[data-action="backup"]'],
+    ['update', '#update'],
+  ];
+  for (const scheme of ['light', 'dark']) {
+    for (const width of [1120, 700]) {
+      test(`${scheme}, ${width} px wide`, async () => {
+        await withDocuments(['render-every-button', 'shelves-showcase'], { colorScheme: scheme, viewport: { width, height: 760 } },
+          async page => {
+            await page.page.click('#view-store');
+            for (const [name, selector] of targets) {
+              const control = page.page.locator(selector).first();
+              await control.hover();
+              const look = await control.evaluate(node => ({
+                hovered: node.matches(':hover'),
+                cut: node.scrollWidth > node.clientWidth + 1 || node.scrollHeight > node.clientHeight + 1,
+                sideways: document.scrollingElement.scrollWidth > window.innerWidth,
+              }));
+              assert.deepEqual(look, { hovered: true, cut: false, sideways: false }, name);
+              fs.mkdirSync(path.join(harness.artefactsDir, 'hover'), { recursive: true });
+              await page.page.screenshot({ path: path.join(harness.artefactsDir, 'hover', `${scheme}-${width}-${name}.png`) });
+            }
+            await page.page.mouse.move(2, 2);
+            assert.deepEqual(await page.take(), []);
+          });
+      });
+    }
+  }
+});
+
 describe('screenshots', () => {
   test('texts strangers wrote, at 700 x 760', async () => {
-    await withDocuments(['render-hostile', 'shelves-hostile', 'outcome-preview-refused'], { viewport: { width: 700, height: 760 } },
+    await withDocuments(['render-hostile', 'shelves-hostile'], { viewport: { width: 700, height: 760 } },
       async page => {
         await page.page.click('#view-store');
+        await page.page.fill('#recipe-text', 'services:\n\tapp:\n');
+        await page.page.click('#check');
+        await page.outcome('outcome-preview-refused');
         assert.equal((await layout(page)).sideways, false);
         await page.screenshot('page-strangers-700x760');
       });

@@ -38,6 +38,26 @@ describe('side panel', () => {
     });
   }
 
+  for (const width of [1120, 700]) {
+    test(`a note of two lines shows as two lines, inside the panel, ${width} px wide`, async () => {
+      await withDocuments(['render-two-line-note'], { viewport: { width, height: 760 } }, async page => {
+        const doc = harness.documentValue('render-two-line-note');
+        assert.equal(doc.note.split('\n').length, 2);
+        const note = await page.page.evaluate(() => {
+          const node = document.getElementById('state-note');
+          const panel = node.closest('.panel').getBoundingClientRect();
+          const box = node.getBoundingClientRect();
+          return {
+            text: node.textContent,
+            shown: node.innerText,
+            inside: box.left >= panel.left && box.right <= panel.right && node.scrollWidth <= node.clientWidth,
+          };
+        });
+        assert.deepEqual(note, { text: doc.note, shown: doc.note, inside: true });
+      });
+    });
+  }
+
   test('the state dot takes the tokens\' colours: green, the danger colour, grey', async () => {
     await withDocuments([], async page => {
       const colour = () => page.page.evaluate(() => getComputedStyle(document.getElementById('state-dot')).backgroundColor);
@@ -123,7 +143,7 @@ describe('side panel', () => {
       await page.render('render-cannot-run');
       await page.render('render-none-installed');
       assert.equal(await page.visible('#question'), false);
-      assert.equal(await page.text('#desktop-note'), 'Podman Desktop shows the containers, images, volumes and logs ' +
+      assert.equal(await page.words('#desktop-note'), 'Podman Desktop shows the containers, images, volumes and logs ' +
         'behind your apps. It is a program of its own from the makers of Podman. The Zelk works without it.');
     });
   });

@@ -32,6 +32,23 @@ describe('elapsed time', () => {
     });
   });
 
+  test('a change of the wall clock does not move the elapsed time', async () => {
+    await withDocuments(['render-busy'], { clock: true }, async page => {
+      await page.page.click('#view-store');
+      await page.page.clock.runFor(6000);
+      assert.equal((await elapsed(page)).gitea, '0:06');
+      const seen = [];
+      // An hour ahead (a time zone or summer time set by hand), then a day back (a clock synced).
+      for (const wall of ['2026-03-02T11:10:07Z', '2026-03-01T10:10:08Z']) {
+        await page.page.clock.setSystemTime(new Date(wall));
+        await page.page.clock.runFor(1000);
+        await page.render('render-busy');
+        seen.push((await elapsed(page)).gitea);
+      }
+      assert.deepEqual(seen, ['0:07', '0:08']);
+    });
+  });
+
   test('an app that is no longer busy forgets its start; busy again counts anew', async () => {
     await withDocuments(['render-busy'], { clock: true }, async page => {
       await page.page.click('#view-store');

@@ -53,6 +53,23 @@ describe('views', () => {
     });
   });
 
+  test('an element marked hidden is never shown, whatever its class sets', async () => {
+    await withDocuments(['render-installed'], async page => {
+      const hiddenOnes = await page.page.evaluate(() => [...document.querySelectorAll('[hidden]')].map(node => {
+        const hidden = getComputedStyle(node).display;
+        node.hidden = false;
+        const shown = getComputedStyle(node).display;
+        node.hidden = true;
+        return { id: node.id, hidden, shown };
+      }));
+      // Among them, ones whose class lays them out as a flex box.
+      const flexible = hiddenOnes.filter(node => node.shown === 'flex').map(node => node.id);
+      for (const id of ['setup', 'update-banner', 'advanced']) assert.ok(flexible.includes(id), id);
+      assert.deepEqual(hiddenOnes.filter(node => node.hidden !== 'none'), []);
+      for (const id of ['setup', 'update-banner', 'advanced']) assert.equal(await page.visible('#' + id), false, id);
+    });
+  });
+
   // Documents in order, and the view shown after each.
   const cases = [
     { name: 'unknown state: installed view with "Reading the state ..." and no choice made',
