@@ -371,8 +371,8 @@ class DownloadRunner final : public CommandRunner {
     }
     return ScriptedRunner::ok();
   }
-  std::expected<std::optional<std::int32_t>, RunError> run_attached(const std::string&, const std::vector<std::string>&,
-                                                                    const EnvPairs&, AttachMode) const override {
+  std::expected<AttachedRun, RunError> run_attached(const std::string&, const std::vector<std::string>&,
+                                                    const EnvPairs&, AttachMode) const override {
     return std::unexpected(RunError::not_found());
   }
 
