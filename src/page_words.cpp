@@ -101,6 +101,12 @@ void forget_app(WindowApp& app, WindowSeams& seams, std::string_view id) {
     set_status_line(app, recipe->name + " is still installed or built in, and stays in the list.");
     return;
   }
+  // A helper may stand without the app's own container (a first start that failed half-way):
+  // forgotten, nothing would explain it any more, and "remove" goes by the list.
+  if (!entry->containers.empty()) {
+    set_status_line(app, still_installed_message(*recipe));
+    return;
+  }
   const auto home = seams.home();
   if (!home) {
     set_status_line(app, std::string(no_home_message));
@@ -198,7 +204,7 @@ void preview_or_add(WindowApp& app, WindowSeams& seams, std::string_view word, s
   if (word == "preview") {
     result = admit_recipe(text, app.catalogue->recipes);
   } else if (const auto home = seams.home()) {
-    result = keep_recipe(text, *home);
+    result = keep_local_recipe(text, *home);
   }
   const std::string document = build_outcome(word, result);
   if (word == "add" && result) reload_apps(app, seams);

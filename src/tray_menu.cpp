@@ -89,6 +89,7 @@ void reload_apps(WindowApp& app, WindowSeams& seams) {
   for (AppEntry& entry : build.entries) {
     if (const AppEntry* old = find_entry(app, entry.recipe->id)) {
       entry.status = old->status;
+      entry.containers = old->containers;
       entry.busy = old->busy;
       entry.finished = old->finished;
       entry.clear_from = old->clear_from;

@@ -28,6 +28,9 @@ struct AppEntry {
   std::string message;
   /// The state as last read; Unknown before the first read and after a failed one.
   AppState status = AppState::unknown();
+  /// The app's containers the last successful read listed (a helper may stand without the
+  /// app's own container).
+  std::vector<std::string> containers;
   /// The recipe, sharing the ownership of the catalogue it lies in.
   std::shared_ptr<const Recipe> recipe;
   /// Where the app's submenu lies among the tray menu's items (open item, stop item,

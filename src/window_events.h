@@ -40,6 +40,8 @@ struct StateRow {
   AppState state;
   std::string address;  ///< "http://127.0.0.1:<port><open path>"
   std::string id;       ///< the recipe id
+  /// The app's containers (main first, then its helpers) that the runtime listed.
+  std::vector<std::string> containers;
   bool operator==(const StateRow&) const = default;
 };
 

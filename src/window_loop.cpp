@@ -88,6 +88,7 @@ void on_states_read(WindowApp& app, const StatesRead& read) {
     for (const StateRow& row : read.result->rows) {
       if (AppEntry* entry = find_entry(app, row.id)) {
         entry->status = row.state;
+        entry->containers = row.containers;
         entry->address = row.address;
         show_address(app.menu, *entry);
       }
@@ -100,7 +101,10 @@ void on_states_read(WindowApp& app, const StatesRead& read) {
     set_status_line(app, app.status_note ? *app.status_note : app.runtime_name + " is running");
     app.tooltip = ready_tooltip(app);
   } else {
-    for (AppEntry& entry : app.entries) entry.status = AppState::unknown();
+    for (AppEntry& entry : app.entries) {
+      entry.status = AppState::unknown();
+      entry.containers.clear();
+    }
     clear_finished(app, read.number);
     for (const AppEntry& entry : app.entries) update_app_menu(app.menu, entry);
     if (!app.resuming) {

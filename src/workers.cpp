@@ -10,6 +10,7 @@
 #include "runtime.h"
 #include "shelf.h"
 #include "update.h"
+#include "zelk/app_containers.h"
 #include "zelk/commands.h"
 
 namespace zelk {
@@ -96,7 +97,8 @@ void refresh_states(const LoopProxy& proxy, const WorkerServices& services, cons
   StatesFound found;
   found.runtime_name = std::string(choice->runtime.display_name);
   for (const Recipe& recipe : catalogue.recipes) {
-    found.rows.push_back(StateRow{app_state(ctx, recipe, choice->containers), app_address(*home, recipe), recipe.id});
+    found.rows.push_back(StateRow{app_state(ctx, recipe, choice->containers), app_address(*home, recipe), recipe.id,
+                                  listed_containers(recipe, choice->containers)});
   }
   proxy.send(StatesRead{number, std::move(found)});
 }

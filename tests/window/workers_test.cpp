@@ -94,7 +94,7 @@ TEST_F(Workers, RefreshReadsEveryAppsStateAndAddressInCatalogueOrder) {
   put_file(folder.path() / "apps" / "notes" / ".env", "TORVO_PORT=40001\n");
   world.runner->on("podman", {"ps"},
                    ScriptedRunner::ok("torvo-gitea\trunning\t\ntorvo-n8n\texited\t\ntorvo-ollama\trunning\t\n"
-                                      "torvo-notes\trunning\t\ntorvo-pair\trunning\t\n"));
+                                      "torvo-notes\trunning\t\ntorvo-pair\trunning\t\ntorvo-pair-db\texited\t\n"));
   world.probe_answer = [](std::uint16_t port, std::string_view) -> std::optional<std::uint16_t> {
     if (port == 33009) return 200;  // Gitea answers; Ollama and Notes do not yet
     return std::nullopt;
@@ -109,12 +109,13 @@ TEST_F(Workers, RefreshReadsEveryAppsStateAndAddressInCatalogueOrder) {
   ASSERT_TRUE(read.result) << read.result.error();
   EXPECT_EQ(read.result->runtime_name, "Podman");
   EXPECT_EQ(read.result->rows, (std::vector<StateRow>{
-                                   {AppState::state("exited"), "http://127.0.0.1:35678/", "n8n"},
-                                   {AppState::ready(), "http://127.0.0.1:33009/", "gitea"},
-                                   {AppState::not_installed(), "http://127.0.0.1:33000/", "open-webui"},
-                                   {AppState::starting(), "http://127.0.0.1:31434/", "ollama"},
-                                   {AppState::starting(), "http://127.0.0.1:40001/", "notes"},
-                                   {AppState::state("partly running"), "http://127.0.0.1:34570/", "pair"},
+                                   {AppState::state("exited"), "http://127.0.0.1:35678/", "n8n", {"torvo-n8n"}},
+                                   {AppState::ready(), "http://127.0.0.1:33009/", "gitea", {"torvo-gitea"}},
+                                   {AppState::not_installed(), "http://127.0.0.1:33000/", "open-webui", {}},
+                                   {AppState::starting(), "http://127.0.0.1:31434/", "ollama", {"torvo-ollama"}},
+                                   {AppState::starting(), "http://127.0.0.1:40001/", "notes", {"torvo-notes"}},
+                                   {AppState::state("partly running"), "http://127.0.0.1:34570/", "pair",
+                                    {"torvo-pair", "torvo-pair-db"}},
                                }));
 }
 
