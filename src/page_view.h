@@ -12,9 +12,14 @@ namespace zelk {
 /// "The window could not be opened: <error>"
 std::string window_open_failure(std::string_view error);
 
-/// Makes the window when there is none (a failure shows the first line of its message in the
-/// status line; the next call tries again), else un-minimises it and brings it to the front.
+/// Makes the window when there is none (a failure is shown by window_failed; the next call
+/// tries again), else un-minimises it and brings it to the front.
 void show_window(WindowApp& app, WindowSeams& seams);
+
+/// The window or its web view could not be made, or failed after it was made: the first line
+/// of "The window could not be opened: <error>" holds the status line as its note until the
+/// user acts, since a user who saw no window looks there for why.
+void window_failed(WindowApp& app, std::string_view error);
 
 /// Hands the page the state of everything: "render(<document>)".
 void render_page(const WindowApp& app, WindowSeams& seams);

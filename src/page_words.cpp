@@ -116,8 +116,8 @@ void forget_app(WindowApp& app, WindowSeams& seams, std::string_view id) {
     set_status_line(app, first_line_short(forgotten.error()));
     return;
   }
-  set_status_line(app, recipe->name + " is out of the list.");
   reload_apps(app, seams);
+  set_status_line(app, recipe->name + " is out of the list.");
 }
 
 void show_passwords(WindowApp& app, WindowSeams& seams, std::string_view id) {
@@ -245,8 +245,8 @@ void take_shelf_recipe(WindowApp& app, WindowSeams& seams, std::string_view addr
       other.state = unix_line_ends(other.text) == kept_text ? ShelfOffer::State::Added : ShelfOffer::State::Changed;
     }
   }
-  set_status_line(app, recipe.name + " is in the list now.");
   reload_apps(app, seams);
+  set_status_line(app, recipe.name + " is in the list now.");
   if (install) start_app_command(app, seams, "open", recipe.id);
   send_shelves(app, seams, std::nullopt);
 }

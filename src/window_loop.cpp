@@ -185,7 +185,7 @@ void on_command_done(WindowApp& app, WindowSeams& seams, const CommandDone& done
     entry->clear_from = app.refreshes_started + 1;  // the refresh started below
   }
   if (!done.result) {
-    app.status_note = done.recipe->name + ": " + first_line_short(done.result.error());
+    app.status_note = command_error_note(done.recipe->name, done.result.error());
     set_status_line(app, *app.status_note);
   } else if (word == "model") {
     set_status_line(app, std::string(model_ready_line));

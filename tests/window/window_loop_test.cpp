@@ -12,6 +12,7 @@
 #include "event_queue.h"
 #include "files.h"
 #include "loop_rig.h"
+#include "page_view.h"
 #include "platform.h"
 #include "scoped_env.h"
 #include "tray_menu.h"
@@ -326,16 +327,50 @@ TEST(WindowLoop, ACommandErrorHoldsTheStatusLineUntilTheNextPageWord) {
   rig.drop_workers();
   rig.user(CommandDone{std::unexpected(std::string("\n  Podman could not start torvo-gitea.\nIt said: no")),
                        rig.entry("gitea").recipe});
-  EXPECT_EQ(rig.app().status_line, "Gitea: Podman could not start torvo-gitea.");
+  const std::string note = "Gitea: Podman could not start torvo-gitea.\nIt said: no";
+  EXPECT_EQ(rig.app().status_line, note);
   rig.user(rig.read(rig.app().refreshes_started));
-  EXPECT_EQ(rig.app().status_line, "Gitea: Podman could not start torvo-gitea.");
+  EXPECT_EQ(rig.app().status_line, note);
   EXPECT_EQ(rig.shell.menu.items.at(rig.app().status_item).text, "Gitea: Podman could not start torvo-gitea.");
   rig.user(MenuClicked{"window"});  // not a page word: the note stays
   rig.user(rig.read(rig.app().refreshes_started));
-  EXPECT_EQ(rig.app().status_line, "Gitea: Podman could not start torvo-gitea.");
+  EXPECT_EQ(rig.app().status_line, note);
   rig.page("nothing");
   rig.user(rig.read(rig.app().refreshes_started));
   EXPECT_EQ(rig.app().status_line, "Podman is running");
+}
+
+TEST(WindowLoop, ACommandErrorNamesTheAppOnceAndGivesWhatTheProgramSaidALineOfItsOwn) {
+  struct Case {
+    std::string error;
+    std::string note;
+  };
+  const std::string refused = "Gitea could not be started: \"podman run\" failed (exit code 126).";
+  const std::string cause =
+      "Error: cannot listen on the TCP port: listen tcp4 127.0.0.1:33009: bind: address already in use";
+  const std::vector<Case> cases{
+      {refused + "\n    It said: Error: no such image", refused + "\nIt said: Error: no such image"},
+      {refused, refused},
+      // A long cause keeps its end, where the reason is: 90 characters in all.
+      {refused + "\n    It said: " + cause,
+       refused + "\nIt said: ..." + cause.substr(cause.size() - 78)},
+      {"No usable container runtime was found.\n  Podman is not installed.",
+       "Gitea: No usable container runtime was found."},
+      {"The volume could not be saved.\n    It said: first\n    It said: last \r\n",
+       "Gitea: The volume could not be saved.\nIt said: last"},
+  };
+  for (const Case& c : cases) {
+    LoopRig rig;
+    rig.start();
+    rig.settle();
+    rig.page("open:gitea");
+    rig.drop_workers();
+    rig.user(CommandDone{std::unexpected(c.error), rig.entry("gitea").recipe});
+    EXPECT_EQ(rig.app().status_note, c.note) << c.error;
+    EXPECT_EQ(rig.app().status_line, c.note) << c.error;
+    // The tray's status item is one line.
+    EXPECT_EQ(rig.shell.menu.items.at(rig.app().status_item).text, c.note.substr(0, c.note.find('\n'))) << c.error;
+  }
 }
 
 TEST(WindowLoop, ABackupNamesItsFolderUntilTheNextRead) {
@@ -415,6 +450,38 @@ TEST(WindowLoop, TheFirstNoticeOfTheCatalogueIsKeptAsTheNote) {
   rig.settle();
   EXPECT_EQ(rig.app().status_line, *rig.app().status_note);
   EXPECT_EQ(rig.app().status_line, first_line_short(rig.app().catalogue->notices.at(0)));
+}
+
+TEST(WindowLoop, TheFirstNoticeHoldsAfterEveryReloadAsAtTheStart) {
+  LoopRig rig;
+  put_file(rig.folder.path() / "recipes" / "broken.yaml", "services: [\n");
+  rig.start();
+  rig.settle();
+  const std::string notice = first_line_short(rig.app().catalogue->notices.at(0));
+  ASSERT_EQ(rig.app().status_line, notice);
+
+  rig.page("refresh");
+  rig.settle();
+  EXPECT_EQ(rig.app().status_line, notice);
+
+  rig.page("add:" + sample_recipe("diary", "Diary", 34568));
+  rig.settle();
+  EXPECT_EQ(rig.app().status_line, notice);
+
+  rig.page("forget:diary");
+  EXPECT_EQ(rig.app().status_line, "Diary is out of the list.");  // what was done shows first
+  rig.settle();
+  EXPECT_EQ(rig.app().status_line, notice);
+
+  const std::string text = sample_recipe("pad", "Pad", 34569);
+  const std::string address = "https://example.org/a/pad.yaml";
+  const ShelfOffer offer{"pad.yaml", address, text, ShelfOffer::State::New, read_recipe(text).value(), ""};
+  rig.user(ShelvesRead{std::nullopt, {ShelfView{"https://example.org/a/shelf.yaml", std::nullopt, "A", {offer}}}});
+  rig.page("shelf-take:" + address);
+  EXPECT_EQ(rig.app().status_line, "Pad is in the list now.");
+  rig.settle();
+  EXPECT_EQ(rig.app().status_line, notice);
+  EXPECT_EQ(rig.app().status_note, notice);
 }
 
 // ---- updates ----
@@ -501,6 +568,37 @@ TEST(WindowLoop, TheUpdateItemInstallsWithTheWindowsStateOrLooksFirst) {
 }
 
 // ---- the window ----
+
+TEST(WindowLoop, AWindowThatCouldNotBeOpenedSaysWhyUntilTheUserActs) {
+  LoopRig rig;
+  rig.start();
+  rig.settle();
+  rig.shell.window_error = "WebView2 could not be started (os error 5)";
+  const std::string why = "The window could not be opened: WebView2 could not be started (os error 5)";
+  // A click on the tray icon asks for a refresh and for the window.
+  rig.clock->advance(5s);
+  rig.user(RefreshTick{});
+  rig.user(ShowWindow{});
+  EXPECT_EQ(rig.app().status_line, why);
+  rig.settle();  // the refresh the click started
+  EXPECT_EQ(rig.app().status_line, why);
+  EXPECT_EQ(rig.shell.menu.items.at(rig.app().status_item).text, why);
+
+  // The same holds when the web view fails after the window was made.
+  window_failed(rig.app(), "the web view's process ended");
+  rig.user(rig.read(rig.app().refreshes_started));
+  EXPECT_EQ(rig.app().status_line, "The window could not be opened: the web view's process ended");
+
+  // A window made at last drops the note; so does any page word.
+  rig.shell.window_error.reset();
+  rig.user(ShowWindow{});
+  rig.user(rig.read(rig.app().refreshes_started));
+  EXPECT_EQ(rig.app().status_line, "Podman is running");
+  window_failed(rig.app(), "gone");
+  rig.page("nothing");
+  rig.user(rig.read(rig.app().refreshes_started));
+  EXPECT_EQ(rig.app().status_line, "Podman is running");
+}
 
 TEST(WindowLoop, TheWindowIsMadeOnceRaisedAfterwardsAndAFailureIsShownAndTriedAgain) {
   LoopRig rig;
