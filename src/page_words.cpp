@@ -87,10 +87,7 @@ void install_update(WindowApp& app, WindowSeams& seams) {
   app.update->problem.reset();
   retitle_update_item(app);
   set_status_line(app, "Fetching version " + app.update->offer.version + " ...");
-  if (!spawn_update_install(app, seams, app.update->offer, seams.shell.window_open())) {
-    app.update->installing = false;
-    retitle_update_item(app);
-  }
+  spawn_update_install(app, seams, app.update->offer, seams.shell.window_open());
 }
 
 void forget_app(WindowApp& app, WindowSeams& seams, std::string_view id) {

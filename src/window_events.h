@@ -64,10 +64,11 @@ struct Resumed {
 };
 
 /// A shelf fetch ended: the problem of the word it carried out (if any) and every shelf as
-/// gathered now.
+/// gathered now. `number` is the number the loop gave the request when it started it.
 struct ShelvesRead {
   std::optional<std::string> problem;
   std::vector<ShelfView> shelves;
+  std::uint64_t number = 0;
 };
 
 /// A look for a newer version ended: an offer (Found), none (NoNewer) or the message (Failed).

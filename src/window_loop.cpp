@@ -143,9 +143,14 @@ bool write_missing_origins(const std::vector<ShelfView>& shelves, const std::fil
 }
 
 void on_shelves_read(WindowApp& app, WindowSeams& seams, ShelvesRead read) {
-  if (const auto home = seams.home(); home && write_missing_origins(read.shelves, *home)) reload_apps(app, seams);
-  app.shelves = std::move(read.shelves);
-  send_shelves(app, seams, read.problem);
+  // A read that began before the one shown knows less than what is shown.
+  if (read.number >= app.newest_shelves) {
+    app.newest_shelves = read.number;
+    if (const auto home = seams.home(); home && write_missing_origins(read.shelves, *home)) reload_apps(app, seams);
+    app.shelves = std::move(read.shelves);
+    send_shelves(app, seams, read.problem);
+  }
+  shelf_work_ended(app, seams, read.number);
 }
 
 void on_update_checked(WindowApp& app, const UpdateChecked& checked) {

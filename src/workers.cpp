@@ -104,10 +104,10 @@ void refresh_states(const LoopProxy& proxy, const WorkerServices& services, cons
 }
 
 void run_shelf_work(const LoopProxy& proxy, const WorkerServices& services, const RecipeCatalogue& catalogue,
-                    const std::optional<ShelfWord>& word) {
+                    const std::optional<ShelfWord>& word, std::uint64_t number) {
   const auto home = services.data_folder();
   if (!home) {
-    proxy.send(ShelvesRead{std::string(no_home_message), {}});
+    proxy.send(ShelvesRead{std::string(no_home_message), {}, number});
     return;
   }
   const CommandRunner& runner = *services.runner;
@@ -138,7 +138,7 @@ void run_shelf_work(const LoopProxy& proxy, const WorkerServices& services, cons
     std::erase(addresses, word->address);
     if (auto written = write_shelf_addresses(*home, addresses); !written) problem = written.error();
   }
-  proxy.send(ShelvesRead{std::move(problem), gather_shelves(*home, runner, catalogue.recipes)});
+  proxy.send(ShelvesRead{std::move(problem), gather_shelves(*home, runner, catalogue.recipes), number});
 }
 
 void check_update_now(const LoopProxy& proxy, const WorkerServices& services) {

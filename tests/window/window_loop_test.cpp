@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
+#include <mutex>
 #include <thread>
 
 #include "catalogue_fixtures.h"
@@ -15,6 +17,7 @@
 #include "page_view.h"
 #include "platform.h"
 #include "scoped_env.h"
+#include "shelf.h"
 #include "tray_menu.h"
 #include "zelk/backup.h"
 
@@ -484,6 +487,56 @@ TEST(WindowLoop, TheFirstNoticeHoldsAfterEveryReloadAsAtTheStart) {
   EXPECT_EQ(rig.app().status_note, notice);
 }
 
+// ---- a worker that cannot do its work ----
+
+UpdateChecked found(std::string version, bool asked);
+
+// Whether a worker throws or its thread cannot be made, what waited for it ends: the app's
+// command, the resume, the shelf request the page shows as "Fetching ...", the install.
+TEST(WindowLoop, AWorkerThatFailsComesBackAsItsOwnResultAndLeavesNothingWaiting) {
+  for (const bool refused : {false, true}) {
+    SCOPED_TRACE(refused ? "refused" : "thrown");
+    LoopRig rig;
+    put_file(rig.folder.path() / "apps" / "gitea" / "running", "");  // the resume has work to do
+    if (refused) {
+      rig.workers.refuse = "no more threads";
+    } else {
+      rig.world.runner->throws = "the runtime broke";
+    }
+    const std::string why = refused ? "The work could not be started: no more threads"
+                                    : "The work stopped on an unexpected error: the runtime broke";
+    rig.start();
+    if (rig.update_thread) rig.update_thread();
+    rig.settle();
+    EXPECT_FALSE(rig.app().resuming);
+    EXPECT_EQ(rig.app().status_line, why);
+
+    rig.page("open:gitea");
+    rig.settle();
+    EXPECT_EQ(rig.entry("gitea").busy, std::nullopt);
+    EXPECT_TRUE(rig.item("open:gitea").enabled);
+    EXPECT_EQ(rig.app().status_line, "Gitea: " + why);
+
+    rig.user(ShowWindow{});
+    rig.page("shelves");
+    rig.settle();
+    EXPECT_EQ(rig.shell.scripts_of("shelves"),
+              std::vector<std::string>{"shelves(" + shelves_document(why, {}) + ")"});
+
+    rig.page("update-look");
+    rig.settle();
+    EXPECT_EQ(rig.app().status_line, why);
+
+    rig.user(found("9.1.0", false));
+    rig.page("update");
+    rig.settle();
+    ASSERT_TRUE(rig.app().update);
+    EXPECT_FALSE(rig.app().update->installing);
+    EXPECT_EQ(rig.app().update->problem, why);
+    EXPECT_EQ(rig.item("update"), item("update", "Update to version 9.1.0"));
+  }
+}
+
 // ---- updates ----
 
 UpdateChecked found(std::string version, bool asked) {
@@ -724,12 +777,95 @@ TEST(WindowLoop, AWorkerThatCannotStartLeavesTheAppIdleAndSaysWhy) {
   rig.settle();
   rig.workers.refuse = "Resource temporarily unavailable";
   rig.page("open:gitea");
+  rig.settle();
   EXPECT_EQ(rig.entry("gitea").busy, std::nullopt);
   EXPECT_TRUE(rig.item("open:gitea").enabled);
-  EXPECT_EQ(rig.app().status_line, "The work could not be started: Resource temporarily unavailable");
+  EXPECT_EQ(rig.app().status_line, "Gitea: The work could not be started: Resource temporarily unavailable");
 }
 
 // ---- shelves read ----
+
+// Worker threads that can say how many still run; joined before they go.
+class CountedThreads {
+ public:
+  ~CountedThreads() {
+    for (std::thread& thread : threads_) thread.join();
+  }
+  StartWorker starter() {
+    return [this](std::function<void()> work) -> std::expected<void, std::string> {
+      std::lock_guard lock(mutex_);
+      ++running_;
+      threads_.emplace_back([this, work = std::move(work)] {
+        work();
+        std::lock_guard ended(mutex_);
+        --running_;
+      });
+      return {};
+    };
+  }
+  std::size_t running() const {
+    std::lock_guard lock(mutex_);
+    return running_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::size_t running_ = 0;
+  std::vector<std::thread> threads_;
+};
+
+// Hands the loop what the workers sent until the condition holds (60 seconds at most).
+bool deliver_until(LoopRig& rig, const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    rig.deliver();
+    std::this_thread::sleep_for(2ms);
+  }
+  return true;
+}
+
+TEST(WindowLoop, ShelfChangesApplyInTheOrderTheyWereAskedFor) {
+  LoopRig rig;
+  const std::string kept = "https://example.org/kept/shelf.yaml";
+  const std::string slow = "https://example.org/slow/shelf.yaml";
+  write_shelf_addresses(rig.folder.path(), std::vector<std::string>{kept}).value();
+  const std::vector<std::string> slow_fetch = curl_arguments(slow, fetch_size_limit, fetch_curl_seconds);
+  rig.world.runner->on("curl", {}, ScriptedRunner::failed(6, "curl: (6) Could not resolve host\n"));
+  rig.world.runner->on("curl", slow_fetch, ScriptedRunner::ok("shelf: 1\nname: Slow\nrecipes:\n  - notes.yaml\n"));
+  rig.world.runner->hold("curl", slow_fetch);
+  rig.start();
+  rig.settle();
+  CountedThreads threads;
+  rig.workers.elsewhere = threads.starter();
+
+  // The user adds a shelf whose fetch takes long, and takes it out again before it came.
+  rig.page("shelf-add:" + slow);
+  ASSERT_TRUE(deliver_until(rig, [&] { return rig.world.runner->held_runs() == 1; }));
+  rig.page("shelf-forget:" + slow);
+  // Whatever else could run has run while the fetch waits.
+  ASSERT_TRUE(deliver_until(rig, [&] { return threads.running() == 1; }));
+  rig.world.runner->release_held();
+  ASSERT_TRUE(deliver_until(rig, [&] { return threads.running() == 0 && rig.proxy->events().empty(); }));
+
+  EXPECT_EQ(read_file(shelves_path(rig.folder.path())).value_or(""), kept + "\n");
+  ASSERT_EQ(rig.app().shelves.size(), 1u);
+  EXPECT_EQ(rig.app().shelves[0].address, kept);
+}
+
+TEST(WindowLoop, AShelvesReadOlderThanTheOneShownIsDropped) {
+  LoopRig rig;
+  rig.start();
+  rig.settle();
+  rig.user(ShowWindow{});
+  const std::vector<ShelfView> newer{ShelfView{"https://example.org/new.yaml", std::string("gone"), "", {}}};
+  const std::vector<ShelfView> older{ShelfView{"https://example.org/old.yaml", std::string("gone"), "", {}}};
+  rig.user(ShelvesRead{std::nullopt, newer, 2});
+  rig.user(ShelvesRead{std::nullopt, older, 1});
+  EXPECT_EQ(rig.app().shelves.at(0).address, "https://example.org/new.yaml");
+  EXPECT_EQ(rig.shell.scripts_of("shelves"),
+            std::vector<std::string>{"shelves(" + shelves_document(std::nullopt, newer) + ")"});
+}
 
 TEST(WindowLoop, AnAddedShelfRecipeWithoutOriginGetsOneAndTheAppsAreReadAgain) {
   LoopRig rig;

@@ -146,7 +146,7 @@ TEST(WorkersWithoutHome, EachSaysNoHomeDirectoryWasFound) {
 
   resume_apps_in_window(*proxy, *services, *catalogue);
   refresh_states(*proxy, *services, *catalogue, 3);
-  run_shelf_work(*proxy, *services, *catalogue, ShelfWord{"add", "https://example.org/shelf.yaml"});
+  run_shelf_work(*proxy, *services, *catalogue, ShelfWord{"add", "https://example.org/shelf.yaml"}, 1);
   install_update_in_window(*proxy, *services, UpdateOffer{"9.0.0", "z.exe", std::string(64, 'a'), 7}, true);
   run_app_command(proxy, *services, *catalogue, "open", shared_recipe(catalogue, 0));
 
@@ -233,10 +233,10 @@ TEST_F(Workers, ShelfAddRemembersTheShelfOnceAndGathersAgain) {
   serve(*world.runner, "https://example.org/a/notes.yaml", sample_recipe("notes", "Notes", 34567));
   const auto catalogue = catalogue_of(folder.path());
 
-  run_shelf_work(proxy, *world.services(), *catalogue, ShelfWord{"add", shelf_a});
+  run_shelf_work(proxy, *world.services(), *catalogue, ShelfWord{"add", shelf_a}, 2);
   EXPECT_EQ(read_file(shelves_path(folder.path())).value_or(""), shelf_a + "\n");
   // The same address again: nothing is written, and the shelves are fetched anyway.
-  run_shelf_work(proxy, *world.services(), *catalogue, ShelfWord{"add", shelf_a});
+  run_shelf_work(proxy, *world.services(), *catalogue, ShelfWord{"add", shelf_a}, 3);
   EXPECT_EQ(read_file(shelves_path(folder.path())).value_or(""), shelf_a + "\n");
 
   const auto events = proxy.events();
@@ -260,7 +260,7 @@ TEST_F(Workers, AnEleventhShelfIsRefusedAndTheListStaysAsItWas) {
   serve(*world.runner, shelf_a, shelf_text("Course", "notes.yaml"));
   const auto catalogue = catalogue_of(folder.path());
 
-  run_shelf_work(proxy, *world.services(), *catalogue, ShelfWord{"add", shelf_a});
+  run_shelf_work(proxy, *world.services(), *catalogue, ShelfWord{"add", shelf_a}, 4);
   EXPECT_EQ(read_file(shelves_path(folder.path())).value_or(""), before);
   const auto read = std::get<ShelvesRead>(proxy.events().at(0));
   EXPECT_EQ(read.problem, "This Zelk remembers 10 shelves. Take one out first: zelk shelf forget <address>");
@@ -273,7 +273,7 @@ TEST_F(Workers, AShelfThatCannotBeReadIsNotRemembered) {
   write_shelf_addresses(folder.path(), std::vector<std::string>{}).value();
   serve(*world.runner, shelf_a, "just: text\n");
   const auto catalogue = catalogue_of(folder.path());
-  run_shelf_work(proxy, *world.services(), *catalogue, ShelfWord{"add", shelf_a});
+  run_shelf_work(proxy, *world.services(), *catalogue, ShelfWord{"add", shelf_a}, 5);
   const auto read = std::get<ShelvesRead>(proxy.events().at(0));
   EXPECT_EQ(read.problem, parse_shelf("just: text\n", shelf_a).error());
   EXPECT_TRUE(read.shelves.empty());
@@ -285,9 +285,9 @@ TEST_F(Workers, ShelfForgetTakesOutEveryCopyOfTheAddressAndSaysNothingOfAnUnknow
       .value();
   world.runner->on("curl", {}, ScriptedRunner::failed(6, "curl: (6) Could not resolve host\n"));
   const auto catalogue = catalogue_of(folder.path());
-  run_shelf_work(proxy, *world.services(), *catalogue, ShelfWord{"forget", shelf_a});
+  run_shelf_work(proxy, *world.services(), *catalogue, ShelfWord{"forget", shelf_a}, 6);
   EXPECT_EQ(read_file(shelves_path(folder.path())).value_or(""), std::string(default_shelf_address) + "\n");
-  run_shelf_work(proxy, *world.services(), *catalogue, ShelfWord{"forget", "https://example.org/other.yaml"});
+  run_shelf_work(proxy, *world.services(), *catalogue, ShelfWord{"forget", "https://example.org/other.yaml"}, 7);
   EXPECT_EQ(read_file(shelves_path(folder.path())).value_or(""), std::string(default_shelf_address) + "\n");
   for (const UserEvent& event : proxy.events()) {
     EXPECT_EQ(std::get<ShelvesRead>(event).problem, std::nullopt);
