@@ -15,16 +15,23 @@ void show_window(WindowApp& app, WindowSeams& seams) {
     seams.shell.raise_window();
     return;
   }
-  if (auto opened = seams.shell.open_window(); !opened) window_not_opened(app, opened.error());
+  auto opened = seams.shell.open_window();
+  if (!opened) {
+    window_failed(app, opened.error());
+    return;
+  }
+  // The window is there now: an earlier failure to make it no longer holds the line.
+  if (app.status_note && app.status_note->starts_with(window_open_failure(""))) app.status_note.reset();
 }
 
-void window_not_opened(WindowApp& app, std::string_view error) {
-  set_status_line(app, first_line_short(window_open_failure(error)));
+void window_failed(WindowApp& app, std::string_view error) {
+  app.status_note = first_line_short(window_open_failure(error));
+  set_status_line(app, *app.status_note);
 }
 
 void drop_failed_window(WindowApp& app, WindowSeams& seams, std::string_view error) {
   seams.shell.close_window();
-  window_not_opened(app, error);
+  window_failed(app, error);
 }
 
 void render_page(const WindowApp& app, WindowSeams& seams) {

@@ -12,13 +12,14 @@ namespace zelk {
 /// "The window could not be opened: <error>"
 std::string window_open_failure(std::string_view error);
 
-/// Makes the window when there is none (a failure goes to window_not_opened), else
-/// un-minimises it and brings it to the front.
+/// Makes the window when there is none (a failure is shown by window_failed; the next call
+/// tries again), else un-minimises it and brings it to the front.
 void show_window(WindowApp& app, WindowSeams& seams);
 
-/// The window could not be made, or its web view failed once it was: the status line shows the
-/// first line of "The window could not be opened: <error>"; the next ShowWindow tries again.
-void window_not_opened(WindowApp& app, std::string_view error);
+/// The window or its web view could not be made, or failed after it was made: the first line
+/// of "The window could not be opened: <error>" holds the status line as its note until the
+/// user acts, since a user who saw no window looks there for why.
+void window_failed(WindowApp& app, std::string_view error);
 
 /// The web view of the open window failed: the window is dropped, as if it never opened.
 void drop_failed_window(WindowApp& app, WindowSeams& seams, std::string_view error);

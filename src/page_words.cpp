@@ -87,10 +87,7 @@ void install_update(WindowApp& app, WindowSeams& seams) {
   app.update->problem.reset();
   retitle_update_item(app);
   set_status_line(app, "Fetching version " + app.update->offer.version + " ...");
-  if (!spawn_update_install(app, seams, app.update->offer, seams.shell.window_open())) {
-    app.update->installing = false;
-    retitle_update_item(app);
-  }
+  spawn_update_install(app, seams, app.update->offer, seams.shell.window_open());
 }
 
 void forget_app(WindowApp& app, WindowSeams& seams, std::string_view id) {
@@ -99,6 +96,12 @@ void forget_app(WindowApp& app, WindowSeams& seams, std::string_view id) {
   const std::shared_ptr<const Recipe> recipe = entry->recipe;
   if (!can_forget(recipe->built_in, entry->status)) {
     set_status_line(app, recipe->name + " is still installed or built in, and stays in the list.");
+    return;
+  }
+  // A helper may stand without the app's own container (a first start that failed half-way):
+  // forgotten, nothing would explain it any more, and "remove" goes by the list.
+  if (!entry->containers.empty()) {
+    set_status_line(app, still_installed_message(*recipe));
     return;
   }
   const auto home = seams.home();
@@ -110,8 +113,8 @@ void forget_app(WindowApp& app, WindowSeams& seams, std::string_view id) {
     set_status_line(app, first_line_short(forgotten.error()));
     return;
   }
-  set_status_line(app, recipe->name + " is out of the list.");
   reload_apps(app, seams);
+  set_status_line(app, recipe->name + " is out of the list.");
 }
 
 void show_passwords(WindowApp& app, WindowSeams& seams, std::string_view id) {
@@ -198,7 +201,7 @@ void preview_or_add(WindowApp& app, WindowSeams& seams, std::string_view word, s
   if (word == "preview") {
     result = admit_recipe(text, app.catalogue->recipes);
   } else if (const auto home = seams.home()) {
-    result = keep_recipe(text, *home);
+    result = keep_local_recipe(text, *home);
   }
   const std::string document = build_outcome(word, result);
   if (word == "add" && result) reload_apps(app, seams);
@@ -239,8 +242,8 @@ void take_shelf_recipe(WindowApp& app, WindowSeams& seams, std::string_view addr
       other.state = unix_line_ends(other.text) == kept_text ? ShelfOffer::State::Added : ShelfOffer::State::Changed;
     }
   }
-  set_status_line(app, recipe.name + " is in the list now.");
   reload_apps(app, seams);
+  set_status_line(app, recipe.name + " is in the list now.");
   if (install) start_app_command(app, seams, "open", recipe.id);
   send_shelves(app, seams, std::nullopt);
 }

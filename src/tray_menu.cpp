@@ -72,7 +72,8 @@ void show_address(TrayMenu& menu, const AppEntry& entry) {
 }
 
 void set_status_line(WindowApp& app, std::string text) {
-  app.menu.items.at(app.status_item).text = text;
+  // A menu item is one line; the page shows the whole text.
+  app.menu.items.at(app.status_item).text = text.substr(0, text.find('\n'));
   app.status_line = std::move(text);
 }
 
@@ -89,6 +90,7 @@ void reload_apps(WindowApp& app, WindowSeams& seams) {
   for (AppEntry& entry : build.entries) {
     if (const AppEntry* old = find_entry(app, entry.recipe->id)) {
       entry.status = old->status;
+      entry.containers = old->containers;
       entry.busy = old->busy;
       entry.finished = old->finished;
       entry.clear_from = old->clear_from;
@@ -104,7 +106,12 @@ void reload_apps(WindowApp& app, WindowSeams& seams) {
   app.update_item = build.update_item;
   app.catalogue = std::move(catalogue);
   retitle_update_item(app);
-  if (!app.catalogue->notices.empty()) set_status_line(app, first_line_short(app.catalogue->notices.front()));
+  // The first notice (an added recipe that is not used) holds until the user acts, as at the
+  // start; a caller's own line about what it just did may show before it.
+  if (!app.catalogue->notices.empty()) {
+    app.status_note = first_line_short(app.catalogue->notices.front());
+    set_status_line(app, *app.status_note);
+  }
   start_refresh(app, seams);
 }
 

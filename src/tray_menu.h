@@ -38,7 +38,7 @@ void update_app_menu(TrayMenu& menu, const AppEntry& entry);
 /// The entry's address item shows its address.
 void show_address(TrayMenu& menu, const AppEntry& entry);
 
-/// The status item and the page show the text.
+/// The page shows the text, the status item its first line.
 void set_status_line(WindowApp& app, std::string text);
 
 /// The update item shows the known update's state (update_item_text).

@@ -5,6 +5,7 @@
 /// it; they get shared read-only parts (the catalogue, recipes) and report by events.
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,6 +29,9 @@ struct AppEntry {
   std::string message;
   /// The state as last read; Unknown before the first read and after a failed one.
   AppState status = AppState::unknown();
+  /// The app's containers the last successful read listed (a helper may stand without the
+  /// app's own container).
+  std::vector<std::string> containers;
   /// The recipe, sharing the ownership of the catalogue it lies in.
   std::shared_ptr<const Recipe> recipe;
   /// Where the app's submenu lies among the tray menu's items (open item, stop item,
@@ -58,6 +62,14 @@ struct WindowApp {
   std::optional<std::string> status_note;
 
   std::vector<ShelfView> shelves;
+  /// Shelf requests run one at a time in the order asked: the number of the last one started
+  /// (numbered from 1), of the one at work (0 for none), the ones waiting, and the number of
+  /// the newest shelves read shown (an older read that arrives later is dropped).
+  std::uint64_t shelf_requests_started = 0;
+  std::uint64_t shelf_request_at_work = 0;
+  std::deque<std::optional<ShelfWord>> shelf_requests_waiting;
+  std::uint64_t newest_shelves = 0;
+
   std::optional<KnownUpdate> update;
   /// The runtime's display name from the last successful states read.
   std::string runtime_name = "Podman";

@@ -40,6 +40,8 @@ struct StateRow {
   AppState state;
   std::string address;  ///< "http://127.0.0.1:<port><open path>"
   std::string id;       ///< the recipe id
+  /// The app's containers (main first, then its helpers) that the runtime listed.
+  std::vector<std::string> containers;
   bool operator==(const StateRow&) const = default;
 };
 
@@ -62,10 +64,11 @@ struct Resumed {
 };
 
 /// A shelf fetch ended: the problem of the word it carried out (if any) and every shelf as
-/// gathered now.
+/// gathered now. `number` is the number the loop gave the request when it started it.
 struct ShelvesRead {
   std::optional<std::string> problem;
   std::vector<ShelfView> shelves;
+  std::uint64_t number = 0;
 };
 
 /// A look for a newer version ended: an offer (Found), none (NoNewer) or the message (Failed).

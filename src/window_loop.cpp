@@ -88,6 +88,7 @@ void on_states_read(WindowApp& app, const StatesRead& read) {
     for (const StateRow& row : read.result->rows) {
       if (AppEntry* entry = find_entry(app, row.id)) {
         entry->status = row.state;
+        entry->containers = row.containers;
         entry->address = row.address;
         show_address(app.menu, *entry);
       }
@@ -100,7 +101,10 @@ void on_states_read(WindowApp& app, const StatesRead& read) {
     set_status_line(app, app.status_note ? *app.status_note : app.runtime_name + " is running");
     app.tooltip = ready_tooltip(app);
   } else {
-    for (AppEntry& entry : app.entries) entry.status = AppState::unknown();
+    for (AppEntry& entry : app.entries) {
+      entry.status = AppState::unknown();
+      entry.containers.clear();
+    }
     clear_finished(app, read.number);
     for (const AppEntry& entry : app.entries) update_app_menu(app.menu, entry);
     if (!app.resuming) {
@@ -139,9 +143,14 @@ bool write_missing_origins(const std::vector<ShelfView>& shelves, const std::fil
 }
 
 void on_shelves_read(WindowApp& app, WindowSeams& seams, ShelvesRead read) {
-  if (const auto home = seams.home(); home && write_missing_origins(read.shelves, *home)) reload_apps(app, seams);
-  app.shelves = std::move(read.shelves);
-  send_shelves(app, seams, read.problem);
+  // A read that began before the one shown knows less than what is shown.
+  if (read.number >= app.newest_shelves) {
+    app.newest_shelves = read.number;
+    if (const auto home = seams.home(); home && write_missing_origins(read.shelves, *home)) reload_apps(app, seams);
+    app.shelves = std::move(read.shelves);
+    send_shelves(app, seams, read.problem);
+  }
+  shelf_work_ended(app, seams, read.number);
 }
 
 void on_update_checked(WindowApp& app, const UpdateChecked& checked) {
@@ -181,7 +190,7 @@ void on_command_done(WindowApp& app, WindowSeams& seams, const CommandDone& done
     entry->clear_from = app.refreshes_started + 1;  // the refresh started below
   }
   if (!done.result) {
-    app.status_note = done.recipe->name + ": " + first_line_short(done.result.error());
+    app.status_note = command_error_note(done.recipe->name, done.result.error());
     set_status_line(app, *app.status_note);
   } else if (word == "model") {
     set_status_line(app, std::string(model_ready_line));

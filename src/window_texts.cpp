@@ -1,5 +1,7 @@
 #include "window_texts.h"
 
+#include <vector>
+
 #include "unicode.h"
 #include "zelk/commands.h"
 
@@ -13,6 +15,36 @@ bool is_partly_running(const AppState& status) {
 
 // The longest message the status line shows, in characters.
 constexpr std::size_t short_line_characters = 90;
+
+constexpr std::string_view said_lead = "It said: ";
+constexpr std::string_view cut_mark = "...";
+
+// The characters of the text, each as its bytes (a byte that is not well-formed UTF-8 as U+FFFD).
+std::vector<std::string> characters_of(std::string_view text) {
+  std::vector<std::string> characters;
+  for (std::size_t at = 0; at < text.size();) {
+    const CodePoint c = code_point_at(text, at);
+    characters.push_back(c.value == 0xFFFD && c.size == 1 ? std::string("\xEF\xBF\xBD")
+                                                          : std::string(text.substr(at, c.size)));
+    at += c.size;
+  }
+  return characters;
+}
+
+// "It said: <cause>" in at most 90 characters: a longer cause loses its beginning, since a
+// program's error line ends with the reason ("...: bind: address already in use").
+std::string said_line(std::string_view cause) {
+  const std::vector<std::string> characters = characters_of(cause);
+  std::string line(said_lead);
+  const std::size_t room = short_line_characters - said_lead.size();
+  std::size_t first = 0;
+  if (characters.size() > room) {
+    line += cut_mark;
+    first = characters.size() - (room - cut_mark.size());
+  }
+  for (std::size_t i = first; i < characters.size(); ++i) line += characters[i];
+  return line;
+}
 
 }  // namespace
 
@@ -85,6 +117,21 @@ std::string first_line_short(std::string_view text) {
   }
   if (at < line.size()) shown.append(" ...");
   return shown;
+}
+
+std::string command_error_note(std::string_view name, std::string_view error) {
+  std::string first = first_line_short(error);
+  std::string note = first.starts_with(name) ? std::move(first) : std::string(name) + ": " + first;
+  // The quoted cause is the last "It said:" line: the message ends with it.
+  std::string_view cause;
+  for (std::string_view rest = error; !rest.empty();) {
+    const std::size_t end = rest.find('\n');
+    const std::string_view line = trim_white_space(rest.substr(0, end));
+    if (line.starts_with(said_lead)) cause = trim_white_space(line.substr(said_lead.size()));
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+  }
+  if (!cause.empty()) note += "\n" + said_line(cause);
+  return note;
 }
 
 ItemLook update_item_text(const std::optional<KnownUpdate>& update) {

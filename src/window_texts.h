@@ -37,6 +37,12 @@ bool can_forget(bool built_in, const AppState& status);
 /// UTF-8 reads as U+FFFD, so the result is always valid UTF-8.
 std::string first_line_short(std::string_view text);
 
+/// The status note of a failed app command: the message's first line, shortened, after
+/// "<name>: " unless it begins with the app's name already; and when the message quotes what a
+/// program said (a line "It said: <cause>"), that as a second line, "It said: <cause>", of at
+/// most 90 characters too, a longer cause keeping its end, where the reason is.
+std::string command_error_note(std::string_view name, std::string_view error);
+
 /// A newer version the program knows of: the offer, the message of the last failed install,
 /// and whether an install is under way.
 struct KnownUpdate {

@@ -1,5 +1,6 @@
 #include "worker_starts.h"
 
+#include <exception>
 #include <functional>
 #include <utility>
 
@@ -9,11 +10,37 @@ namespace zelk {
 
 namespace {
 
-bool start(WindowApp& app, WindowSeams& seams, std::function<void()> work) {
-  auto started = seams.services.start_worker(std::move(work));
-  if (started) return true;
-  set_status_line(app, first_line_short(worker_start_failure(started.error())));
-  return false;
+/// The result event of a worker that could not do its work, with the sentence that says why.
+using FailureEvent = std::function<UserEvent(std::string sentence)>;
+
+// Runs the work on a worker thread. An error the work throws ends only that work, and a
+// thread that cannot be made runs nothing: either way the worker's own result event carries
+// the sentence, so the app, the resume, the install or the shelf request it stood for is
+// not left waiting for ever.
+void start(WindowSeams& seams, std::function<void()> work, FailureEvent failed) {
+  auto guarded = [proxy = seams.proxy, work = std::move(work), failed]() {
+    std::optional<std::string> error;
+    try {
+      work();
+    } catch (const std::exception& thrown) {
+      error = thrown.what();
+    } catch (...) {
+      error = "an error of unknown kind";
+    }
+    if (error) proxy->send(failed(worker_failure(*error)));
+  };
+  auto started = seams.services.start_worker(std::move(guarded));
+  if (!started) seams.proxy->send(failed(worker_start_failure(started.error())));
+}
+
+void start_shelf_work(WindowApp& app, WindowSeams& seams, std::optional<ShelfWord> word) {
+  const std::uint64_t number = ++app.shelf_requests_started;
+  app.shelf_request_at_work = number;
+  start(
+      seams,
+      [proxy = seams.proxy, services = seams.services.workers, catalogue = app.catalogue, word = std::move(word),
+       number] { run_shelf_work(*proxy, *services, *catalogue, word, number); },
+      [number](std::string sentence) { return ShelvesRead{std::move(sentence), {}, number}; });
 }
 
 }  // namespace
@@ -22,53 +49,78 @@ std::string worker_start_failure(std::string_view error) {
   return "The work could not be started: " + std::string(error);
 }
 
+std::string worker_failure(std::string_view error) {
+  return "The work stopped on an unexpected error: " + std::string(error);
+}
+
 void start_refresh(WindowApp& app, WindowSeams& seams) {
   const std::uint64_t number = ++app.refreshes_started;
   app.last_refresh = seams.services.clock->now();
-  start(app, seams, [proxy = seams.proxy, services = seams.services.workers, catalogue = app.catalogue, number] {
-    refresh_states(*proxy, *services, *catalogue, number);
-  });
+  start(
+      seams,
+      [proxy = seams.proxy, services = seams.services.workers, catalogue = app.catalogue, number] {
+        refresh_states(*proxy, *services, *catalogue, number);
+      },
+      [number](std::string sentence) { return StatesRead{number, std::unexpected(std::move(sentence))}; });
 }
 
 void start_resume(WindowApp& app, WindowSeams& seams) {
-  start(app, seams, [proxy = seams.proxy, services = seams.services.workers, catalogue = app.catalogue] {
-    resume_apps_in_window(*proxy, *services, *catalogue);
-  });
+  start(
+      seams,
+      [proxy = seams.proxy, services = seams.services.workers, catalogue = app.catalogue] {
+        resume_apps_in_window(*proxy, *services, *catalogue);
+      },
+      [](std::string sentence) { return Resumed{std::unexpected(std::move(sentence))}; });
 }
 
-void start_update_thread(WindowApp& app, WindowSeams& seams) {
-  start(app, seams, [proxy = seams.proxy, services = seams.services.workers] {
-    check_updates_periodically(*proxy, *services);
-  });
+void start_update_thread(WindowApp&, WindowSeams& seams) {
+  start(
+      seams,
+      [proxy = seams.proxy, services = seams.services.workers] { check_updates_periodically(*proxy, *services); },
+      [](std::string sentence) { return UpdateChecked{std::unexpected(std::move(sentence)), false}; });
 }
 
 void spawn_app_command(WindowApp& app, WindowSeams& seams, AppEntry& entry, std::string_view word) {
-  const bool started = start(app, seams,
-                             [proxy = seams.proxy, services = seams.services.workers, catalogue = app.catalogue,
-                              word = std::string(word), recipe = entry.recipe] {
-                               run_app_command(proxy, *services, *catalogue, word, recipe);
-                             });
-  if (!started) {
-    entry.busy.reset();
-    update_app_menu(app.menu, entry);
-  }
+  start(
+      seams,
+      [proxy = seams.proxy, services = seams.services.workers, catalogue = app.catalogue, word = std::string(word),
+       recipe = entry.recipe] { run_app_command(proxy, *services, *catalogue, word, recipe); },
+      [recipe = entry.recipe](std::string sentence) {
+        return CommandDone{std::unexpected(std::move(sentence)), recipe};
+      });
 }
 
 void spawn_shelf_work(WindowApp& app, WindowSeams& seams, std::optional<ShelfWord> word) {
-  start(app, seams,
-        [proxy = seams.proxy, services = seams.services.workers, catalogue = app.catalogue, word = std::move(word)] {
-          run_shelf_work(*proxy, *services, *catalogue, word);
-        });
+  if (app.shelf_request_at_work == 0) {
+    start_shelf_work(app, seams, std::move(word));
+    return;
+  }
+  if (!word && !app.shelf_requests_waiting.empty()) return;
+  app.shelf_requests_waiting.push_back(std::move(word));
 }
 
-void spawn_update_check(WindowApp& app, WindowSeams& seams) {
-  start(app, seams, [proxy = seams.proxy, services = seams.services.workers] { check_update_now(*proxy, *services); });
+void shelf_work_ended(WindowApp& app, WindowSeams& seams, std::uint64_t number) {
+  if (number != app.shelf_request_at_work) return;
+  app.shelf_request_at_work = 0;
+  if (app.shelf_requests_waiting.empty()) return;
+  std::optional<ShelfWord> next = std::move(app.shelf_requests_waiting.front());
+  app.shelf_requests_waiting.pop_front();
+  start_shelf_work(app, seams, std::move(next));
 }
 
-bool spawn_update_install(WindowApp& app, WindowSeams& seams, const UpdateOffer& offer, bool window_open) {
-  return start(app, seams, [proxy = seams.proxy, services = seams.services.workers, offer, window_open] {
-    install_update_in_window(*proxy, *services, offer, window_open);
-  });
+void spawn_update_check(WindowApp&, WindowSeams& seams) {
+  start(
+      seams, [proxy = seams.proxy, services = seams.services.workers] { check_update_now(*proxy, *services); },
+      [](std::string sentence) { return UpdateChecked{std::unexpected(std::move(sentence)), true}; });
+}
+
+void spawn_update_install(WindowApp&, WindowSeams& seams, const UpdateOffer& offer, bool window_open) {
+  start(
+      seams,
+      [proxy = seams.proxy, services = seams.services.workers, offer, window_open] {
+        install_update_in_window(*proxy, *services, offer, window_open);
+      },
+      [](std::string sentence) { return UpdateInstalled{std::unexpected(std::move(sentence))}; });
 }
 
 }  // namespace zelk

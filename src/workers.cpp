@@ -10,6 +10,7 @@
 #include "runtime.h"
 #include "shelf.h"
 #include "update.h"
+#include "zelk/app_containers.h"
 #include "zelk/commands.h"
 
 namespace zelk {
@@ -96,16 +97,17 @@ void refresh_states(const LoopProxy& proxy, const WorkerServices& services, cons
   StatesFound found;
   found.runtime_name = std::string(choice->runtime.display_name);
   for (const Recipe& recipe : catalogue.recipes) {
-    found.rows.push_back(StateRow{app_state(ctx, recipe, choice->containers), app_address(*home, recipe), recipe.id});
+    found.rows.push_back(StateRow{app_state(ctx, recipe, choice->containers), app_address(*home, recipe), recipe.id,
+                                  listed_containers(recipe, choice->containers)});
   }
   proxy.send(StatesRead{number, std::move(found)});
 }
 
 void run_shelf_work(const LoopProxy& proxy, const WorkerServices& services, const RecipeCatalogue& catalogue,
-                    const std::optional<ShelfWord>& word) {
+                    const std::optional<ShelfWord>& word, std::uint64_t number) {
   const auto home = services.data_folder();
   if (!home) {
-    proxy.send(ShelvesRead{std::string(no_home_message), {}});
+    proxy.send(ShelvesRead{std::string(no_home_message), {}, number});
     return;
   }
   const CommandRunner& runner = *services.runner;
@@ -136,7 +138,7 @@ void run_shelf_work(const LoopProxy& proxy, const WorkerServices& services, cons
     std::erase(addresses, word->address);
     if (auto written = write_shelf_addresses(*home, addresses); !written) problem = written.error();
   }
-  proxy.send(ShelvesRead{std::move(problem), gather_shelves(*home, runner, catalogue.recipes)});
+  proxy.send(ShelvesRead{std::move(problem), gather_shelves(*home, runner, catalogue.recipes), number});
 }
 
 void check_update_now(const LoopProxy& proxy, const WorkerServices& services) {

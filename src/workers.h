@@ -68,9 +68,10 @@ struct ShelfWord {
 };
 
 /// Carries out the word (adding a fetched shelf, or forgetting one), then gathers every
-/// remembered shelf; sends ShelvesRead with the word's problem, if any, and the shelves.
+/// remembered shelf; sends ShelvesRead with the word's problem, if any, the shelves and the
+/// request's number. The loop runs one at a time, so the changes keep their order.
 void run_shelf_work(const LoopProxy& proxy, const WorkerServices& services, const RecipeCatalogue& catalogue,
-                    const std::optional<ShelfWord>& word);
+                    const std::optional<ShelfWord>& word, std::uint64_t number);
 
 /// Looks for a newer version; sends UpdateChecked (asked true).
 void check_update_now(const LoopProxy& proxy, const WorkerServices& services);

@@ -1,6 +1,7 @@
 #include "scripted_runner.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 namespace zelk {
 
@@ -55,22 +56,51 @@ ScriptedRunner::Reply ScriptedRunner::answer(const std::string& program,
   return std::unexpected(RunError::os("unexpected run: " + join_line(unexpected)));
 }
 
+void ScriptedRunner::hold(std::string program, std::vector<std::string> prefix) {
+  std::lock_guard lock(mutex_);
+  held_.emplace_back(std::move(program), std::move(prefix));
+}
+
+void ScriptedRunner::release_held() {
+  {
+    std::lock_guard lock(mutex_);
+    released_held_ = true;
+  }
+  released_.notify_all();
+}
+
+std::size_t ScriptedRunner::held_runs() const {
+  std::lock_guard lock(mutex_);
+  return waiting_;
+}
+
 std::expected<RunOutput, RunError> ScriptedRunner::run_captured(const std::string& program,
                                                                 const std::vector<std::string>& args,
                                                                 std::chrono::nanoseconds limit) const {
-  std::lock_guard lock(mutex_);
+  if (throws) throw std::runtime_error(*throws);
+  std::unique_lock lock(mutex_);
   runs_.push_back(RecordedRun{program, args, false, {}, AttachMode::Output, limit});
+  const bool slow = std::any_of(held_.begin(), held_.end(), [&](const auto& held) {
+    return held.first == program && starts_with(args, held.second);
+  });
+  if (slow) {
+    ++waiting_;
+    released_.wait(lock, [this] { return released_held_; });
+    --waiting_;
+  }
   return answer(program, args);
 }
 
-std::expected<std::optional<std::int32_t>, RunError> ScriptedRunner::run_attached(
-    const std::string& program, const std::vector<std::string>& args, const EnvPairs& environment,
-    AttachMode mode) const {
+std::expected<AttachedRun, RunError> ScriptedRunner::run_attached(const std::string& program,
+                                                                 const std::vector<std::string>& args,
+                                                                 const EnvPairs& environment, AttachMode mode) const {
+  if (throws) throw std::runtime_error(*throws);
   std::lock_guard lock(mutex_);
   runs_.push_back(RecordedRun{program, args, true, environment, mode, {}});
   Reply reply = answer(program, args);
   if (!reply) return std::unexpected(reply.error());
-  return reply->exit_code;
+  if (!keeps_output) return AttachedRun{reply->exit_code, std::nullopt};
+  return AttachedRun{reply->exit_code, reply->stdout_text + reply->stderr_text};
 }
 
 }  // namespace zelk

@@ -3,9 +3,12 @@
 // drives outside programs without the programs being there.
 
 #include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "runner.h"
@@ -40,12 +43,24 @@ class ScriptedRunner final : public CommandRunner {
   /// Each run as one line: "program arg1 arg2" (attached runs prefixed with "attached: ").
   std::vector<std::string> run_lines() const;
 
+  /// Captured runs of `program` whose arguments start with `prefix` wait, recorded, until
+  /// release_held(): a slow program. Runs made after the release answer at once.
+  void hold(std::string program, std::vector<std::string> prefix);
+  void release_held();
+  /// How many runs wait now.
+  std::size_t held_runs() const;
+
+  /// Answers attached runs as the window's hidden runner does: the reply's output and then its
+  /// errors are the kept output. Otherwise the output went to the console and none is kept.
+  bool keeps_output = false;
+  /// When set, every run throws std::runtime_error with this text (before it is recorded).
+  std::optional<std::string> throws;
+
   std::expected<RunOutput, RunError> run_captured(const std::string& program,
                                                   const std::vector<std::string>& args,
                                                   std::chrono::nanoseconds limit) const override;
-  std::expected<std::optional<std::int32_t>, RunError> run_attached(
-      const std::string& program, const std::vector<std::string>& args, const EnvPairs& environment,
-      AttachMode mode) const override;
+  std::expected<AttachedRun, RunError> run_attached(const std::string& program, const std::vector<std::string>& args,
+                                                    const EnvPairs& environment, AttachMode mode) const override;
 
   /// A successful output with the given stdout.
   static RunOutput ok(std::string out = {}) { return RunOutput{std::move(out), {}, 0}; }
@@ -62,8 +77,12 @@ class ScriptedRunner final : public CommandRunner {
   Reply answer(const std::string& program, const std::vector<std::string>& args) const;
 
   mutable std::mutex mutex_;
+  mutable std::condition_variable released_;
   mutable std::deque<Rule> rules_;
   mutable std::vector<RecordedRun> runs_;
+  std::vector<std::pair<std::string, std::vector<std::string>>> held_;
+  bool released_held_ = false;
+  mutable std::size_t waiting_ = 0;
 };
 
 }  // namespace zelk

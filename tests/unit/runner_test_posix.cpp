@@ -18,6 +18,7 @@
 #include "scoped_env.h"
 #include "scripts_posix.h"
 #include "test_folder.h"
+#include "text_files.h"
 
 namespace zelk {
 namespace {
@@ -271,16 +272,17 @@ TEST(RunErrorFromIo, NoSuchFileIsNotFoundAndTheRestCarryTheSystemText) {
 TEST_F(RunnerTest, AttachedRunGivesTheExitCode) {
   auto run = runner.run_attached(script("seven", "exit 7"), {}, {}, AttachMode::Output);
   ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
-  EXPECT_EQ(*run, 7);
+  EXPECT_EQ(run->exit_code, 7);
+  EXPECT_EQ(run->kept_output, std::nullopt);  // it went to the console
   auto ok = runner.run_attached(script("zero", "exit 0"), {}, {}, AttachMode::ErrorsOnly);
   ASSERT_TRUE(ok.has_value());
-  EXPECT_EQ(*ok, 0);
+  EXPECT_EQ(ok->exit_code, 0);
 }
 
 TEST_F(RunnerTest, AttachedRunEndedBySignalHasNoExitCode) {
   auto run = runner.run_attached(script("signalled", "kill -9 $$"), {}, {}, AttachMode::Output);
   ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
-  EXPECT_EQ(*run, std::nullopt);
+  EXPECT_EQ(run->exit_code, std::nullopt);
 }
 
 // What each standard stream of an attached run is connected to, as the child sees it.
@@ -289,26 +291,28 @@ std::string own_stream(int fd) {
   return std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), ignored).string();
 }
 
+// Where one standard stream of an attached run goes: the console's own, the null device, or
+// the one pipe whose end a hidden run keeps.
+enum class Goes { Console, Null, Kept };
+
 struct ModeCase {
   AttachMode mode;
   bool hidden;
-  bool in_console, out_console, err_console;
+  Goes in, out, err;
 };
 
 TEST_F(RunnerTest, AttachModesConnectTheStreams) {
   const std::string program = script("streams",
                                      "streams=$(for fd in 0 1 2; do readlink /proc/$$/fd/$fd; done)\n"
                                      "printf '%s\\n' \"$streams\" > \"$1\"");
-  const std::string console_in = own_stream(0);
-  const std::string console_out = own_stream(1);
-  const std::string console_err = own_stream(2);
+  const std::string console[] = {own_stream(0), own_stream(1), own_stream(2)};
   const ModeCase cases[] = {
-      {AttachMode::Output, false, false, true, true},
-      {AttachMode::ErrorsOnly, false, false, false, true},
-      {AttachMode::Interactive, false, true, true, true},
-      {AttachMode::Output, true, false, false, false},
-      {AttachMode::ErrorsOnly, true, false, false, false},
-      {AttachMode::Interactive, true, false, false, false},
+      {AttachMode::Output, false, Goes::Null, Goes::Console, Goes::Console},
+      {AttachMode::ErrorsOnly, false, Goes::Null, Goes::Null, Goes::Console},
+      {AttachMode::Interactive, false, Goes::Console, Goes::Console, Goes::Console},
+      {AttachMode::Output, true, Goes::Null, Goes::Kept, Goes::Kept},
+      {AttachMode::ErrorsOnly, true, Goes::Null, Goes::Kept, Goes::Kept},
+      {AttachMode::Interactive, true, Goes::Null, Goes::Kept, Goes::Kept},
   };
   for (const ModeCase& c : cases) {
     const SystemRunner attached_runner(c.hidden ? SystemRunner::hidden : 0);
@@ -316,12 +320,22 @@ TEST_F(RunnerTest, AttachModesConnectTheStreams) {
     std::filesystem::remove(report);
     auto run = attached_runner.run_attached(program, {report.string()}, {}, c.mode);
     ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
-    EXPECT_EQ(*run, 0);
-    const std::string expected = (c.in_console ? console_in : "/dev/null") + "\n" +
-                                 (c.out_console ? console_out : "/dev/null") + "\n" +
-                                 (c.err_console ? console_err : "/dev/null") + "\n";
-    EXPECT_EQ(read_text(report), expected)
-        << "mode " << static_cast<int>(c.mode) << (c.hidden ? " hidden" : "");
+    EXPECT_EQ(run->exit_code, 0);
+    const std::string label = "mode " + std::to_string(static_cast<int>(c.mode)) + (c.hidden ? " hidden" : "");
+    const std::string text = read_text(report);
+    const std::vector<std::string_view> streams = split_lines(text);
+    ASSERT_EQ(streams.size(), 3u) << label;
+    const Goes goes[] = {c.in, c.out, c.err};
+    for (int fd = 0; fd < 3; ++fd) {
+      switch (goes[fd]) {
+        case Goes::Console: EXPECT_EQ(streams[fd], console[fd]) << label << " fd " << fd; break;
+        case Goes::Null: EXPECT_EQ(streams[fd], "/dev/null") << label << " fd " << fd; break;
+        case Goes::Kept:
+          EXPECT_TRUE(streams[fd].starts_with("pipe:")) << label << " fd " << fd << ": " << streams[fd];
+          EXPECT_EQ(streams[fd], streams[1]) << label << " fd " << fd;  // one pipe for both
+          break;
+      }
+    }
   }
 }
 
@@ -373,16 +387,47 @@ TEST_F(RunnerTest, WhatAnAttachedRunWritesReachesTheConsoleByMode) {
   };
   for (const WrittenCase& c : cases) {
     const SystemRunner attached_runner(c.hidden ? SystemRunner::hidden : 0);
-    std::expected<std::optional<std::int32_t>, RunError> run;
+    std::expected<AttachedRun, RunError> run;
     {
       const ConsoleToFiles redirect(file("out"), file("err"));
       run = attached_runner.run_attached(program, {}, {}, c.mode);
     }
     ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
-    EXPECT_EQ(*run, 2);
+    EXPECT_EQ(run->exit_code, 2);
     const std::string label = "mode " + std::to_string(static_cast<int>(c.mode)) + (c.hidden ? " hidden" : "");
     EXPECT_EQ(read_text(file("out")), c.out) << label;
     EXPECT_EQ(read_text(file("err")), c.err) << label;
+  }
+}
+
+TEST_F(RunnerTest, AHiddenAttachedRunKeepsTheEndOfWhatItWrote) {
+  const SystemRunner hidden_runner(SystemRunner::hidden);
+  std::string last_thirteen;
+  for (int i = 17; i < 30; ++i) last_thirteen += std::to_string(i) + std::string(297, 'x') + "\n";
+  std::string last_twenty;
+  for (int i = 980; i < 1000; ++i) last_twenty += "line " + std::to_string(i) + "\n";
+  struct Case {
+    std::string body;
+    std::optional<std::int32_t> code;
+    std::string kept;
+  };
+  const std::vector<Case> cases{
+      {"echo one; echo two >&2; echo three; exit 3", 3, "one\ntwo\nthree\n"},
+      {"exit 0", 0, ""},
+      // The last 20 lines of a long output, from either stream.
+      {"i=0; while [ $i -lt 1000 ]; do echo line $i; i=$((i+1)); done >&2; exit 1", 1, last_twenty},
+      // Long lines: what lies within the last 4 KiB, from a line's start.
+      {"i=0; while [ $i -lt 30 ]; do printf '%d' $i; printf '%0297d\\n' 0 | tr 0 x; i=$((i+1)); done; exit 1", 1,
+       last_thirteen},
+      // One line longer than 4 KiB: its end.
+      {"head -c 10000 /dev/zero | tr '\\0' y; exit 2", 2, std::string(4096, 'y')},
+      {"echo bye; kill -9 $$", std::nullopt, "bye\n"},
+  };
+  for (const Case& c : cases) {
+    auto run = hidden_runner.run_attached(script("kept", c.body), {}, {}, AttachMode::ErrorsOnly);
+    ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
+    EXPECT_EQ(run->exit_code, c.code) << c.body;
+    EXPECT_EQ(run->kept_output, c.kept) << c.body;
   }
 }
 

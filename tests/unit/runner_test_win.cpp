@@ -275,7 +275,7 @@ TEST_F(WindowsRunnerTest, EnvironmentPairsReplaceInheritedVariablesWithoutRegard
                                   "ZELK_RUNNER_TEST_C", "env", "ZELK_RUNNER_TEST_D"},
                                  pairs, AttachMode::Output);
   ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
-  EXPECT_EQ(*run, 0);
+  EXPECT_EQ(run->exit_code, 0);
   EXPECT_EQ(read_text(file("report")),
             "ZELK_RUNNER_TEST_A=second\ncount 1\nZELK_RUNNER_TEST_B=grüße=✓\n"
             "ZELK_RUNNER_TEST_C=kept\nZELK_RUNNER_TEST_D unset\n");
@@ -284,31 +284,61 @@ TEST_F(WindowsRunnerTest, EnvironmentPairsReplaceInheritedVariablesWithoutRegard
 TEST_F(WindowsRunnerTest, AttachedRunGivesTheExitCode) {
   auto run = runner.run_attached(tool, {"exit", "7"}, {}, AttachMode::ErrorsOnly);
   ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
-  EXPECT_EQ(*run, 7);
+  EXPECT_EQ(run->exit_code, 7);
+  EXPECT_EQ(run->kept_output, std::nullopt);  // it went to the console
 }
+
+// Nobody sees a hidden run: what it wrote to either stream is kept, its last lines only.
+TEST_F(WindowsRunnerTest, AHiddenAttachedRunKeepsTheEndOfWhatItWrote) {
+  const SystemRunner hidden_runner(SystemRunner::hidden);
+  std::vector<std::string> args;
+  std::string last_twenty;
+  for (int i = 0; i < 30; ++i) {
+    const std::string line = "line " + std::to_string(i) + "\n";
+    args.insert(args.end(), {i % 2 == 0 ? "out" : "err", line});
+    if (i >= 10) last_twenty += line;
+  }
+  args.insert(args.end(), {"exit", "3"});
+  auto run = hidden_runner.run_attached(tool, args, {}, AttachMode::ErrorsOnly);
+  ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
+  EXPECT_EQ(run->exit_code, 3);
+  EXPECT_EQ(run->kept_output, last_twenty);
+}
+
+// Where one standard stream of an attached run goes: the console's own, the null device, or
+// the pipe whose end a hidden run keeps.
+enum class Goes { Console, Null, Kept };
 
 struct ModeCase {
   AttachMode mode;
   bool hidden;
-  bool in_console, out_console, err_console;
+  Goes in, out, err;
 };
+
+std::string kind_of(Goes goes, DWORD which) {
+  switch (goes) {
+    case Goes::Console: return std_handle_kind(which);
+    case Goes::Null: return "null";
+    case Goes::Kept: return "pipe";
+  }
+  return "";
+}
 
 TEST_F(WindowsRunnerTest, AttachModesConnectTheStreams) {
   const ModeCase cases[] = {
-      {AttachMode::Output, false, false, true, true},
-      {AttachMode::ErrorsOnly, false, false, false, true},
-      {AttachMode::Interactive, false, true, true, true},
-      {AttachMode::Output, true, false, false, false},
-      {AttachMode::ErrorsOnly, true, false, false, false},
-      {AttachMode::Interactive, true, false, false, false},
+      {AttachMode::Output, false, Goes::Null, Goes::Console, Goes::Console},
+      {AttachMode::ErrorsOnly, false, Goes::Null, Goes::Null, Goes::Console},
+      {AttachMode::Interactive, false, Goes::Console, Goes::Console, Goes::Console},
+      {AttachMode::Output, true, Goes::Null, Goes::Kept, Goes::Kept},
+      {AttachMode::ErrorsOnly, true, Goes::Null, Goes::Kept, Goes::Kept},
+      {AttachMode::Interactive, true, Goes::Null, Goes::Kept, Goes::Kept},
   };
   for (const ModeCase& c : cases) {
     const SystemRunner attached_runner(c.hidden ? SystemRunner::hidden : 0);
     auto run = attached_runner.run_attached(tool, {"report", file_text("report"), "streams"}, {}, c.mode);
     ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
-    const std::string expected = "in=" + (c.in_console ? std_handle_kind(STD_INPUT_HANDLE) : "null") +
-                                 " out=" + (c.out_console ? std_handle_kind(STD_OUTPUT_HANDLE) : "null") +
-                                 " err=" + (c.err_console ? std_handle_kind(STD_ERROR_HANDLE) : "null") + "\n";
+    const std::string expected = "in=" + kind_of(c.in, STD_INPUT_HANDLE) + " out=" + kind_of(c.out, STD_OUTPUT_HANDLE) +
+                                 " err=" + kind_of(c.err, STD_ERROR_HANDLE) + "\n";
     EXPECT_EQ(read_text(file("report")), expected)
         << "mode " << static_cast<int>(c.mode) << (c.hidden ? " hidden" : "");
   }
@@ -358,14 +388,14 @@ TEST_F(WindowsRunnerTest, WhatAnAttachedRunWritesReachesTheConsoleByMode) {
   };
   for (const WrittenCase& c : cases) {
     const SystemRunner attached_runner(c.hidden ? SystemRunner::hidden : 0);
-    std::expected<std::optional<std::int32_t>, RunError> run;
+    std::expected<AttachedRun, RunError> run;
     {
       const ConsoleToFiles redirect(file("out"), file("err"));
       run = attached_runner.run_attached(tool, {"out", "said\n", "err", "complained\n", "exit", "2"}, {},
                                          c.mode);
     }
     ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
-    EXPECT_EQ(*run, 2);
+    EXPECT_EQ(run->exit_code, 2);
     const std::string label = "mode " + std::to_string(static_cast<int>(c.mode)) + (c.hidden ? " hidden" : "");
     EXPECT_EQ(read_text(file("out")), c.out) << label;
     EXPECT_EQ(read_text(file("err")), c.err) << label;

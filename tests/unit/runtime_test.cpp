@@ -381,6 +381,58 @@ TEST(RunContainerStart, SucceedsOnZero) {
   EXPECT_TRUE(run_container_start(runner, "docker", "Gitea", {"run", "x:1"}, {}));
 }
 
+// Where the runner is hidden (the window program's), nobody saw the output of an attached run:
+// the message quotes what the program said last, where the console's points at the output.
+TEST(AttachedRunMessages, QuoteWhatAHiddenRunSaid) {
+  const std::string busy = "Error: cannot listen on the TCP port: listen tcp4 127.0.0.1:34999: bind: address already "
+                           "in use";
+  struct Case {
+    std::string name;
+    std::expected<RunOutput, RunError> reply;
+    std::string start;   // the message of run_container_start
+    std::string export_; // of run_attached_checked
+    std::string step;    // of run_podman_step
+  };
+  const std::vector<Case> cases{
+      {"ExitCode", ScriptedRunner::failed(126, busy + "\n"),
+       "Busy Box could not be started: \"podman run\" failed (exit code 126).\n    It said: " + busy,
+       "\"podman volume export torvo-n8n-data\" failed (exit code 126).\n    It said: " + busy,
+       "Podman could not be set up: \"podman machine init\" failed.\n    It said: " + busy},
+      {"SaidNothing", ScriptedRunner::failed(125, " \n"),
+       "Busy Box could not be started: \"podman run\" failed (exit code 125).",
+       "\"podman volume export torvo-n8n-data\" failed (exit code 125).",
+       "Podman could not be set up: \"podman machine init\" failed."},
+      {"OutputLast", RunOutput{"Trying to pull ...\nFailed\n", "", 125},
+       "Busy Box could not be started: \"podman run\" failed (exit code 125).\n    It said: Failed",
+       "\"podman volume export torvo-n8n-data\" failed (exit code 125).\n    It said: Failed",
+       "Podman could not be set up: \"podman machine init\" failed.\n    It said: Failed"},
+      {"Signal", RunOutput{"", "Killed\n", std::nullopt},
+       "Busy Box could not be started: \"podman run\" failed (stopped by a signal).\n    It said: Killed",
+       "\"podman volume export torvo-n8n-data\" failed (stopped by a signal).\n    It said: Killed",
+       "Podman could not be set up: \"podman machine init\" failed.\n    It said: Killed"},
+      {"NotStarted", std::unexpected(RunError::not_found()),
+       "Busy Box could not be started: \"podman run\" failed (the program was not found).",
+       "\"podman volume export torvo-n8n-data\" failed (the program was not found).",
+       "Podman could not be set up: \"podman machine init\" failed (the program was not found)."},
+  };
+  for (const Case& c : cases) {
+    ScriptedRunner runner;
+    runner.keeps_output = true;
+    runner.on("podman", {}, c.reply);
+    const std::vector<std::string> run_args{"run", "-d", "--name", "torvo-busy-box", "busy:1"};
+    EXPECT_EQ(run_container_start(runner, "podman", "Busy Box", run_args, {{"SECRET", "x"}}).error(), c.start)
+        << c.name;
+    const std::vector<std::string> export_args{"volume", "export", "torvo-n8n-data", "-o", "/backup/n8n.tar"};
+    EXPECT_EQ(run_attached_checked(runner, "podman", export_args).error(), c.export_) << c.name;
+    EXPECT_EQ(run_podman_step(runner, "machine", "init", "Podman could not be set up").error(), c.step) << c.name;
+    EXPECT_EQ(runner.run_lines(),
+              (std::vector<std::string>{"attached: podman run -d --name torvo-busy-box busy:1",
+                                        "attached: podman volume export torvo-n8n-data -o /backup/n8n.tar",
+                                        "attached: podman machine init"}))
+        << c.name;
+  }
+}
+
 // ---------------------------------------------------------------- Podman's machine
 
 TEST(UsesPodmanMachine, EveryPlatformButLinux) {

@@ -260,9 +260,8 @@ class DownloadRunner final : public CommandRunner {
     }
     return output;
   }
-  std::expected<std::optional<std::int32_t>, RunError> run_attached(const std::string&,
-                                                                    const std::vector<std::string>&,
-                                                                    const EnvPairs&, AttachMode) const override {
+  std::expected<AttachedRun, RunError> run_attached(const std::string&, const std::vector<std::string>&,
+                                                    const EnvPairs&, AttachMode) const override {
     return std::unexpected(RunError::os("not expected"));
   }
 };
@@ -539,9 +538,8 @@ class ListThenInstaller final : public CommandRunner {
     }
     return ScriptedRunner::ok();
   }
-  std::expected<std::optional<std::int32_t>, RunError> run_attached(const std::string&,
-                                                                    const std::vector<std::string>&,
-                                                                    const EnvPairs&, AttachMode) const override {
+  std::expected<AttachedRun, RunError> run_attached(const std::string&, const std::vector<std::string>&,
+                                                    const EnvPairs&, AttachMode) const override {
     return std::unexpected(RunError::os("not expected"));
   }
 };

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <string>
+#include <vector>
 
 #include "scripted_runner.h"
 #include "shelf.h"
@@ -17,6 +19,7 @@ std::string refusal(std::string_view address) {
 struct AddressCase {
   std::string address;
   bool passes;
+  std::string shown = {};  ///< how the refusal shows the address, when not whole
 };
 
 void PrintTo(const AddressCase& c, std::ostream* os) { *os << ::testing::PrintToString(c.address); }
@@ -29,7 +32,7 @@ TEST_P(WebAddress, PassesOrGivesTheOneMessage) {
     EXPECT_TRUE(result) << GetParam().address;
   } else {
     ASSERT_FALSE(result) << GetParam().address;
-    EXPECT_EQ(result.error(), refusal(GetParam().address));
+    EXPECT_EQ(result.error(), refusal(GetParam().shown.empty() ? GetParam().address : GetParam().shown));
   }
 }
 
@@ -47,7 +50,7 @@ INSTANTIATE_TEST_SUITE_P(
         AddressCase{"https://example.org:8443/x?y=1#z", true},
         AddressCase{"https://a", true},
         AddressCase{of_length(300), true},
-        AddressCase{of_length(301), false},
+        AddressCase{of_length(301), false, of_length(100) + "..."},
         AddressCase{"https://example.org/a b", false},
         AddressCase{"https://example.org/a\tb", false},
         AddressCase{"https://example.org/{x}", false},
@@ -99,6 +102,31 @@ INSTANTIATE_TEST_SUITE_P(
         AddressCase{"--output=/tmp/x", false},
         AddressCase{"", false},
         AddressCase{std::string("https://example.org/\0x", 21), false}));
+
+// Someone may paste a whole page where an address belongs: the refusal shows its first 100
+// characters, so the message stays readable wherever it is shown.
+TEST(WebAddress, ARefusedAddressIsShownUpTo100Characters) {
+  struct Case {
+    std::string address;
+    std::string shown;
+  };
+  const std::string umlauts = [] {
+    std::string text;
+    for (int i = 0; i < 150; ++i) text += "\xc3\xa4";
+    return text;
+  }();
+  const std::vector<Case> cases{
+      {"https://example.org/ " + std::string(79, 'a'), "https://example.org/ " + std::string(79, 'a')},
+      {"https://example.org/ " + std::string(80, 'a'), "https://example.org/ " + std::string(79, 'a') + "..."},
+      {"https://example.org/ " + std::string(1 << 20, 'a'), "https://example.org/ " + std::string(79, 'a') + "..."},
+      {umlauts, umlauts.substr(0, 200) + "..."},
+  };
+  for (const Case& c : cases) {
+    auto result = check_web_address(c.address);
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error(), refusal(c.shown)) << c.address.size();
+  }
+}
 
 TEST(CurlArguments, FetchOfASecureAddress) {
   EXPECT_EQ(curl_arguments("https://example.org/a.yaml", 65536, 20),

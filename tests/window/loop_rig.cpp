@@ -86,7 +86,7 @@ StatesRead LoopRig::read(std::uint64_t number, std::map<std::string, AppState> s
   for (const AppEntry& e : app().entries) {
     const auto state = states.find(e.recipe->id);
     found.rows.push_back(StateRow{state == states.end() ? AppState::not_installed() : state->second,
-                                  app_address(folder.path(), *e.recipe), e.recipe->id});
+                                  app_address(folder.path(), *e.recipe), e.recipe->id, {}});
   }
   return StatesRead{number, std::move(found)};
 }

@@ -142,6 +142,21 @@ TEST_F(PageWords, APreviewWritesNothingAndAnAddKeepsTheRecipeAndReloads) {
   EXPECT_EQ(rig.shell.scripts_of("outcome").size(), 2u);
 }
 
+TEST_F(PageWords, AnAddedTextDropsTheOriginOfAnEarlierRecipeOfItsId) {
+  // The recipe came from the Zelk's own shelf; then the user pastes the very same text.
+  const std::string text = sample_recipe("notes", "Notes", 34567);
+  const std::string shelf_recipe = "https://zelk.app/shelf/notes.yaml";
+  add("notes.yaml", text);
+  ASSERT_TRUE(keep_origin(rig.folder.path(), "notes", shelf_recipe, text));
+  start();
+  ASSERT_EQ(rig.entry("notes").recipe->from, shelf_recipe);
+
+  rig.page("add:" + text);
+  EXPECT_EQ(rig.entry("notes").recipe->from, "");
+  EXPECT_FALSE(fs::exists(origin_path(rig.folder.path(), "notes")));
+  EXPECT_EQ(read_file(recipe_path(rig.folder.path(), "notes")).value_or(""), text);
+}
+
 TEST_F(PageWords, AnAddWithoutADataFolderSaysSo) {
   rig.world.home = std::nullopt;
   start();
@@ -275,6 +290,30 @@ TEST_F(PageWords, ForgetTakesOutOnlyAnAddedAppKnownNotToBeInstalled) {
   EXPECT_EQ(find_entry(rig.app(), "notes"), nullptr);
   EXPECT_EQ(rig.shell.item("open:notes"), nullptr);
   EXPECT_NE(find_entry(rig.app(), "diary"), nullptr);
+}
+
+TEST_F(PageWords, ForgetRefusesWhileAnyContainerOfTheAppStands) {
+  // A first start that failed after the helper was made: the app itself reads "not installed".
+  add("pair.yaml", sample_recipe_with_helper("pair", "db", "Pair", 34570));
+  rig.start();
+  rig.drop_workers();
+  StatesRead read = rig.read(1);
+  for (StateRow& row : read.result->rows) {
+    if (row.id == "pair") row.containers = {"torvo-pair-db"};
+  }
+  rig.user(std::move(read));
+  ASSERT_EQ(rig.entry("pair").status, AppState::not_installed());
+
+  rig.page("forget:pair");
+  EXPECT_EQ(rig.app().status_line, "Pair is still installed. Remove it first: zelk remove pair");
+  EXPECT_TRUE(fs::exists(recipe_path(rig.folder.path(), "pair")));
+  EXPECT_NE(find_entry(rig.app(), "pair"), nullptr);
+
+  // Once the read finds none of its containers, it can go.
+  rig.user(rig.read(rig.app().refreshes_started));
+  rig.page("forget:pair");
+  EXPECT_EQ(rig.app().status_line, "Pair is out of the list.");
+  EXPECT_FALSE(fs::exists(recipe_path(rig.folder.path(), "pair")));
 }
 
 TEST_F(PageWords, ForgetOfABusyAppDoesNothing) {

@@ -61,13 +61,15 @@ class FakeClock final : public Clock {
   LoopClock::time_point now_ = LoopClock::time_point{} + std::chrono::hours(1000);
 };
 
-/// Holds each started worker until the test runs it (or runs it at once when `synchronous`).
+/// Holds each started worker until the test runs it (or runs it at once when `synchronous`, or
+/// hands it on to `elsewhere`).
 class HeldWorkers {
  public:
   StartWorker starter() {
     return [this](std::function<void()> work) -> std::expected<void, std::string> {
       if (refuse) return std::unexpected(*refuse);
       ++started;
+      if (elsewhere) return elsewhere(std::move(work));
       if (synchronous) {
         work();
       } else {
@@ -89,6 +91,8 @@ class HeldWorkers {
   std::size_t started = 0;
   bool synchronous = false;
   std::optional<std::string> refuse;
+  /// When set, work is handed to it (real threads, say) instead of being held.
+  StartWorker elsewhere;
 };
 
 /// Services a test can script: a scripted runner, a probe that answers from a function, sleeps

@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
+#include <mutex>
 #include <thread>
 
 #include "catalogue_fixtures.h"
@@ -12,8 +14,10 @@
 #include "event_queue.h"
 #include "files.h"
 #include "loop_rig.h"
+#include "page_view.h"
 #include "platform.h"
 #include "scoped_env.h"
+#include "shelf.h"
 #include "tray_menu.h"
 #include "zelk/backup.h"
 
@@ -326,16 +330,50 @@ TEST(WindowLoop, ACommandErrorHoldsTheStatusLineUntilTheNextPageWord) {
   rig.drop_workers();
   rig.user(CommandDone{std::unexpected(std::string("\n  Podman could not start torvo-gitea.\nIt said: no")),
                        rig.entry("gitea").recipe});
-  EXPECT_EQ(rig.app().status_line, "Gitea: Podman could not start torvo-gitea.");
+  const std::string note = "Gitea: Podman could not start torvo-gitea.\nIt said: no";
+  EXPECT_EQ(rig.app().status_line, note);
   rig.user(rig.read(rig.app().refreshes_started));
-  EXPECT_EQ(rig.app().status_line, "Gitea: Podman could not start torvo-gitea.");
+  EXPECT_EQ(rig.app().status_line, note);
   EXPECT_EQ(rig.shell.menu.items.at(rig.app().status_item).text, "Gitea: Podman could not start torvo-gitea.");
   rig.user(MenuClicked{"window"});  // not a page word: the note stays
   rig.user(rig.read(rig.app().refreshes_started));
-  EXPECT_EQ(rig.app().status_line, "Gitea: Podman could not start torvo-gitea.");
+  EXPECT_EQ(rig.app().status_line, note);
   rig.page("nothing");
   rig.user(rig.read(rig.app().refreshes_started));
   EXPECT_EQ(rig.app().status_line, "Podman is running");
+}
+
+TEST(WindowLoop, ACommandErrorNamesTheAppOnceAndGivesWhatTheProgramSaidALineOfItsOwn) {
+  struct Case {
+    std::string error;
+    std::string note;
+  };
+  const std::string refused = "Gitea could not be started: \"podman run\" failed (exit code 126).";
+  const std::string cause =
+      "Error: cannot listen on the TCP port: listen tcp4 127.0.0.1:33009: bind: address already in use";
+  const std::vector<Case> cases{
+      {refused + "\n    It said: Error: no such image", refused + "\nIt said: Error: no such image"},
+      {refused, refused},
+      // A long cause keeps its end, where the reason is: 90 characters in all.
+      {refused + "\n    It said: " + cause,
+       refused + "\nIt said: ..." + cause.substr(cause.size() - 78)},
+      {"No usable container runtime was found.\n  Podman is not installed.",
+       "Gitea: No usable container runtime was found."},
+      {"The volume could not be saved.\n    It said: first\n    It said: last \r\n",
+       "Gitea: The volume could not be saved.\nIt said: last"},
+  };
+  for (const Case& c : cases) {
+    LoopRig rig;
+    rig.start();
+    rig.settle();
+    rig.page("open:gitea");
+    rig.drop_workers();
+    rig.user(CommandDone{std::unexpected(c.error), rig.entry("gitea").recipe});
+    EXPECT_EQ(rig.app().status_note, c.note) << c.error;
+    EXPECT_EQ(rig.app().status_line, c.note) << c.error;
+    // The tray's status item is one line.
+    EXPECT_EQ(rig.shell.menu.items.at(rig.app().status_item).text, c.note.substr(0, c.note.find('\n'))) << c.error;
+  }
 }
 
 TEST(WindowLoop, ABackupNamesItsFolderUntilTheNextRead) {
@@ -415,6 +453,88 @@ TEST(WindowLoop, TheFirstNoticeOfTheCatalogueIsKeptAsTheNote) {
   rig.settle();
   EXPECT_EQ(rig.app().status_line, *rig.app().status_note);
   EXPECT_EQ(rig.app().status_line, first_line_short(rig.app().catalogue->notices.at(0)));
+}
+
+TEST(WindowLoop, TheFirstNoticeHoldsAfterEveryReloadAsAtTheStart) {
+  LoopRig rig;
+  put_file(rig.folder.path() / "recipes" / "broken.yaml", "services: [\n");
+  rig.start();
+  rig.settle();
+  const std::string notice = first_line_short(rig.app().catalogue->notices.at(0));
+  ASSERT_EQ(rig.app().status_line, notice);
+
+  rig.page("refresh");
+  rig.settle();
+  EXPECT_EQ(rig.app().status_line, notice);
+
+  rig.page("add:" + sample_recipe("diary", "Diary", 34568));
+  rig.settle();
+  EXPECT_EQ(rig.app().status_line, notice);
+
+  rig.page("forget:diary");
+  EXPECT_EQ(rig.app().status_line, "Diary is out of the list.");  // what was done shows first
+  rig.settle();
+  EXPECT_EQ(rig.app().status_line, notice);
+
+  const std::string text = sample_recipe("pad", "Pad", 34569);
+  const std::string address = "https://example.org/a/pad.yaml";
+  const ShelfOffer offer{"pad.yaml", address, text, ShelfOffer::State::New, read_recipe(text).value(), ""};
+  rig.user(ShelvesRead{std::nullopt, {ShelfView{"https://example.org/a/shelf.yaml", std::nullopt, "A", {offer}}}});
+  rig.page("shelf-take:" + address);
+  EXPECT_EQ(rig.app().status_line, "Pad is in the list now.");
+  rig.settle();
+  EXPECT_EQ(rig.app().status_line, notice);
+  EXPECT_EQ(rig.app().status_note, notice);
+}
+
+// ---- a worker that cannot do its work ----
+
+UpdateChecked found(std::string version, bool asked);
+
+// Whether a worker throws or its thread cannot be made, what waited for it ends: the app's
+// command, the resume, the shelf request the page shows as "Fetching ...", the install.
+TEST(WindowLoop, AWorkerThatFailsComesBackAsItsOwnResultAndLeavesNothingWaiting) {
+  for (const bool refused : {false, true}) {
+    SCOPED_TRACE(refused ? "refused" : "thrown");
+    LoopRig rig;
+    put_file(rig.folder.path() / "apps" / "gitea" / "running", "");  // the resume has work to do
+    if (refused) {
+      rig.workers.refuse = "no more threads";
+    } else {
+      rig.world.runner->throws = "the runtime broke";
+    }
+    const std::string why = refused ? "The work could not be started: no more threads"
+                                    : "The work stopped on an unexpected error: the runtime broke";
+    rig.start();
+    if (rig.update_thread) rig.update_thread();
+    rig.settle();
+    EXPECT_FALSE(rig.app().resuming);
+    EXPECT_EQ(rig.app().status_line, why);
+
+    rig.page("open:gitea");
+    rig.settle();
+    EXPECT_EQ(rig.entry("gitea").busy, std::nullopt);
+    EXPECT_TRUE(rig.item("open:gitea").enabled);
+    EXPECT_EQ(rig.app().status_line, "Gitea: " + why);
+
+    rig.user(ShowWindow{});
+    rig.page("shelves");
+    rig.settle();
+    EXPECT_EQ(rig.shell.scripts_of("shelves"),
+              std::vector<std::string>{"shelves(" + shelves_document(why, {}) + ")"});
+
+    rig.page("update-look");
+    rig.settle();
+    EXPECT_EQ(rig.app().status_line, why);
+
+    rig.user(found("9.1.0", false));
+    rig.page("update");
+    rig.settle();
+    ASSERT_TRUE(rig.app().update);
+    EXPECT_FALSE(rig.app().update->installing);
+    EXPECT_EQ(rig.app().update->problem, why);
+    EXPECT_EQ(rig.item("update"), item("update", "Update to version 9.1.0"));
+  }
 }
 
 // ---- updates ----
@@ -501,6 +621,37 @@ TEST(WindowLoop, TheUpdateItemInstallsWithTheWindowsStateOrLooksFirst) {
 }
 
 // ---- the window ----
+
+TEST(WindowLoop, AWindowThatCouldNotBeOpenedSaysWhyUntilTheUserActs) {
+  LoopRig rig;
+  rig.start();
+  rig.settle();
+  rig.shell.window_error = "WebView2 could not be started (os error 5)";
+  const std::string why = "The window could not be opened: WebView2 could not be started (os error 5)";
+  // A click on the tray icon asks for a refresh and for the window.
+  rig.clock->advance(5s);
+  rig.user(RefreshTick{});
+  rig.user(ShowWindow{});
+  EXPECT_EQ(rig.app().status_line, why);
+  rig.settle();  // the refresh the click started
+  EXPECT_EQ(rig.app().status_line, why);
+  EXPECT_EQ(rig.shell.menu.items.at(rig.app().status_item).text, why);
+
+  // The same holds when the web view fails after the window was made.
+  window_failed(rig.app(), "the web view's process ended");
+  rig.user(rig.read(rig.app().refreshes_started));
+  EXPECT_EQ(rig.app().status_line, "The window could not be opened: the web view's process ended");
+
+  // A window made at last drops the note; so does any page word.
+  rig.shell.window_error.reset();
+  rig.user(ShowWindow{});
+  rig.user(rig.read(rig.app().refreshes_started));
+  EXPECT_EQ(rig.app().status_line, "Podman is running");
+  window_failed(rig.app(), "gone");
+  rig.page("nothing");
+  rig.user(rig.read(rig.app().refreshes_started));
+  EXPECT_EQ(rig.app().status_line, "Podman is running");
+}
 
 TEST(WindowLoop, TheWindowIsMadeOnceRaisedAfterwardsAndAFailureIsShownAndTriedAgain) {
   LoopRig rig;
@@ -644,12 +795,95 @@ TEST(WindowLoop, AWorkerThatCannotStartLeavesTheAppIdleAndSaysWhy) {
   rig.settle();
   rig.workers.refuse = "Resource temporarily unavailable";
   rig.page("open:gitea");
+  rig.settle();
   EXPECT_EQ(rig.entry("gitea").busy, std::nullopt);
   EXPECT_TRUE(rig.item("open:gitea").enabled);
-  EXPECT_EQ(rig.app().status_line, "The work could not be started: Resource temporarily unavailable");
+  EXPECT_EQ(rig.app().status_line, "Gitea: The work could not be started: Resource temporarily unavailable");
 }
 
 // ---- shelves read ----
+
+// Worker threads that can say how many still run; joined before they go.
+class CountedThreads {
+ public:
+  ~CountedThreads() {
+    for (std::thread& thread : threads_) thread.join();
+  }
+  StartWorker starter() {
+    return [this](std::function<void()> work) -> std::expected<void, std::string> {
+      std::lock_guard lock(mutex_);
+      ++running_;
+      threads_.emplace_back([this, work = std::move(work)] {
+        work();
+        std::lock_guard ended(mutex_);
+        --running_;
+      });
+      return {};
+    };
+  }
+  std::size_t running() const {
+    std::lock_guard lock(mutex_);
+    return running_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::size_t running_ = 0;
+  std::vector<std::thread> threads_;
+};
+
+// Hands the loop what the workers sent until the condition holds (60 seconds at most).
+bool deliver_until(LoopRig& rig, const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    rig.deliver();
+    std::this_thread::sleep_for(2ms);
+  }
+  return true;
+}
+
+TEST(WindowLoop, ShelfChangesApplyInTheOrderTheyWereAskedFor) {
+  LoopRig rig;
+  const std::string kept = "https://example.org/kept/shelf.yaml";
+  const std::string slow = "https://example.org/slow/shelf.yaml";
+  write_shelf_addresses(rig.folder.path(), std::vector<std::string>{kept}).value();
+  const std::vector<std::string> slow_fetch = curl_arguments(slow, fetch_size_limit, fetch_curl_seconds);
+  rig.world.runner->on("curl", {}, ScriptedRunner::failed(6, "curl: (6) Could not resolve host\n"));
+  rig.world.runner->on("curl", slow_fetch, ScriptedRunner::ok("shelf: 1\nname: Slow\nrecipes:\n  - notes.yaml\n"));
+  rig.world.runner->hold("curl", slow_fetch);
+  rig.start();
+  rig.settle();
+  CountedThreads threads;
+  rig.workers.elsewhere = threads.starter();
+
+  // The user adds a shelf whose fetch takes long, and takes it out again before it came.
+  rig.page("shelf-add:" + slow);
+  ASSERT_TRUE(deliver_until(rig, [&] { return rig.world.runner->held_runs() == 1; }));
+  rig.page("shelf-forget:" + slow);
+  // Whatever else could run has run while the fetch waits.
+  ASSERT_TRUE(deliver_until(rig, [&] { return threads.running() == 1; }));
+  rig.world.runner->release_held();
+  ASSERT_TRUE(deliver_until(rig, [&] { return threads.running() == 0 && rig.proxy->events().empty(); }));
+
+  EXPECT_EQ(read_file(shelves_path(rig.folder.path())).value_or(""), kept + "\n");
+  ASSERT_EQ(rig.app().shelves.size(), 1u);
+  EXPECT_EQ(rig.app().shelves[0].address, kept);
+}
+
+TEST(WindowLoop, AShelvesReadOlderThanTheOneShownIsDropped) {
+  LoopRig rig;
+  rig.start();
+  rig.settle();
+  rig.user(ShowWindow{});
+  const std::vector<ShelfView> newer{ShelfView{"https://example.org/new.yaml", std::string("gone"), "", {}}};
+  const std::vector<ShelfView> older{ShelfView{"https://example.org/old.yaml", std::string("gone"), "", {}}};
+  rig.user(ShelvesRead{std::nullopt, newer, 2});
+  rig.user(ShelvesRead{std::nullopt, older, 1});
+  EXPECT_EQ(rig.app().shelves.at(0).address, "https://example.org/new.yaml");
+  EXPECT_EQ(rig.shell.scripts_of("shelves"),
+            std::vector<std::string>{"shelves(" + shelves_document(std::nullopt, newer) + ")"});
+}
 
 TEST(WindowLoop, AnAddedShelfRecipeWithoutOriginGetsOneAndTheAppsAreReadAgain) {
   LoopRig rig;

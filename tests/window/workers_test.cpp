@@ -94,7 +94,7 @@ TEST_F(Workers, RefreshReadsEveryAppsStateAndAddressInCatalogueOrder) {
   put_file(folder.path() / "apps" / "notes" / ".env", "TORVO_PORT=40001\n");
   world.runner->on("podman", {"ps"},
                    ScriptedRunner::ok("torvo-gitea\trunning\t\ntorvo-n8n\texited\t\ntorvo-ollama\trunning\t\n"
-                                      "torvo-notes\trunning\t\ntorvo-pair\trunning\t\n"));
+                                      "torvo-notes\trunning\t\ntorvo-pair\trunning\t\ntorvo-pair-db\texited\t\n"));
   world.probe_answer = [](std::uint16_t port, std::string_view) -> std::optional<std::uint16_t> {
     if (port == 33009) return 200;  // Gitea answers; Ollama and Notes do not yet
     return std::nullopt;
@@ -109,12 +109,13 @@ TEST_F(Workers, RefreshReadsEveryAppsStateAndAddressInCatalogueOrder) {
   ASSERT_TRUE(read.result) << read.result.error();
   EXPECT_EQ(read.result->runtime_name, "Podman");
   EXPECT_EQ(read.result->rows, (std::vector<StateRow>{
-                                   {AppState::state("exited"), "http://127.0.0.1:35678/", "n8n"},
-                                   {AppState::ready(), "http://127.0.0.1:33009/", "gitea"},
-                                   {AppState::not_installed(), "http://127.0.0.1:33000/", "open-webui"},
-                                   {AppState::starting(), "http://127.0.0.1:31434/", "ollama"},
-                                   {AppState::starting(), "http://127.0.0.1:40001/", "notes"},
-                                   {AppState::state("partly running"), "http://127.0.0.1:34570/", "pair"},
+                                   {AppState::state("exited"), "http://127.0.0.1:35678/", "n8n", {"torvo-n8n"}},
+                                   {AppState::ready(), "http://127.0.0.1:33009/", "gitea", {"torvo-gitea"}},
+                                   {AppState::not_installed(), "http://127.0.0.1:33000/", "open-webui", {}},
+                                   {AppState::starting(), "http://127.0.0.1:31434/", "ollama", {"torvo-ollama"}},
+                                   {AppState::starting(), "http://127.0.0.1:40001/", "notes", {"torvo-notes"}},
+                                   {AppState::state("partly running"), "http://127.0.0.1:34570/", "pair",
+                                    {"torvo-pair", "torvo-pair-db"}},
                                }));
 }
 
@@ -145,7 +146,7 @@ TEST(WorkersWithoutHome, EachSaysNoHomeDirectoryWasFound) {
 
   resume_apps_in_window(*proxy, *services, *catalogue);
   refresh_states(*proxy, *services, *catalogue, 3);
-  run_shelf_work(*proxy, *services, *catalogue, ShelfWord{"add", "https://example.org/shelf.yaml"});
+  run_shelf_work(*proxy, *services, *catalogue, ShelfWord{"add", "https://example.org/shelf.yaml"}, 1);
   install_update_in_window(*proxy, *services, UpdateOffer{"9.0.0", "z.exe", std::string(64, 'a'), 7}, true);
   run_app_command(proxy, *services, *catalogue, "open", shared_recipe(catalogue, 0));
 
@@ -232,10 +233,10 @@ TEST_F(Workers, ShelfAddRemembersTheShelfOnceAndGathersAgain) {
   serve(*world.runner, "https://example.org/a/notes.yaml", sample_recipe("notes", "Notes", 34567));
   const auto catalogue = catalogue_of(folder.path());
 
-  run_shelf_work(proxy, *world.services(), *catalogue, ShelfWord{"add", shelf_a});
+  run_shelf_work(proxy, *world.services(), *catalogue, ShelfWord{"add", shelf_a}, 2);
   EXPECT_EQ(read_file(shelves_path(folder.path())).value_or(""), shelf_a + "\n");
   // The same address again: nothing is written, and the shelves are fetched anyway.
-  run_shelf_work(proxy, *world.services(), *catalogue, ShelfWord{"add", shelf_a});
+  run_shelf_work(proxy, *world.services(), *catalogue, ShelfWord{"add", shelf_a}, 3);
   EXPECT_EQ(read_file(shelves_path(folder.path())).value_or(""), shelf_a + "\n");
 
   const auto events = proxy.events();
@@ -259,7 +260,7 @@ TEST_F(Workers, AnEleventhShelfIsRefusedAndTheListStaysAsItWas) {
   serve(*world.runner, shelf_a, shelf_text("Course", "notes.yaml"));
   const auto catalogue = catalogue_of(folder.path());
 
-  run_shelf_work(proxy, *world.services(), *catalogue, ShelfWord{"add", shelf_a});
+  run_shelf_work(proxy, *world.services(), *catalogue, ShelfWord{"add", shelf_a}, 4);
   EXPECT_EQ(read_file(shelves_path(folder.path())).value_or(""), before);
   const auto read = std::get<ShelvesRead>(proxy.events().at(0));
   EXPECT_EQ(read.problem, "This Zelk remembers 10 shelves. Take one out first: zelk shelf forget <address>");
@@ -272,7 +273,7 @@ TEST_F(Workers, AShelfThatCannotBeReadIsNotRemembered) {
   write_shelf_addresses(folder.path(), std::vector<std::string>{}).value();
   serve(*world.runner, shelf_a, "just: text\n");
   const auto catalogue = catalogue_of(folder.path());
-  run_shelf_work(proxy, *world.services(), *catalogue, ShelfWord{"add", shelf_a});
+  run_shelf_work(proxy, *world.services(), *catalogue, ShelfWord{"add", shelf_a}, 5);
   const auto read = std::get<ShelvesRead>(proxy.events().at(0));
   EXPECT_EQ(read.problem, parse_shelf("just: text\n", shelf_a).error());
   EXPECT_TRUE(read.shelves.empty());
@@ -284,9 +285,9 @@ TEST_F(Workers, ShelfForgetTakesOutEveryCopyOfTheAddressAndSaysNothingOfAnUnknow
       .value();
   world.runner->on("curl", {}, ScriptedRunner::failed(6, "curl: (6) Could not resolve host\n"));
   const auto catalogue = catalogue_of(folder.path());
-  run_shelf_work(proxy, *world.services(), *catalogue, ShelfWord{"forget", shelf_a});
+  run_shelf_work(proxy, *world.services(), *catalogue, ShelfWord{"forget", shelf_a}, 6);
   EXPECT_EQ(read_file(shelves_path(folder.path())).value_or(""), std::string(default_shelf_address) + "\n");
-  run_shelf_work(proxy, *world.services(), *catalogue, ShelfWord{"forget", "https://example.org/other.yaml"});
+  run_shelf_work(proxy, *world.services(), *catalogue, ShelfWord{"forget", "https://example.org/other.yaml"}, 7);
   EXPECT_EQ(read_file(shelves_path(folder.path())).value_or(""), std::string(default_shelf_address) + "\n");
   for (const UserEvent& event : proxy.events()) {
     EXPECT_EQ(std::get<ShelvesRead>(event).problem, std::nullopt);
@@ -371,8 +372,8 @@ class DownloadRunner final : public CommandRunner {
     }
     return ScriptedRunner::ok();
   }
-  std::expected<std::optional<std::int32_t>, RunError> run_attached(const std::string&, const std::vector<std::string>&,
-                                                                    const EnvPairs&, AttachMode) const override {
+  std::expected<AttachedRun, RunError> run_attached(const std::string&, const std::vector<std::string>&,
+                                                    const EnvPairs&, AttachMode) const override {
     return std::unexpected(RunError::not_found());
   }
 

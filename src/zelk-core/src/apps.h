@@ -77,6 +77,11 @@ std::string recipe_origin(const std::filesystem::path& home, std::string_view id
 std::expected<Admission, std::string> keep_recipe(std::string_view text,
                                                   const std::filesystem::path& home);
 
+/// Keeps a recipe that came from a file or from pasted text: keep_recipe, then removes the
+/// origin file an earlier recipe of that id left (a failure is ignored), so the app claims no
+/// address it was not fetched from. The admitted recipe's origin is empty.
+std::expected<Admission, std::string> keep_local_recipe(std::string_view text, const std::filesystem::path& home);
+
 /// Writes <home>/recipes/<id>.from for a recipe fetched from the address: the address and the
 /// recipe_hash_line of the text, each followed by "\n". Gives the system's error text.
 std::expected<void, std::string> keep_origin(const std::filesystem::path& home,
@@ -87,6 +92,10 @@ std::expected<void, std::string> keep_origin(const std::filesystem::path& home,
 /// file, whose loss only costs the shown origin. Settings, markers and data stay. Fails with
 /// "The recipe of <name> could not be taken out: <system error>" and then deletes nothing.
 std::expected<void, std::string> forget_added_recipe(const std::filesystem::path& home, const Recipe& recipe);
+
+/// "<name> is still installed. Remove it first: zelk remove <id>": an app is forgotten only
+/// while none of its containers exists.
+std::string still_installed_message(const Recipe& recipe);
 
 /// The first recipe with that id, or 'Unknown app "<id>". Choose: <ids>.'
 std::expected<const Recipe*, std::string> find_app(std::span<const Recipe> recipes,

@@ -88,6 +88,15 @@ std::expected<Admission, std::string> keep_recipe(std::string_view text,
   return admission;
 }
 
+std::expected<Admission, std::string> keep_local_recipe(std::string_view text, const std::filesystem::path& home) {
+  std::expected<Admission, std::string> admission = keep_recipe(text, home);
+  if (!admission) return admission;
+  std::error_code ignored;
+  std::filesystem::remove(origin_path(home, admission->recipe.id), ignored);
+  admission->recipe.from.clear();
+  return admission;
+}
+
 std::expected<void, std::string> keep_origin(const std::filesystem::path& home,
                                              std::string_view id, std::string_view address,
                                              std::string_view text) {
@@ -108,6 +117,10 @@ std::expected<void, std::string> forget_added_recipe(const std::filesystem::path
   std::error_code ignored;
   std::filesystem::remove(origin_path(home, recipe.id), ignored);
   return {};
+}
+
+std::string still_installed_message(const Recipe& recipe) {
+  return recipe.name + " is still installed. Remove it first: zelk remove " + recipe.id;
 }
 
 }  // namespace zelk

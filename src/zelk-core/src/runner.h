@@ -45,6 +45,16 @@ std::string fmt_run_error(const RunError& error);
 /// How an attached run's streams are connected.
 enum class AttachMode : std::uint8_t { Output = 0, ErrorsOnly = 1, Interactive = 2 };
 
+/// How an attached run ended.
+struct AttachedRun {
+  /// The exit code; absent when the process ended without one (by a signal).
+  std::optional<std::int32_t> exit_code;
+  /// A hidden runner's run only: the end of what the program wrote to its output and error
+  /// streams (its last 20 lines, at most 4 KiB), decoded as UTF-8. Nobody saw that output, so
+  /// a message about a failed run quotes it. Absent when the streams were the console's.
+  std::optional<std::string> kept_output;
+};
+
 using EnvPairs = std::vector<std::pair<std::string, std::string>>;
 
 /// Runs outside programs. Implementations must be usable from several threads at once.
@@ -58,15 +68,17 @@ class CommandRunner {
       const std::string& program, const std::vector<std::string>& args,
       std::chrono::nanoseconds limit) const = 0;
 
-  /// Runs the program attached to this process's console (or to nothing when hidden),
-  /// with the environment pairs added; waits without limit and gives the exit code.
-  virtual std::expected<std::optional<std::int32_t>, RunError> run_attached(
-      const std::string& program, const std::vector<std::string>& args, const EnvPairs& environment,
-      AttachMode mode) const = 0;
+  /// Runs the program attached to this process's console (or, when hidden, to a pipe whose
+  /// end is kept), with the environment pairs added; waits without limit and gives how it
+  /// ended.
+  virtual std::expected<AttachedRun, RunError> run_attached(const std::string& program,
+                                                            const std::vector<std::string>& args,
+                                                            const EnvPairs& environment, AttachMode mode) const = 0;
 };
 
-/// The real runner. Bit 0 of the flags hides every started program: no console window, and
-/// every stream of an attached run goes to the null device.
+/// The real runner. Bit 0 of the flags hides every started program: no console window; an
+/// attached run reads nothing, and its output and errors go to one pipe whose end is kept
+/// (AttachedRun::kept_output), the mode notwithstanding.
 ///
 /// A captured run that reaches its limit returns at once, even when a process the program
 /// started still holds its pipes. Once the program has ended by itself, its output is read
@@ -81,9 +93,8 @@ class SystemRunner final : public CommandRunner {
   std::expected<RunOutput, RunError> run_captured(const std::string& program,
                                                   const std::vector<std::string>& args,
                                                   std::chrono::nanoseconds limit) const override;
-  std::expected<std::optional<std::int32_t>, RunError> run_attached(
-      const std::string& program, const std::vector<std::string>& args, const EnvPairs& environment,
-      AttachMode mode) const override;
+  std::expected<AttachedRun, RunError> run_attached(const std::string& program, const std::vector<std::string>& args,
+                                                    const EnvPairs& environment, AttachMode mode) const override;
 
  private:
   std::uint8_t flags_;

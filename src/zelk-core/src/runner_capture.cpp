@@ -19,6 +19,14 @@ struct Collected {
   std::condition_variable finished;
   std::string bytes;
   bool done = false;
+  /// With a limit, only about the last `keep` bytes are held (between keep and twice keep).
+  std::size_t keep = std::string::npos;
+
+  void append(const char* chunk, std::size_t size) {
+    const std::lock_guard lock(mutex);
+    bytes.append(chunk, size);
+    if (keep != std::string::npos && bytes.size() > 2 * keep) bytes.erase(0, bytes.size() - keep);
+  }
 
   // What has been read once the reader is done, or at the deadline whatever it has so far.
   std::string take(Clock::time_point deadline) {
@@ -28,16 +36,17 @@ struct Collected {
   }
 };
 
-std::expected<std::shared_ptr<Collected>, RunError> start_reader(std::unique_ptr<PipeSource> source) {
+std::expected<std::shared_ptr<Collected>, RunError> start_reader(std::unique_ptr<PipeSource> source,
+                                                                 std::size_t keep = std::string::npos) {
   auto collected = std::make_shared<Collected>();
+  collected->keep = keep;
   try {
     std::thread([collected, source = std::move(source)]() mutable {
       char chunk[16384];
       for (;;) {
         const std::size_t got = source->read(chunk, sizeof chunk);
         if (got == 0) break;
-        const std::lock_guard lock(collected->mutex);
-        collected->bytes.append(chunk, got);
+        collected->append(chunk, got);
       }
       source.reset();
       {
@@ -58,7 +67,33 @@ std::chrono::nanoseconds bounded(std::chrono::nanoseconds limit) {
   return std::clamp(limit, std::chrono::nanoseconds::zero(), longest);
 }
 
+bool is_continuation_byte(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) == 0x80; }
+
 }  // namespace
+
+std::string kept_output_tail(std::string_view bytes) {
+  // The last lines: a line feed that ends the text closes its last line, not one more.
+  std::size_t start = 0;
+  std::size_t lines = 0;
+  for (std::size_t at = bytes.size(); at > 0; --at) {
+    if (bytes[at - 1] != '\n' || at == bytes.size()) continue;
+    if (++lines == kept_output_lines) {
+      start = at;
+      break;
+    }
+  }
+  if (bytes.size() - start > kept_output_bytes) {
+    const std::size_t cut = bytes.size() - kept_output_bytes;
+    const std::size_t line_start = bytes.find('\n', cut);
+    if (line_start != std::string_view::npos && line_start + 1 < bytes.size()) {
+      start = line_start + 1;
+    } else {
+      start = cut;
+      while (start < bytes.size() && is_continuation_byte(bytes[start])) ++start;
+    }
+  }
+  return decode_utf8_lossy(bytes.substr(start));
+}
 
 std::expected<RunOutput, RunError> finish_captured_run(ChildProcess& child,
                                                        std::unique_ptr<PipeSource> output,
@@ -85,6 +120,21 @@ std::expected<RunOutput, RunError> finish_captured_run(ChildProcess& child,
       child.terminate_and_wait();
       return std::unexpected(RunError::timed_out());
     }
+  }
+}
+
+std::expected<AttachedRun, RunError> finish_kept_run(ChildProcess& child, std::unique_ptr<PipeSource> output) {
+  // Without a reader the pipe is closed at once: the program then writes into nothing, which
+  // costs only what it said.
+  auto reader = start_reader(std::move(output), 2 * kept_output_bytes);
+  const Clock::time_point far = Clock::now() + bounded(std::chrono::nanoseconds::max());
+  for (;;) {
+    auto state = child.wait_until(far);
+    if (!state) return std::unexpected(state.error());
+    if (!*state) continue;
+    std::string kept;
+    if (reader) kept = kept_output_tail((*reader)->take(Clock::now() + reader_grace));
+    return AttachedRun{**state, std::move(kept)};
   }
 }
 

@@ -9,6 +9,8 @@
 #include <expected>
 #include <memory>
 #include <optional>
+#include <string>
+#include <string_view>
 
 #include "runner.h"
 
@@ -46,6 +48,16 @@ class ChildProcess {
 /// the pipe) is read in full.
 inline constexpr std::chrono::seconds reader_grace{1};
 
+/// What is kept of a hidden attached run's output, from its end: at most this many lines,
+/// and of those at most this many bytes.
+inline constexpr std::size_t kept_output_lines = 20;
+inline constexpr std::size_t kept_output_bytes = 4096;
+
+/// The end of a program's output as a hidden attached run keeps it: its last
+/// kept_output_lines lines, cut to the last kept_output_bytes bytes at a line start (or, for
+/// one longer line, at a character), decoded as UTF-8.
+std::string kept_output_tail(std::string_view bytes);
+
 /// Starts one reader for each pipe (standard output first), then waits on the process until
 /// it ends or the limit passes. Readers that are not waited for keep their own share of what
 /// they collect and end when their pipe does.
@@ -53,5 +65,10 @@ std::expected<RunOutput, RunError> finish_captured_run(ChildProcess& child,
                                                        std::unique_ptr<PipeSource> output,
                                                        std::unique_ptr<PipeSource> errors,
                                                        std::chrono::nanoseconds limit);
+
+/// Starts one reader for the pipe that carries both of the program's streams, then waits on the
+/// process without limit. The reader keeps only the end of what it reads; once the process has
+/// ended it is waited for as a captured run's readers are (reader_grace).
+std::expected<AttachedRun, RunError> finish_kept_run(ChildProcess& child, std::unique_ptr<PipeSource> output);
 
 }  // namespace zelk::capture

@@ -251,21 +251,9 @@ std::expected<RunOutput, RunError> SystemRunner::run_captured(const std::string&
                                       std::make_unique<FdSource>(std::move(errors->read)), limit);
 }
 
-std::expected<std::optional<std::int32_t>, RunError> SystemRunner::run_attached(
-    const std::string& program, const std::vector<std::string>& args, const EnvPairs& environment,
-    AttachMode mode) const {
-  Stream in = Stream::null();
-  Stream out = Stream::inherit();
-  Stream err = Stream::inherit();
-  if ((flags_ & hidden) != 0) {
-    out = Stream::null();
-    err = Stream::null();
-  } else if (mode == AttachMode::ErrorsOnly) {
-    out = Stream::null();
-  } else if (mode == AttachMode::Interactive) {
-    in = Stream::inherit();
-  }
-
+std::expected<AttachedRun, RunError> SystemRunner::run_attached(const std::string& program,
+                                                               const std::vector<std::string>& args,
+                                                               const EnvPairs& environment, AttachMode mode) const {
   std::vector<std::string> entries;
   std::vector<char*> block;
   if (!environment.empty()) {
@@ -273,15 +261,36 @@ std::expected<std::optional<std::int32_t>, RunError> SystemRunner::run_attached(
     for (std::string& entry : entries) block.push_back(entry.data());
     block.push_back(nullptr);
   }
+  char* const* env = block.empty() ? nullptr : block.data();
 
-  auto pid = spawn(program, args, in, out, err, block.empty() ? nullptr : block.data());
+  if ((flags_ & hidden) != 0) {
+    // Nobody sees a hidden run: its output and errors go to one pipe, whose end is kept so
+    // that a failure can say what the program said.
+    auto kept = make_pipe();
+    if (!kept) return std::unexpected(kept.error());
+    auto pid = spawn(program, args, Stream::null(), Stream::to(kept->write.get()), Stream::to(kept->write.get()), env);
+    if (!pid) return std::unexpected(pid.error());
+    kept->write.reset();
+    PosixChild child(*pid);
+    return capture::finish_kept_run(child, std::make_unique<FdSource>(std::move(kept->read)));
+  }
+
+  Stream in = Stream::null();
+  Stream out = Stream::inherit();
+  Stream err = Stream::inherit();
+  if (mode == AttachMode::ErrorsOnly) {
+    out = Stream::null();
+  } else if (mode == AttachMode::Interactive) {
+    in = Stream::inherit();
+  }
+  auto pid = spawn(program, args, in, out, err, env);
   if (!pid) return std::unexpected(pid.error());
   int status = 0;
   for (;;) {
     if (::waitpid(*pid, &status, 0) >= 0) break;
     if (errno != EINTR) return std::unexpected(run_error_from_io(errno));
   }
-  return exit_code_of(status);
+  return AttachedRun{exit_code_of(status), std::nullopt};
 }
 
 RunError run_error_from_io(int code) {

@@ -140,36 +140,45 @@ std::expected<RunOutput, RunError> SystemRunner::run_captured(const std::string&
                                       std::make_unique<HandleSource>(std::move(errors->read)), limit);
 }
 
-std::expected<std::optional<std::int32_t>, RunError> SystemRunner::run_attached(
-    const std::string& program, const std::vector<std::string>& args, const EnvPairs& environment,
-    AttachMode mode) const {
+std::expected<AttachedRun, RunError> SystemRunner::run_attached(const std::string& program,
+                                                               const std::vector<std::string>& args,
+                                                               const EnvPairs& environment, AttachMode mode) const {
   const std::string located = find_program(program);
   auto application = application_for(located);
   if (!application) return std::unexpected(application.error());
 
   const Handle null_device = win::open_null_device();
   if (!null_device) return std::unexpected(run_error_from_io(static_cast<int>(GetLastError())));
-  HANDLE in = null_device.get();
-  HANDLE out = own_handle(STD_OUTPUT_HANDLE);
-  HANDLE err = own_handle(STD_ERROR_HANDLE);
-  if ((flags_ & hidden) != 0) {
-    out = null_device.get();
-    err = null_device.get();
-  } else if (mode == AttachMode::ErrorsOnly) {
-    out = null_device.get();
-  } else if (mode == AttachMode::Interactive) {
-    in = own_handle(STD_INPUT_HANDLE);
-  }
-
-  auto process = win::start_process({
+  win::ProcessStart start{
       .application = *application,
       .command_line = to_wide(windows_command_line(located, args)),
-      .std_input = in,
-      .std_output = out,
-      .std_error = err,
+      .std_input = null_device.get(),
+      .std_output = own_handle(STD_OUTPUT_HANDLE),
+      .std_error = own_handle(STD_ERROR_HANDLE),
       .creation_flags = creation_flags(flags_),
       .environment = environment.empty() ? std::nullopt : std::optional(win::environment_block(environment)),
-  });
+  };
+
+  if ((flags_ & hidden) != 0) {
+    // Nobody sees a hidden run: its output and errors go to one pipe, whose end is kept so
+    // that a failure can say what the program said.
+    auto kept = make_pipe();
+    if (!kept) return std::unexpected(kept.error());
+    start.std_output = kept->write.get();
+    start.std_error = kept->write.get();
+    auto process = win::start_process(start);
+    if (!process) return std::unexpected(run_error_from_io(static_cast<int>(process.error())));
+    kept->write.reset();
+    WindowsChild child(std::move(*process));
+    return capture::finish_kept_run(child, std::make_unique<HandleSource>(std::move(kept->read)));
+  }
+
+  if (mode == AttachMode::ErrorsOnly) {
+    start.std_output = null_device.get();
+  } else if (mode == AttachMode::Interactive) {
+    start.std_input = own_handle(STD_INPUT_HANDLE);
+  }
+  auto process = win::start_process(start);
   if (!process) return std::unexpected(run_error_from_io(static_cast<int>(process.error())));
 
   if (WaitForSingleObject(process->get(), INFINITE) == WAIT_FAILED) {
@@ -179,7 +188,7 @@ std::expected<std::optional<std::int32_t>, RunError> SystemRunner::run_attached(
   if (!GetExitCodeProcess(process->get(), &code)) {
     return std::unexpected(run_error_from_io(static_cast<int>(GetLastError())));
   }
-  return static_cast<std::int32_t>(code);
+  return AttachedRun{static_cast<std::int32_t>(code), std::nullopt};
 }
 
 RunError run_error_from_io(int code) {

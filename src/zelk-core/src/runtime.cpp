@@ -78,9 +78,17 @@ std::string run_error_suffix(const RunError& error) {
   return suffix;
 }
 
-std::string exit_suffix(const std::optional<std::int32_t>& code, std::string_view after_code) {
-  if (!code) return " (stopped by a signal).";
-  return " (exit code " + std::to_string(*code) + ")" + std::string(after_code);
+/// How the message of a failed attached run ends after its exit code: where a hidden runner
+/// kept the program's output, nobody saw it, so the message quotes its last line; else
+/// `on_console` (which may point at the output on the console).
+std::string attached_end(const AttachedRun& run, std::string_view on_console) {
+  if (run.kept_output) return "." + it_said_suffix(*run.kept_output);
+  return std::string(on_console);
+}
+
+std::string exit_suffix(const AttachedRun& run, std::string_view on_console) {
+  if (!run.exit_code) return " (stopped by a signal)" + attached_end(run, ".");
+  return " (exit code " + std::to_string(*run.exit_code) + ")" + attached_end(run, on_console);
 }
 
 bool any_app_has_data(const std::filesystem::path& home) {
@@ -218,7 +226,7 @@ std::expected<void, std::string> run_attached_checked(const CommandRunner& runne
                                                       const std::vector<std::string>& args) {
   auto run = runner.run_attached(program, args, {}, AttachMode::ErrorsOnly);
   if (!run) return std::unexpected(attached_failed_message(program, args, run_error_suffix(run.error())));
-  if (*run && **run == 0) return {};
+  if (run->exit_code == 0) return {};
   return std::unexpected(attached_failed_message(program, args, exit_suffix(*run, ".")));
 }
 
@@ -238,7 +246,7 @@ std::expected<void, std::string> run_container_start(const CommandRunner& runner
     return std::unexpected(
         start_failed_message(app_name, runtime_command, run_error_suffix(run.error())));
   }
-  if (*run && **run == 0) return {};
+  if (run->exit_code == 0) return {};
   return std::unexpected(
       start_failed_message(app_name, runtime_command, exit_suffix(*run, "; see the output above.")));
 }
@@ -252,8 +260,8 @@ std::expected<void, std::string> run_podman_step(const CommandRunner& runner, st
   const std::string named = std::string(what) + ": \"podman " + std::string(first) + " " +
                             std::string(second) + "\" failed";
   if (!run) return std::unexpected(named + run_error_suffix(run.error()));
-  if (*run && **run == 0) return {};
-  return std::unexpected(named + "; see the output above.");
+  if (run->exit_code == 0) return {};
+  return std::unexpected(named + attached_end(*run, "; see the output above."));
 }
 
 std::expected<bool, std::string> start_podman_machine(const CommandRunner& runner,

@@ -94,7 +94,8 @@ std::string failed_command_message(std::string_view program, const std::vector<s
                                    std::string_view suffix);
 
 /// Runs the program attached with only its errors shown, without a time limit; success only
-/// with exit code 0. The message names the program and its first three arguments.
+/// with exit code 0. The message names the program and its first three arguments; where the
+/// runner kept the output (a hidden runner: nobody saw it), it ends with the "It said" line.
 std::expected<void, std::string> run_attached_checked(const CommandRunner& runner,
                                                       const std::string& program,
                                                       const std::vector<std::string>& args);
@@ -104,7 +105,8 @@ std::string attached_failed_message(std::string_view program, const std::vector<
                                     std::string_view suffix);
 
 /// Runs the runtime with the whole "run ..." argument list and the environment pairs,
-/// attached with only its errors shown, without a time limit.
+/// attached with only its errors shown, without a time limit. A failure's message points at
+/// the output above, or, where the runner kept the output, ends with the "It said" line.
 std::expected<void, std::string> run_container_start(const CommandRunner& runner,
                                                      const std::string& runtime_command,
                                                      std::string_view app_name,
@@ -131,7 +133,8 @@ bool uses_podman_machine(std::string_view platform);
 std::expected<bool, std::string> start_podman_machine(const CommandRunner& runner,
                                                       const ProgressFn& progress, bool may_create);
 
-/// One interactive "podman <first> <second>" that must succeed; "<what>: ..." when it does not.
+/// One interactive "podman <first> <second>" that must succeed; "<what>: ..." when it does not,
+/// pointing at the output above or, where the runner kept the output, quoting its last line.
 std::expected<void, std::string> run_podman_step(const CommandRunner& runner, std::string_view first,
                                                  std::string_view second, std::string_view what);
 

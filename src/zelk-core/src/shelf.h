@@ -28,7 +28,8 @@ inline constexpr int fetch_curl_seconds = 20;
 inline constexpr std::chrono::seconds fetch_run_limit{30};
 
 /// Nothing when the address may be fetched; else the one message that says which addresses
-/// are: "https://" with a plain host, or plain "http://" to 127.0.0.1 or localhost only.
+/// are: "https://" with a plain host, or plain "http://" to 127.0.0.1 or localhost only. The
+/// message shows at most the address's first 100 characters, then "...".
 std::expected<void, std::string> check_web_address(std::string_view address);
 
 /// curl's arguments for fetching `address`: the redirect and protocol rules, the size and time

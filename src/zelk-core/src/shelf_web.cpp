@@ -2,6 +2,7 @@
 
 #include "runtime.h"
 #include "shelf.h"
+#include "unicode.h"
 
 namespace zelk {
 
@@ -54,12 +55,25 @@ bool passes_address_rules(std::string_view address) {
   return false;
 }
 
+// A refused address is shown to the user, who may have pasted a whole page by mistake: its
+// first characters are enough to recognise it.
+constexpr std::size_t shown_address_characters = 100;
+
+std::string shown_address(std::string_view address) {
+  std::size_t at = 0;
+  for (std::size_t characters = 0; at < address.size() && characters < shown_address_characters; ++characters) {
+    at += code_point_at(address, at).size;
+  }
+  if (at >= address.size()) return std::string(address);
+  return std::string(address.substr(0, at)) + "...";
+}
+
 }  // namespace
 
 std::expected<void, std::string> check_web_address(std::string_view address) {
   if (passes_address_rules(address)) return {};
   return std::unexpected(
-      "\"" + std::string(address) +
+      "\"" + shown_address(address) +
       "\" is not an address the Zelk fetches. It starts with \"https://\"; plain \"http://\" is "
       "taken from this computer only (127.0.0.1 or localhost).");
 }

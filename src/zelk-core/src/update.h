@@ -82,7 +82,8 @@ std::vector<std::string> installer_arguments(bool tray);
 inline constexpr std::uint32_t installer_flags_breakaway = 0x01000208;
 inline constexpr std::uint32_t installer_flags_plain = 0x208;
 
-/// Starts the installer with its streams on the null device and does not wait for it. The
+/// Starts the installer with its streams on the null device, inheriting nothing else of this
+/// program (no pipe, socket or file it has open), and does not wait for it. The
 /// flags are Windows process creation flags; elsewhere the start is always detached. Gives
 /// the system's error text when the start fails.
 std::expected<void, std::string> start_installer(const std::filesystem::path& path, bool tray,

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +15,24 @@ namespace zelk {
 const std::string_view update_platform_word = "linux-x64";
 
 namespace {
+
+// The installer outlives this program: it inherits its three null streams and nothing else, so
+// it never holds open a pipe of another run (whose reader would then wait for the installer) or
+// a socket of this program. Every other descriptor is marked to close at the exec, which keeps
+// the report pipe open until then.
+void close_other_descriptors_at_exec() {
+#ifdef CLOSE_RANGE_CLOEXEC
+  if (close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) == 0) return;
+#endif
+  rlimit limit{};
+  rlim_t highest = 65536;
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) highest = limit.rlim_cur;
+  if (highest > (rlim_t{1} << 20)) highest = rlim_t{1} << 20;
+  for (int fd = 3; static_cast<rlim_t>(fd) < highest; ++fd) {
+    const int flags = fcntl(fd, F_GETFD);
+    if (flags >= 0) fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+  }
+}
 
 // Only async-signal-safe calls between fork and exec: the program may have other threads.
 [[noreturn]] void run_detached_child(const char* program, char* const* argv, int report) {
@@ -32,6 +51,7 @@ namespace {
     (void)!write(report, &error, sizeof error);
     _exit(127);
   }
+  close_other_descriptors_at_exec();
   execv(program, argv);
   int error = errno;
   (void)!write(report, &error, sizeof error);

@@ -1,5 +1,3 @@
-#include <system_error>
-
 #include "apps.h"
 #include "recipe.h"
 #include "shelf.h"
@@ -15,18 +13,14 @@ CommandResult cmd_add(CommandContext& ctx, const Args& args) {
   const std::string& source = args[1];
   auto text = read_recipe_source(ctx.runner, source);
   if (!text) return std::unexpected(text.error());
-  auto admission = keep_recipe(*text, ctx.home);
+  const bool fetched = is_web_address(source);
+  auto admission = fetched ? keep_recipe(*text, ctx.home) : keep_local_recipe(*text, ctx.home);
   if (!admission) return std::unexpected(source + "\n  " + admission.error());
   Recipe& recipe = admission->recipe;
-
-  if (is_web_address(source)) {
+  if (fetched) {
     // An origin file that cannot be written only costs the shown origin.
     recipe.from = keep_origin(ctx.home, recipe.id, source, *text) ? recipe_origin(ctx.home, recipe.id, *text)
                                                                   : std::string();
-  } else {
-    std::error_code ignored;
-    std::filesystem::remove(origin_path(ctx.home, recipe.id), ignored);
-    recipe.from.clear();
   }
 
   say(ctx.output, describe_recipe(recipe));

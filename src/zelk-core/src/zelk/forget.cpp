@@ -16,7 +16,7 @@ CommandResult cmd_forget(CommandContext& ctx, const Args& args) {
   if (!choice) return std::unexpected(choice.error());
   for (const std::string& container : container_names(recipe)) {
     if (choice->containers.contains(container)) {
-      return std::unexpected(recipe.name + " is still installed. Remove it first: zelk remove " + recipe.id);
+      return std::unexpected(still_installed_message(recipe));
     }
   }
 

@@ -48,7 +48,7 @@ CommandResult cmd_logs(CommandContext& ctx, const Args& args) {
 
   auto shown = ctx.runner.run_attached(std::string(choice->runtime.command), {"logs", "--tail", "200", container}, {},
                                        AttachMode::Output);
-  if (!shown || !*shown || **shown != 0) return std::unexpected("The logs of " + recipe.name + " could not be read.");
+  if (!shown || shown->exit_code != 0) return std::unexpected("The logs of " + recipe.name + " could not be read.");
   if (!helper_named && !recipe.helpers.empty()) {
     say(ctx.output, "\nThese are the logs of " + recipe.name + " itself. Its helpers: zelk logs " + recipe.id + " <" +
                         helper_names(recipe, " | ") + ">");

@@ -45,9 +45,9 @@ CommandResult cmd_model(CommandContext& ctx, const Args& args) {
   auto fetched = ctx.runner.run_attached(std::string(choice->runtime.command),
                                          {"exec", recipe.container, "ollama", "pull", name}, {}, AttachMode::Output);
   if (!fetched) return std::unexpected("Fetching " + name + " failed: " + fmt_run_error(fetched.error()) + ".");
-  if (!*fetched) return std::unexpected("Fetching " + name + " was stopped.");
-  if (**fetched != 0) {
-    return std::unexpected("Ollama could not fetch " + name + " (exit code " + std::to_string(**fetched) +
+  if (!fetched->exit_code) return std::unexpected("Fetching " + name + " was stopped.");
+  if (*fetched->exit_code != 0) {
+    return std::unexpected("Ollama could not fetch " + name + " (exit code " + std::to_string(*fetched->exit_code) +
                            "). Check the name and the connection. See: zelk logs ollama");
   }
   say(ctx.output, "The model " + name + " is ready. In Open WebUI, choose it at the top of a new chat.");

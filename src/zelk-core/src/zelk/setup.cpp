@@ -36,7 +36,7 @@ CommandResult install_podman_with_winget(CommandContext& ctx) {
     return std::unexpected("\"winget\" is not on this computer. Install Podman from " +
                            std::string(podman_website) + " and run: zelk setup");
   }
-  if (*run && **run == 0) {
+  if (run->exit_code == 0) {
     if (!podman_installed(ctx.runner)) {
       return std::unexpected(
           "Podman was installed but is not found yet. Open a new terminal and run: zelk setup");
