@@ -95,8 +95,10 @@ void refresh_states(const LoopProxy& proxy, const WorkerServices& services, cons
   const CommandContext ctx = window_context(services, *home, catalogue, discard);
   StatesFound found;
   found.runtime_name = std::string(choice->runtime.display_name);
-  for (const Recipe& recipe : catalogue.recipes) {
-    found.rows.push_back(StateRow{app_state(ctx, recipe, choice->containers), app_address(*home, recipe), recipe.id});
+  std::vector<AppState> states = app_states(ctx, catalogue.recipes, choice->containers);
+  for (std::size_t index = 0; index < catalogue.recipes.size(); ++index) {
+    const Recipe& recipe = catalogue.recipes[index];
+    found.rows.push_back(StateRow{std::move(states[index]), app_address(*home, recipe), recipe.id});
   }
   proxy.send(StatesRead{number, std::move(found)});
 }

@@ -1,7 +1,11 @@
 #include "envfile.h"
 #include "text_files.h"
 
+#include <algorithm>
+#include <atomic>
+#include <functional>
 #include <system_error>
+#include <thread>
 
 #include "files.h"
 #include "platform.h"
@@ -148,7 +152,11 @@ std::vector<const Recipe*> next_left_running(const std::filesystem::path& home,
   return left;
 }
 
-AppState app_state(const CommandContext& ctx, const Recipe& recipe, const ContainerMap& containers) {
+namespace {
+
+/// The state the containers alone give, or none when all of the app's containers run and its
+/// ready address decides.
+std::optional<AppState> state_of_containers(const Recipe& recipe, const ContainerMap& containers) {
   const auto main = containers.find(recipe.container);
   if (main == containers.end()) return AppState::not_installed();
   if (main->second.state != "running") return AppState::state(main->second.state);
@@ -158,9 +166,67 @@ AppState app_state(const CommandContext& ctx, const Recipe& recipe, const Contai
       return AppState::state("partly running");
     }
   }
+  return std::nullopt;
+}
+
+AppState probed_state(const CommandContext& ctx, const Recipe& recipe) {
   const std::optional<std::uint16_t> status = ctx.probe(app_port(ctx.home, recipe), recipe.ready);
   if (status && *status >= 200 && *status <= 299) return AppState::ready();
   return AppState::starting();
+}
+
+/// Runs task(0) to task(count - 1), at most `bound` at a time: on this thread and on up to
+/// bound - 1 threads of its own, each taking the next number until none is left. Returns when
+/// every task has ended. A thread the system refuses only leaves more work to the others.
+void run_side_by_side(std::size_t count, std::size_t bound, const std::function<void(std::size_t)>& task) {
+  std::atomic<std::size_t> next{0};
+  const auto work = [&] {
+    for (std::size_t n = next.fetch_add(1); n < count; n = next.fetch_add(1)) task(n);
+  };
+  std::vector<std::thread> helpers;
+  const std::size_t wanted = std::min(count, bound);
+  for (std::size_t made = 1; made < wanted; ++made) {
+    try {
+      helpers.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
+  work();
+  for (std::thread& helper : helpers) helper.join();
+}
+
+}  // namespace
+
+AppState app_state(const CommandContext& ctx, const Recipe& recipe, const ContainerMap& containers) {
+  if (std::optional<AppState> known = state_of_containers(recipe, containers)) return std::move(*known);
+  return probed_state(ctx, recipe);
+}
+
+std::vector<AppState> app_states(const CommandContext& ctx, std::span<const Recipe* const> recipes,
+                                 const ContainerMap& containers) {
+  std::vector<AppState> states(recipes.size());
+  std::vector<std::size_t> to_probe;
+  for (std::size_t index = 0; index < recipes.size(); ++index) {
+    if (std::optional<AppState> known = state_of_containers(*recipes[index], containers)) {
+      states[index] = std::move(*known);
+    } else {
+      to_probe.push_back(index);
+    }
+  }
+  // Each task writes only its own app's state; the joins make every write seen here.
+  run_side_by_side(to_probe.size(), probes_at_once, [&](std::size_t n) {
+    states[to_probe[n]] = probed_state(ctx, *recipes[to_probe[n]]);
+  });
+  return states;
+}
+
+std::vector<AppState> app_states(const CommandContext& ctx, std::span<const Recipe> recipes,
+                                 const ContainerMap& containers) {
+  std::vector<const Recipe*> each;
+  each.reserve(recipes.size());
+  for (const Recipe& recipe : recipes) each.push_back(&recipe);
+  return app_states(ctx, each, containers);
 }
 
 }  // namespace zelk

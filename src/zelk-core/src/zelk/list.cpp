@@ -36,10 +36,11 @@ std::string state_word(const AppState& state) {
 CommandResult cmd_list(CommandContext& ctx, const Args&) {
   const auto choice = choose_runtime(ctx.runner);
   say(ctx.output, padded("APP", id_width) + " " + padded("STATE", state_width) + " ADDRESS");
-  for (const Recipe& recipe : ctx.recipes) {
-    const std::string state =
-        choice ? state_word(app_state(ctx, recipe, choice->containers)) : std::string("unknown");
-    say(ctx.output, padded(recipe.id, id_width) + " " + padded(state, state_width) + " " +
+  const std::vector<AppState> states = choice ? app_states(ctx, ctx.recipes, choice->containers)
+                                              : std::vector<AppState>(ctx.recipes.size(), AppState::unknown());
+  for (std::size_t index = 0; index < ctx.recipes.size(); ++index) {
+    const Recipe& recipe = ctx.recipes[index];
+    say(ctx.output, padded(recipe.id, id_width) + " " + padded(state_word(states[index]), state_width) + " " +
                         app_address(ctx.home, recipe));
   }
   if (!choice) say(ctx.output, "\n" + choice.error());
