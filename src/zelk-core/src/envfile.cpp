@@ -2,8 +2,9 @@
 #include "text_files.h"
 
 #include <algorithm>
-#include <atomic>
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -169,55 +170,111 @@ std::optional<AppState> state_of_containers(const Recipe& recipe, const Containe
   return std::nullopt;
 }
 
-AppState probed_state(const CommandContext& ctx, const Recipe& recipe) {
-  const std::optional<std::uint16_t> status = ctx.probe(app_port(ctx.home, recipe), recipe.ready);
-  if (status && *status >= 200 && *status <= 299) return AppState::ready();
-  return AppState::starting();
+std::optional<std::uint16_t> probe_app(const CommandContext& ctx, const Recipe& recipe) {
+  return ctx.probe(app_port(ctx.home, recipe), recipe.ready);
 }
 
-/// Runs task(0) to task(count - 1), at most `bound` at a time: on this thread and on up to
-/// bound - 1 threads of its own, each taking the next number until none is left. Returns when
-/// every task has ended. A thread the system refuses only leaves more work to the others.
-void run_side_by_side(std::size_t count, std::size_t bound, const std::function<void(std::size_t)>& task) {
-  std::atomic<std::size_t> next{0};
-  const auto work = [&] {
-    for (std::size_t n = next.fetch_add(1); n < count; n = next.fetch_add(1)) task(n);
-  };
-  std::vector<std::thread> helpers;
-  const std::size_t wanted = std::min(count, bound);
-  for (std::size_t made = 1; made < wanted; ++made) {
-    try {
-      helpers.emplace_back(work);
-    } catch (const std::system_error&) {
-      break;
+/// Runs tasks side by side, at most `bound` at a time, each on a thread of its own or on the
+/// thread that waits for them. Tasks may be added from any thread until wait() begins.
+class SideBySide {
+ public:
+  explicit SideBySide(std::size_t bound) : bound_(bound) {}
+  SideBySide(const SideBySide&) = delete;
+  SideBySide& operator=(const SideBySide&) = delete;
+  ~SideBySide() { wait(); }
+
+  /// Queues the task; with `now`, it starts at once on a thread of its own while fewer than
+  /// `bound` tasks run. A thread the system refuses leaves the task to wait().
+  void add(std::function<void()> task, bool now) {
+    const std::lock_guard lock(mutex_);
+    queue_.push_back(std::move(task));
+    if (now && running_ < bound_) start_helper();
+  }
+
+  /// Runs what is queued, taking part itself, and returns when every task has ended.
+  void wait() {
+    std::unique_lock lock(mutex_);
+    // The waiting thread takes one place; helpers take the others the queue can use.
+    while (running_ + 1 < bound_ && queue_.size() > helpers_waiting_ + 1) {
+      if (!start_helper()) break;
+    }
+    while (!queue_.empty() && running_ < bound_) {
+      ++running_;
+      run_queue(lock);
+    }
+    lock.unlock();
+    for (std::thread& helper : helpers_) {
+      if (helper.joinable()) helper.join();
     }
   }
-  work();
-  for (std::thread& helper : helpers) helper.join();
+
+ private:
+  // Called with the lock held.
+  bool start_helper() {
+    ++running_;
+    ++helpers_waiting_;
+    try {
+      helpers_.emplace_back([this] {
+        std::unique_lock lock(mutex_);
+        --helpers_waiting_;
+        run_queue(lock);
+      });
+      return true;
+    } catch (const std::system_error&) {
+      --running_;
+      --helpers_waiting_;
+      return false;
+    }
+  }
+
+  // Takes tasks until none is left, then gives up its place. Called with the lock held.
+  void run_queue(std::unique_lock<std::mutex>& lock) {
+    while (!queue_.empty()) {
+      std::function<void()> task = std::move(queue_.front());
+      queue_.pop_front();
+      lock.unlock();
+      task();
+      lock.lock();
+    }
+    --running_;
+  }
+
+  const std::size_t bound_;
+  std::mutex mutex_;
+  std::deque<std::function<void()>> queue_;
+  std::size_t running_ = 0;          // tasks' places taken, by helpers and the waiting thread
+  std::size_t helpers_waiting_ = 0;  // helpers started that have not yet taken a task
+  std::vector<std::thread> helpers_;
+};
+
+AppState state_of_status(std::optional<std::uint16_t> status) {
+  if (status && *status >= 200 && *status <= 299) return AppState::ready();
+  return AppState::starting();
 }
 
 }  // namespace
 
 AppState app_state(const CommandContext& ctx, const Recipe& recipe, const ContainerMap& containers) {
   if (std::optional<AppState> known = state_of_containers(recipe, containers)) return std::move(*known);
-  return probed_state(ctx, recipe);
+  return state_of_status(probe_app(ctx, recipe));
 }
 
 std::vector<AppState> app_states(const CommandContext& ctx, std::span<const Recipe* const> recipes,
                                  const ContainerMap& containers) {
   std::vector<AppState> states(recipes.size());
-  std::vector<std::size_t> to_probe;
-  for (std::size_t index = 0; index < recipes.size(); ++index) {
-    if (std::optional<AppState> known = state_of_containers(*recipes[index], containers)) {
-      states[index] = std::move(*known);
-    } else {
-      to_probe.push_back(index);
+  {
+    SideBySide probes(probes_at_once);
+    for (std::size_t index = 0; index < recipes.size(); ++index) {
+      if (std::optional<AppState> known = state_of_containers(*recipes[index], containers)) {
+        states[index] = std::move(*known);
+      } else {
+        // Each task writes only its own app's state; the wait makes every write seen here.
+        probes.add([&ctx, &states, &recipes, index] { states[index] = state_of_status(probe_app(ctx, *recipes[index])); },
+                   false);
+      }
     }
+    probes.wait();
   }
-  // Each task writes only its own app's state; the joins make every write seen here.
-  run_side_by_side(to_probe.size(), probes_at_once, [&](std::size_t n) {
-    states[to_probe[n]] = probed_state(ctx, *recipes[to_probe[n]]);
-  });
   return states;
 }
 
@@ -227,6 +284,55 @@ std::vector<AppState> app_states(const CommandContext& ctx, std::span<const Reci
   each.reserve(recipes.size());
   for (const Recipe& recipe : recipes) each.push_back(&recipe);
   return app_states(ctx, each, containers);
+}
+
+std::expected<AppsRead, std::string> read_apps(const CommandContext& ctx) {
+  const std::span<const Recipe> recipes = ctx.recipes;
+  // A probe started while a runtime's list arrives, with the runtime whose list showed the app's
+  // containers running. Its status is written by its task alone and read after the wait.
+  struct Early {
+    std::string runtime;
+    std::optional<std::uint16_t> status;
+  };
+  std::vector<Early> early(recipes.size());
+  std::vector<std::optional<std::uint16_t>> late(recipes.size());
+  std::mutex early_mutex;
+  SideBySide probes(probes_at_once);
+
+  const ContainersSeenFn seen = [&](std::string_view command, const ContainerMap& so_far) {
+    const std::lock_guard lock(early_mutex);
+    for (std::size_t index = 0; index < recipes.size(); ++index) {
+      if (!early[index].runtime.empty() || state_of_containers(recipes[index], so_far)) continue;
+      early[index].runtime = std::string(command);
+      probes.add([&ctx, &early, recipes, index] { early[index].status = probe_app(ctx, recipes[index]); }, true);
+    }
+  };
+  auto choice = choose_runtime(ctx.runner, seen);
+  if (!choice) {
+    probes.wait();
+    return std::unexpected(choice.error());
+  }
+
+  std::vector<AppState> states(recipes.size());
+  std::vector<bool> from_early(recipes.size(), false);
+  {
+    const std::lock_guard lock(early_mutex);
+    for (std::size_t index = 0; index < recipes.size(); ++index) {
+      if (std::optional<AppState> known = state_of_containers(recipes[index], choice->containers)) {
+        states[index] = std::move(*known);
+      } else if (early[index].runtime == choice->runtime.command) {
+        from_early[index] = true;
+      } else {
+        probes.add([&ctx, &late, recipes, index] { late[index] = probe_app(ctx, recipes[index]); }, false);
+      }
+    }
+  }
+  probes.wait();
+  for (std::size_t index = 0; index < recipes.size(); ++index) {
+    if (state_of_containers(recipes[index], choice->containers)) continue;
+    states[index] = state_of_status(from_early[index] ? early[index].status : late[index]);
+  }
+  return AppsRead{std::move(*choice), std::move(states)};
 }
 
 }  // namespace zelk

@@ -113,4 +113,17 @@ std::vector<AppState> app_states(const CommandContext& ctx, std::span<const Reci
 std::vector<AppState> app_states(const CommandContext& ctx, std::span<const Recipe> recipes,
                                  const ContainerMap& containers);
 
+/// What one read of the apps found: the runtime that answered, with its containers, and the
+/// state of every app of the context, in catalogue order.
+struct AppsRead {
+  RuntimeChoice choice;
+  std::vector<AppState> states;
+};
+
+/// Chooses the runtime and reads the state of every app of the context, as choose_runtime and
+/// then app_states give them; but an app's probe starts as soon as the runtime's list shows all
+/// of its containers running, while the list call is still ending. Gives choose_runtime's
+/// message when no runtime answers. Calls ctx.probe from several threads at once.
+std::expected<AppsRead, std::string> read_apps(const CommandContext& ctx);
+
 }  // namespace zelk

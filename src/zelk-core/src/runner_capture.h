@@ -48,10 +48,13 @@ inline constexpr std::chrono::seconds reader_grace{1};
 
 /// Starts one reader for each pipe (standard output first), then waits on the process until
 /// it ends or the limit passes. Readers that are not waited for keep their own share of what
-/// they collect and end when their pipe does.
+/// they collect and end when their pipe does. When `each_line` is given, the output's reader
+/// hands it each line as it arrives (see CommandRunner::run_captured_lines), never after this
+/// returns.
 std::expected<RunOutput, RunError> finish_captured_run(ChildProcess& child,
                                                        std::unique_ptr<PipeSource> output,
                                                        std::unique_ptr<PipeSource> errors,
-                                                       std::chrono::nanoseconds limit);
+                                                       std::chrono::nanoseconds limit,
+                                                       const OutputLineFn* each_line = nullptr);
 
 }  // namespace zelk::capture
