@@ -35,7 +35,7 @@ TEST(ReadApps, ProbesAnAppOnceItsContainersAreListedWhileTheListCallStillEnds) {
   write_script(folder.path(), "podman",
                "printf 'torvo-web\\trunning\\tmap[]\\ntorvo-old\\texited\\tmap[]\\n'\n"
                "i=0\n"
-               "while [ ! -e '" + probed.string() + "' ] && [ $i -lt 300 ]; do\n"
+               "while [ ! -e '" + probed.string() + "' ] && [ $i -lt 80 ]; do\n"
                "  sleep 0.1; i=$((i + 1))\n"
                "done\n"
                "[ -e '" + probed.string() + "' ] && : > '" + in_time.string() + "'\n"
