@@ -87,18 +87,19 @@ void refresh_states(const LoopProxy& proxy, const WorkerServices& services, cons
     proxy.send(StatesRead{number, std::unexpected(std::string(no_home_message))});
     return;
   }
-  auto choice = choose_runtime(*services.runner);
-  if (!choice) {
-    proxy.send(StatesRead{number, std::unexpected(choice.error())});
-    return;
-  }
   DiscardingWriter discard;
   const CommandContext ctx = window_context(services, *home, catalogue, discard);
+  auto read = read_apps(ctx);
+  if (!read) {
+    proxy.send(StatesRead{number, std::unexpected(read.error())});
+    return;
+  }
   StatesFound found;
-  found.runtime_name = std::string(choice->runtime.display_name);
-  for (const Recipe& recipe : catalogue.recipes) {
-    found.rows.push_back(StateRow{app_state(ctx, recipe, choice->containers), app_address(*home, recipe), recipe.id,
-                                  listed_containers(recipe, choice->containers)});
+  found.runtime_name = std::string(read->choice.runtime.display_name);
+  for (std::size_t index = 0; index < catalogue.recipes.size(); ++index) {
+    const Recipe& recipe = catalogue.recipes[index];
+    found.rows.push_back(StateRow{std::move(read->states[index]), app_address(*home, recipe), recipe.id,
+                                  listed_containers(recipe, read->choice.containers)});
   }
   proxy.send(StatesRead{number, std::move(found)});
 }

@@ -20,6 +20,12 @@ constexpr const char* entry_script =
     "httpd -f -p 8080 -h /www &\n"
     "wait\n";
 
+// A page that never answers in time: the server takes the connection and the request, and the
+// script behind it stays silent far longer than any probe waits, then ends by itself.
+constexpr const char* silent_script =
+    "#!/bin/sh\n"
+    "exec sleep 30\n";
+
 bool write_file(const std::filesystem::path& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary);
   out << text;
@@ -39,20 +45,23 @@ std::expected<void, std::string> import_test_image(const CommandRunner& runner, 
   namespace fs = std::filesystem;
   const fs::path root = scratch / "rootfs";
   std::error_code error;
-  for (const char* folder : {"bin", "www", "tmp"}) fs::create_directories(root / folder, error);
+  for (const char* folder : {"bin", "www", "www/cgi-bin", "tmp"}) fs::create_directories(root / folder, error);
   fs::copy_file("/bin/busybox", root / "bin" / "busybox", fs::copy_options::overwrite_existing, error);
   if (error) return std::unexpected("busybox could not be copied: " + error.message());
   for (const char* applet : {"sh", "httpd", "sleep", "cat", "ls", "wget", "tar", "true"}) {
     fs::create_symlink("busybox", root / "bin" / applet, error);
     if (error) return std::unexpected(std::string("the link ") + applet + " could not be made: " + error.message());
   }
-  if (!write_file(root / "www" / "index.html", "<p>ok</p>\n") || !write_file(root / "entry.sh", entry_script)) {
+  if (!write_file(root / "www" / "index.html", "<p>ok</p>\n") || !write_file(root / "entry.sh", entry_script) ||
+      !write_file(root / "www" / "cgi-bin" / "silent", silent_script)) {
     return std::unexpected("the image's files could not be written under " + path_to_utf8(root));
   }
-  fs::permissions(root / "entry.sh",
-                  fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
-                      fs::perms::others_exec,
-                  error);
+  for (const fs::path& script : {root / "entry.sh", root / "www" / "cgi-bin" / "silent"}) {
+    fs::permissions(script,
+                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
+                        fs::perms::others_exec,
+                    error);
+  }
 
   const std::string tarball = path_to_utf8(scratch / "rootfs.tar");
   auto packed = runner.run_captured("tar", {"-C", path_to_utf8(root), "-cf", tarball, "."}, program_limit);

@@ -5,7 +5,10 @@ namespace zelk {
 TestContext::TestContext(std::filesystem::path home_folder, std::span<const Recipe> known)
     : home(std::move(home_folder)), recipes(known) {
   probe = [this](std::uint16_t port, std::string_view path) -> std::optional<std::uint16_t> {
-    probes.emplace_back(port, std::string(path));
+    {
+      const std::lock_guard lock(probes_mutex);
+      probes.emplace_back(port, std::string(path));
+    }
     return probe_answer ? probe_answer(port, path) : std::nullopt;
   };
   sleep = [this](std::chrono::nanoseconds duration) { sleeps.push_back(duration); };

@@ -1,11 +1,12 @@
 #pragma once
 // Every service of a CommandContext as a fake a test can script and inspect: output into a
-// string, a scripted runner, a scripted probe, recorded sleeps and browser calls, counting
-// random bytes and a fixed clock.
+// string, a scripted runner, a scripted probe that may be called from several threads,
+// recorded sleeps and browser calls, counting random bytes and a fixed clock.
 
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -35,9 +36,11 @@ struct TestContext {
   StringWriter output;
   ScriptedRunner runner;
 
-  /// What the probe answers for (port, path); default: nothing answers.
+  /// What the probe answers for (port, path); default: nothing answers. A read of many states
+  /// calls it from several threads at once.
   std::function<std::optional<std::uint16_t>(std::uint16_t, std::string_view)> probe_answer;
-  std::vector<std::pair<std::uint16_t, std::string>> probes;  // every probe made
+  std::vector<std::pair<std::uint16_t, std::string>> probes;  // every probe made, in the order made
+  std::mutex probes_mutex;                                    // guards `probes` while probes run
   std::vector<std::chrono::nanoseconds> sleeps;               // every sleep asked for
   std::vector<std::string> opened;                            // every address opened
   std::optional<std::string> browser_error;                   // make open_in_browser fail

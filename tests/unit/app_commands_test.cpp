@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <memory>
 
 #include "apps_run.h"
 #include "envfile.h"
 #include "files.h"
 #include "platform.h"
+#include "probes_in_flight.h"
 #include "test_context.h"
 #include "test_folder.h"
 #include "test_recipes.h"
@@ -408,6 +411,58 @@ TEST_F(AppCommands, ResumeStartsOnlyTheMarkedAppsThatAreNotReady) {
             "Waiting for Ollama to answer on port 40400 ...\n"
             "Ollama is ready: http://127.0.0.1:40400/\n");
   EXPECT_EQ(runs_without_lists(), (std::vector<std::string>{"podman start torvo-ollama"}));
+}
+
+TEST_F(AppCommands, ResumeReadsTheStatesOfTheMarkedAppsSideBySide) {
+  mark("solo");
+  mark("duo");
+  mark("ollama");
+  containers("torvo-solo\trunning\t\ntorvo-duo\trunning\t\ntorvo-duo-db\trunning\t\ntorvo-duo-tail\trunning\t\n"
+             "torvo-ollama\trunning\t\n");
+  ProbesInFlight late(3, [](std::uint16_t, std::string_view) { return std::optional<std::uint16_t>(200); });
+  fake.probe_answer = [&late](std::uint16_t port, std::string_view path) { return late(port, path); };
+  ASSERT_TRUE(run({"resume"}));
+  EXPECT_EQ(fake.output.text, "");
+  EXPECT_TRUE(runs_without_lists().empty());
+  EXPECT_TRUE(late.met()) << "the marked apps were probed one after another";
+}
+
+// An app that a start before it brought up, as an app that one uses, is not started again.
+TEST(Resume, LooksAgainAtAnAppAfterAStartBeforeIt) {
+  TestFolder folder;
+  const std::vector<Recipe> recipes{read_test_recipe(user_recipe_text("true")), read_test_recipe(solo_recipe_text)};
+  const Recipe& user = recipes[0];
+  const Recipe& solo = recipes[1];
+  const std::string solo_settings = "TORVO_PORT=40123\nSOLO_KEY=a\nSOLO_TOKEN=b\n";
+  const std::string user_settings = "TORVO_PORT=40300\n";
+  for (const auto& [recipe, settings] : {std::pair{&solo, solo_settings}, std::pair{&user, user_settings}}) {
+    ASSERT_TRUE(write_settings(folder.path(), recipe->id, settings));
+    ASSERT_TRUE(write_file_atomically(running_marker_path(folder.path(), recipe->id), ""));
+  }
+  const std::string solo_hash = run_arguments(app_run_plan(solo), solo, 40123, solo_settings)->recipe_hash;
+  const std::string user_hash = run_arguments(app_run_plan(user), user, 40300, user_settings)->recipe_hash;
+  TestContext fake(folder.path(), recipes);
+  fake.runner.on("podman", {"ps"},
+                 ScriptedRunner::ok("torvo-user\trunning\ttorvo.recipe=" + user_hash + "\ntorvo-solo\trunning\t"
+                                    "torvo.recipe=" + solo_hash + "\n"));
+  // User answers from its second probe on, once it is started; Solo from its third, once User has
+  // started it.
+  auto user_probes = std::make_shared<std::atomic<int>>(0);
+  auto solo_probes = std::make_shared<std::atomic<int>>(0);
+  fake.probe_answer = [=](std::uint16_t port, std::string_view) -> std::optional<std::uint16_t> {
+    const int made = ++*(port == 40300 ? user_probes : solo_probes);
+    if (made >= (port == 40300 ? 2 : 3)) return 200;
+    return std::nullopt;
+  };
+  CommandContext ctx = fake.context();
+  ASSERT_TRUE(run_command(ctx, {"resume"}));
+  EXPECT_EQ(fake.output.text,
+            "User uses Solo. Starting Solo first ...\n"
+            "Waiting for Solo to answer on port 40123 ...\n"
+            "Solo is ready: http://127.0.0.1:40123/app\n"
+            "User uses the app \"ghost\", which is not on this Zelk. It starts without it.\n"
+            "Waiting for User to answer on port 40300 ...\n"
+            "User is ready: http://127.0.0.1:40300/\n");
 }
 
 TEST_F(AppCommands, ResumeGoesOnAfterAFailureAndNamesIt) {

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "envfile.h"
 #include "files.h"
 #include "platform.h"
+#include "probes_in_flight.h"
 #include "test_context.h"
 #include "test_folder.h"
 
@@ -288,6 +290,70 @@ INSTANTIATE_TEST_SUITE_P(
         StateCase{"NoAnswer", {{"torvo-n8n", running}, {"torvo-n8n-db", running}}, std::nullopt,
                   AppState::starting(), true}),
     [](const auto& info) { return info.param.name; });
+
+// ---------------------------------------------------------------- states of many apps
+
+using ProbeCall = std::pair<std::uint16_t, std::string>;
+
+std::vector<ProbeCall> sorted(std::vector<ProbeCall> calls) {
+  std::sort(calls.begin(), calls.end());
+  return calls;
+}
+
+TEST(AppStates, ProbesTheRunningAppsSideBySideAndKeepsTheOrder) {
+  TestFolder home;
+  std::vector<Recipe> recipes;
+  for (std::uint16_t n = 0; n < 8; ++n) recipes.push_back(recipe_named("app" + std::to_string(n), 6000 + n));
+  RecipeService db;
+  db.name = "db";
+  db.container = "torvo-app5-db";
+  recipes[5].helpers = {db};
+  write_text(settings_path(home.path(), "app6"), "TORVO_PORT=7006\n");
+  const ContainerMap containers{{"torvo-app0", running}, {"torvo-app1", {"exited", ""}}, {"torvo-app2", running},
+                                {"torvo-app4", running}, {"torvo-app5", running}, {"torvo-app6", running},
+                                {"torvo-app7", running}};
+  // Five apps run whole; each probe ends only once all five are under way together.
+  ProbesInFlight late(5, [](std::uint16_t port, std::string_view) -> std::optional<std::uint16_t> {
+    switch (port) {
+      case 6000: return 200;
+      case 6002: return 404;
+      case 7006: return 204;
+      case 6007: return 503;
+      default: return std::nullopt;
+    }
+  });
+  TestContext fake(home.path());
+  fake.probe_answer = [&late](std::uint16_t port, std::string_view path) { return late(port, path); };
+
+  EXPECT_EQ(app_states(fake.context(), recipes, containers),
+            (std::vector<AppState>{AppState::ready(), AppState::state("exited"), AppState::starting(),
+                                   AppState::not_installed(), AppState::starting(), AppState::state("partly running"),
+                                   AppState::ready(), AppState::starting()}));
+  EXPECT_TRUE(late.met()) << "the probes ran one after another";
+  EXPECT_EQ(sorted(fake.probes), (std::vector<ProbeCall>{{6000, "/health"}, {6002, "/health"}, {6004, "/health"},
+                                                         {6007, "/health"}, {7006, "/health"}}));
+}
+
+TEST(AppStates, NeverHasMoreProbesUnderWayThanItsBound) {
+  TestFolder home;
+  std::vector<Recipe> recipes;
+  ContainerMap containers;
+  for (std::uint16_t n = 0; n < 3 * probes_at_once; ++n) {
+    recipes.push_back(recipe_named("app" + std::to_string(n), 6000 + n));
+    containers.emplace("torvo-app" + std::to_string(n), running);
+  }
+  ProbesInFlight late(
+      probes_at_once, [](std::uint16_t, std::string_view) { return std::optional<std::uint16_t>(); },
+      std::chrono::milliseconds(100));
+  TestContext fake(home.path());
+  fake.probe_answer = [&late](std::uint16_t port, std::string_view path) { return late(port, path); };
+
+  const std::vector<AppState> states = app_states(fake.context(), recipes, containers);
+  EXPECT_EQ(states, std::vector<AppState>(recipes.size(), AppState::starting()));
+  EXPECT_TRUE(late.met()) << "fewer than " << probes_at_once << " probes were ever under way at once";
+  EXPECT_EQ(late.most_at_once(), probes_at_once);
+  EXPECT_EQ(fake.probes.size(), recipes.size());
+}
 
 }  // namespace
 }  // namespace zelk

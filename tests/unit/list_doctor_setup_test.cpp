@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "envfile.h"
 #include "platform.h"
+#include "probes_in_flight.h"
 #include "test_context.h"
 #include "test_folder.h"
 #include "zelk/commands.h"
@@ -66,8 +68,32 @@ TEST(ListCommand, ShowsEveryStateWithItsAddress) {
             "webui        starting       http://127.0.0.1:8080/chat\n"
             "ollama       exited         http://127.0.0.1:11434/\n"
             "a-very-long-id-x created        http://127.0.0.1:4000/\n");
-  EXPECT_EQ(fake.probes, (std::vector<std::pair<std::uint16_t, std::string>>{{5678, "/ready"}, {8080, "/ready"}}));
+  // The two probes run side by side, so they are made in either order.
+  std::vector<std::pair<std::uint16_t, std::string>> probes = fake.probes;
+  std::sort(probes.begin(), probes.end());
+  EXPECT_EQ(probes, (std::vector<std::pair<std::uint16_t, std::string>>{{5678, "/ready"}, {8080, "/ready"}}));
   EXPECT_EQ(fake.runner.runs().size(), 1u);
+}
+
+TEST(ListCommand, ProbesTheRunningAppsSideBySide) {
+  TestFolder home;
+  std::vector<Recipe> recipes{app("n8n", 5678), app("gitea", 3000), app("webui", 8080)};
+  TestContext fake(home.path(), recipes);
+  fake.runner.on("podman", {"ps"},
+                 ScriptedRunner::ok("torvo-n8n\trunning\t\ntorvo-gitea\trunning\t\ntorvo-webui\trunning\t\n"));
+  ProbesInFlight late(3, [](std::uint16_t port, std::string_view) -> std::optional<std::uint16_t> {
+    if (port == 3000) return 200;
+    return std::nullopt;
+  });
+  fake.probe_answer = [&late](std::uint16_t port, std::string_view path) { return late(port, path); };
+  CommandContext ctx = fake.context();
+  ASSERT_TRUE(run_command(ctx, {"list"}));
+  EXPECT_EQ(fake.output.text,
+            "APP          STATE          ADDRESS\n"
+            "n8n          starting       http://127.0.0.1:5678/\n"
+            "gitea        ready          http://127.0.0.1:3000/\n"
+            "webui        starting       http://127.0.0.1:8080/\n");
+  EXPECT_TRUE(late.met()) << "the apps were probed one after another";
 }
 
 TEST(ListCommand, NotInstalledAppsAndDocker) {

@@ -191,6 +191,27 @@ TEST_F(RunnerTest, AProcessOfTheProgramThatLetGoOfThePipesDoesNotHoldTheRun) {
   EXPECT_TRUE(process_alive(grandchild));
 }
 
+TEST_F(RunnerTest, HandsEachLineOverWhileTheProgramStillRuns) {
+  // The program ends only once it sees that its first line was heard, or after a long while.
+  const std::string heard = file("heard").string();
+  const std::string program = script("lines", "printf 'first\\r\\nsecond\\n'\n"
+                                              "i=0\n"
+                                              "while [ ! -e '" + heard + "' ] && [ $i -lt 300 ]; do\n"
+                                              "  sleep 0.1; i=$((i + 1))\n"
+                                              "done\n"
+                                              "[ -e '" + heard + "' ] && printf 'heard in time'\n"
+                                              "exit 0");
+  std::vector<std::string> lines;
+  const OutputLineFn each_line = [&](std::string_view line) {
+    lines.emplace_back(line);
+    if (line == "first") std::ofstream(heard).flush();
+  };
+  auto run = runner.run_captured_lines(program, {}, 1h, each_line);
+  ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
+  EXPECT_EQ(run->stdout_text, "first\r\nsecond\nheard in time");
+  EXPECT_EQ(lines, (std::vector<std::string>{"first", "second", "heard in time"}));
+}
+
 void ignore_signal(int) {}
 
 TEST_F(RunnerTest, SignalsThatInterruptTheWaitDoNotEndIt) {

@@ -10,6 +10,7 @@
 #include "catalogue_fixtures.h"
 #include "files.h"
 #include "platform.h"
+#include "probes_in_flight.h"
 #include "scoped_env.h"
 #include "sha256.h"
 #include "shelf.h"
@@ -117,6 +118,25 @@ TEST_F(Workers, RefreshReadsEveryAppsStateAndAddressInCatalogueOrder) {
                                    {AppState::state("partly running"), "http://127.0.0.1:34570/", "pair",
                                     {"torvo-pair", "torvo-pair-db"}},
                                }));
+}
+
+TEST_F(Workers, RefreshProbesTheRunningAppsSideBySide) {
+  world.runner->on("podman", {"ps"}, ScriptedRunner::ok("torvo-gitea\trunning\t\ntorvo-ollama\trunning\t\n"));
+  ProbesInFlight late(2, [](std::uint16_t port, std::string_view) -> std::optional<std::uint16_t> {
+    if (port == 31434) return 200;
+    return std::nullopt;
+  });
+  world.probe_answer = [&late](std::uint16_t port, std::string_view path) { return late(port, path); };
+  const auto catalogue = catalogue_of(folder.path());
+  refresh_states(proxy, *world.services(), *catalogue, 3);
+
+  const auto read = std::get<StatesRead>(proxy.events().at(0));
+  ASSERT_TRUE(read.result) << read.result.error();
+  std::vector<AppState> states;
+  for (const StateRow& row : read.result->rows) states.push_back(row.state);
+  EXPECT_EQ(states, (std::vector<AppState>{AppState::not_installed(), AppState::starting(), AppState::not_installed(),
+                                           AppState::ready()}));
+  EXPECT_TRUE(late.met()) << "the apps were probed one after another";
 }
 
 TEST_F(Workers, RefreshNamesDockerWhenOnlyDockerAnswersAndGivesTheRuntimeMessageWhenNoneDoes) {

@@ -375,8 +375,11 @@ std::expected<std::uint16_t, std::string> start_app(const CommandContext& ctx, c
   if (auto ready = wait_until_ready(ctx, runtime, recipe, port); !ready) return std::unexpected(ready.error());
 
   say(ctx.output, recipe.name + " is ready: http://127.0.0.1:" + std::to_string(port) + recipe.open);
-  // The marker only helps "resume"; an app that runs is no less started without it.
-  (void)write_file_atomically(running_marker_path(ctx.home, recipe.id), "");
+  // The marker only helps "resume"; an app that runs is no less started without it. Only its
+  // existence counts, so one that is there already is left as it is.
+  if (!running_marker_exists(ctx.home, recipe.id)) {
+    (void)write_file_atomically(running_marker_path(ctx.home, recipe.id), "");
+  }
   return port;
 }
 

@@ -2,6 +2,39 @@
 
 namespace zelk {
 
+std::expected<RunOutput, RunError> CommandRunner::run_captured_lines(const std::string& program,
+                                                                    const std::vector<std::string>& args,
+                                                                    std::chrono::nanoseconds limit,
+                                                                    const OutputLineFn& each_line) const {
+  auto run = run_captured(program, args, limit);
+  if (run) for_each_output_line(run->stdout_text, each_line);
+  return run;
+}
+
+std::expected<RunOutput, RunError> SystemRunner::run_captured(const std::string& program,
+                                                              const std::vector<std::string>& args,
+                                                              std::chrono::nanoseconds limit) const {
+  return captured(program, args, limit, nullptr);
+}
+
+std::expected<RunOutput, RunError> SystemRunner::run_captured_lines(const std::string& program,
+                                                                    const std::vector<std::string>& args,
+                                                                    std::chrono::nanoseconds limit,
+                                                                    const OutputLineFn& each_line) const {
+  return captured(program, args, limit, &each_line);
+}
+
+void for_each_output_line(std::string_view text, const OutputLineFn& each) {
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    each(line);
+    if (end == std::string_view::npos) break;
+    text.remove_prefix(end + 1);
+  }
+}
+
 std::string fmt_run_error(const RunError& error) {
   switch (error.kind) {
     case RunError::Kind::NotFound: return "the program was not found";

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <expected>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -57,6 +58,10 @@ struct AttachedRun {
 
 using EnvPairs = std::vector<std::pair<std::string, std::string>>;
 
+/// Hears one line of a program's output: its text decoded as UTF-8, without the line feed and
+/// a carriage return before it.
+using OutputLineFn = std::function<void(std::string_view line)>;
+
 /// Runs outside programs. Implementations must be usable from several threads at once.
 class CommandRunner {
  public:
@@ -67,6 +72,17 @@ class CommandRunner {
   virtual std::expected<RunOutput, RunError> run_captured(
       const std::string& program, const std::vector<std::string>& args,
       std::chrono::nanoseconds limit) const = 0;
+
+  /// As run_captured, and hands each line of the output to `each_line` in order, the moment the
+  /// line is there, so that a caller may act on it while the program is still ending; a last
+  /// line without a line feed comes when the output ends. The lines of a run that then fails or
+  /// times out come too: the result decides what they are worth. The calls come from another
+  /// thread, one at a time, and never after this returns. This default hands them over once the
+  /// program has ended.
+  virtual std::expected<RunOutput, RunError> run_captured_lines(const std::string& program,
+                                                                const std::vector<std::string>& args,
+                                                                std::chrono::nanoseconds limit,
+                                                                const OutputLineFn& each_line) const;
 
   /// Runs the program attached to this process's console (or, when hidden, to a pipe whose
   /// end is kept), with the environment pairs added; waits without limit and gives how it
@@ -93,12 +109,25 @@ class SystemRunner final : public CommandRunner {
   std::expected<RunOutput, RunError> run_captured(const std::string& program,
                                                   const std::vector<std::string>& args,
                                                   std::chrono::nanoseconds limit) const override;
+  /// Hands each line over from the reader of the output, as it arrives.
+  std::expected<RunOutput, RunError> run_captured_lines(const std::string& program,
+                                                        const std::vector<std::string>& args,
+                                                        std::chrono::nanoseconds limit,
+                                                        const OutputLineFn& each_line) const override;
   std::expected<AttachedRun, RunError> run_attached(const std::string& program, const std::vector<std::string>& args,
                                                     const EnvPairs& environment, AttachMode mode) const override;
 
  private:
+  /// The platform's captured run; `each_line` may be null.
+  std::expected<RunOutput, RunError> captured(const std::string& program, const std::vector<std::string>& args,
+                                              std::chrono::nanoseconds limit, const OutputLineFn* each_line) const;
+
   std::uint8_t flags_;
 };
+
+/// Calls `each` with every line of the text, as OutputLineFn hears them: split at "\n", a final
+/// "\r" of each line dropped, and no empty last line for a text that ends with "\n".
+void for_each_output_line(std::string_view text, const OutputLineFn& each);
 
 /// Decodes bytes as UTF-8, one U+FFFD for each maximal subpart of an ill-formed sequence.
 std::string decode_utf8_lossy(std::string_view bytes);

@@ -36,18 +36,60 @@ struct Collected {
   }
 };
 
+// Hands the lines of the output to the run's caller while the run lasts. The reader may read on
+// after the run has returned (a time-out, or a pipe held open), so the run cuts the caller off
+// when it returns, waiting for a line being handed over to be done.
+class LineFeed {
+ public:
+  explicit LineFeed(const OutputLineFn* each_line) : each_line_(each_line) {}
+
+  // Reader thread only: the bytes that just arrived, then at the end of the stream none.
+  void add(std::string_view bytes) {
+    partial_.append(bytes);
+    std::size_t start = 0;
+    for (std::size_t end = partial_.find('\n'); end != std::string::npos; end = partial_.find('\n', start)) {
+      hand_over(std::string_view(partial_).substr(start, end - start));
+      start = end + 1;
+    }
+    partial_.erase(0, start);
+  }
+  void end() {
+    if (!partial_.empty()) hand_over(partial_);
+    partial_.clear();
+  }
+
+  void cut_off() {
+    const std::lock_guard lock(mutex_);
+    each_line_ = nullptr;
+  }
+
+ private:
+  void hand_over(std::string_view line) {
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    const std::lock_guard lock(mutex_);
+    if (each_line_ != nullptr) (*each_line_)(decode_utf8_lossy(line));
+  }
+
+  std::mutex mutex_;
+  const OutputLineFn* each_line_;
+  std::string partial_;
+};
+
 std::expected<std::shared_ptr<Collected>, RunError> start_reader(std::unique_ptr<PipeSource> source,
-                                                                 std::size_t keep = std::string::npos) {
+                                                                 std::size_t keep = std::string::npos,
+                                                                 std::shared_ptr<LineFeed> lines = nullptr) {
   auto collected = std::make_shared<Collected>();
   collected->keep = keep;
   try {
-    std::thread([collected, source = std::move(source)]() mutable {
+    std::thread([collected, source = std::move(source), lines = std::move(lines)]() mutable {
       char chunk[16384];
       for (;;) {
         const std::size_t got = source->read(chunk, sizeof chunk);
         if (got == 0) break;
+        if (lines) lines->add(std::string_view(chunk, got));
         collected->append(chunk, got);
       }
+      if (lines) lines->end();
       source.reset();
       {
         const std::lock_guard lock(collected->mutex);
@@ -98,8 +140,14 @@ std::string kept_output_tail(std::string_view bytes) {
 std::expected<RunOutput, RunError> finish_captured_run(ChildProcess& child,
                                                        std::unique_ptr<PipeSource> output,
                                                        std::unique_ptr<PipeSource> errors,
-                                                       std::chrono::nanoseconds limit) {
-  auto output_reader = start_reader(std::move(output));
+                                                       std::chrono::nanoseconds limit,
+                                                       const OutputLineFn* each_line) {
+  const auto lines = each_line != nullptr ? std::make_shared<LineFeed>(each_line) : nullptr;
+  // Whichever way the run returns, its caller hears no line after that.
+  const std::unique_ptr<LineFeed, void (*)(LineFeed*)> cut_off_on_return(lines.get(), [](LineFeed* feed) {
+    if (feed != nullptr) feed->cut_off();
+  });
+  auto output_reader = start_reader(std::move(output), std::string::npos, lines);
   if (!output_reader) return std::unexpected(output_reader.error());
   auto errors_reader = start_reader(std::move(errors));
   if (!errors_reader) return std::unexpected(errors_reader.error());

@@ -60,11 +60,14 @@ std::string kept_output_tail(std::string_view bytes);
 
 /// Starts one reader for each pipe (standard output first), then waits on the process until
 /// it ends or the limit passes. Readers that are not waited for keep their own share of what
-/// they collect and end when their pipe does.
+/// they collect and end when their pipe does. When `each_line` is given, the output's reader
+/// hands it each line as it arrives (see CommandRunner::run_captured_lines), never after this
+/// returns.
 std::expected<RunOutput, RunError> finish_captured_run(ChildProcess& child,
                                                        std::unique_ptr<PipeSource> output,
                                                        std::unique_ptr<PipeSource> errors,
-                                                       std::chrono::nanoseconds limit);
+                                                       std::chrono::nanoseconds limit,
+                                                       const OutputLineFn* each_line = nullptr);
 
 /// Starts one reader for the pipe that carries both of the program's streams, then waits on the
 /// process without limit. The reader keeps only the end of what it reads; once the process has

@@ -231,9 +231,10 @@ std::vector<std::string> merged_environment(const EnvPairs& pairs) {
 
 }  // namespace
 
-std::expected<RunOutput, RunError> SystemRunner::run_captured(const std::string& program,
-                                                              const std::vector<std::string>& args,
-                                                              std::chrono::nanoseconds limit) const {
+std::expected<RunOutput, RunError> SystemRunner::captured(const std::string& program,
+                                                          const std::vector<std::string>& args,
+                                                          std::chrono::nanoseconds limit,
+                                                          const OutputLineFn* each_line) const {
   auto output = make_pipe();
   if (!output) return std::unexpected(output.error());
   auto errors = make_pipe();
@@ -248,7 +249,7 @@ std::expected<RunOutput, RunError> SystemRunner::run_captured(const std::string&
 
   PosixChild child(*pid);
   return capture::finish_captured_run(child, std::make_unique<FdSource>(std::move(output->read)),
-                                      std::make_unique<FdSource>(std::move(errors->read)), limit);
+                                      std::make_unique<FdSource>(std::move(errors->read)), limit, each_line);
 }
 
 std::expected<AttachedRun, RunError> SystemRunner::run_attached(const std::string& program,

@@ -107,9 +107,10 @@ HANDLE own_handle(DWORD which) {
 
 }  // namespace
 
-std::expected<RunOutput, RunError> SystemRunner::run_captured(const std::string& program,
-                                                              const std::vector<std::string>& args,
-                                                              std::chrono::nanoseconds limit) const {
+std::expected<RunOutput, RunError> SystemRunner::captured(const std::string& program,
+                                                          const std::vector<std::string>& args,
+                                                          std::chrono::nanoseconds limit,
+                                                          const OutputLineFn* each_line) const {
   const std::string located = find_program(program);
   auto application = application_for(located);
   if (!application) return std::unexpected(application.error());
@@ -137,7 +138,7 @@ std::expected<RunOutput, RunError> SystemRunner::run_captured(const std::string&
 
   WindowsChild child(std::move(*process));
   return capture::finish_captured_run(child, std::make_unique<HandleSource>(std::move(output->read)),
-                                      std::make_unique<HandleSource>(std::move(errors->read)), limit);
+                                      std::make_unique<HandleSource>(std::move(errors->read)), limit, each_line);
 }
 
 std::expected<AttachedRun, RunError> SystemRunner::run_attached(const std::string& program,

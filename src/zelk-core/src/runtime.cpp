@@ -114,34 +114,35 @@ std::string container_state_word(std::string_view field) {
   return word;
 }
 
+void read_container_line(std::string_view line, ContainerMap& containers) {
+  const std::size_t first_tab = line.find('\t');
+  if (first_tab == std::string_view::npos) return;
+  const std::string_view names = line.substr(0, first_tab);
+  std::string_view rest = line.substr(first_tab + 1);
+  const std::size_t second_tab = rest.find('\t');
+  const std::string_view state_field = rest.substr(0, second_tab);
+  const std::string_view labels =
+      second_tab == std::string_view::npos ? std::string_view{} : rest.substr(second_tab + 1);
+
+  const ContainerInfo info{container_state_word(state_field), recipe_of_labels(labels)};
+  std::string_view remaining = names;
+  while (true) {
+    const std::size_t comma = remaining.find(',');
+    containers.insert_or_assign(std::string(trim_white_space(remaining.substr(0, comma))), info);
+    if (comma == std::string_view::npos) break;
+    remaining.remove_prefix(comma + 1);
+  }
+}
+
 ContainerMap parse_container_list(std::string_view output) {
   ContainerMap containers;
-  for_each_line(output, [&](std::string_view line) {
-    const std::size_t first_tab = line.find('\t');
-    if (first_tab == std::string_view::npos) return;
-    const std::string_view names = line.substr(0, first_tab);
-    std::string_view rest = line.substr(first_tab + 1);
-    const std::size_t second_tab = rest.find('\t');
-    const std::string_view state_field = rest.substr(0, second_tab);
-    const std::string_view labels =
-        second_tab == std::string_view::npos ? std::string_view{} : rest.substr(second_tab + 1);
-
-    const ContainerInfo info{container_state_word(state_field), recipe_of_labels(labels)};
-    std::string_view remaining = names;
-    while (true) {
-      const std::size_t comma = remaining.find(',');
-      containers.insert_or_assign(std::string(trim_white_space(remaining.substr(0, comma))), info);
-      if (comma == std::string_view::npos) break;
-      remaining.remove_prefix(comma + 1);
-    }
-  });
+  for_each_line(output, [&](std::string_view line) { read_container_line(line, containers); });
   return containers;
 }
 
-std::expected<ContainerMap, ContainerListError> list_containers(const CommandRunner& runner,
-                                                                std::string_view command) {
-  auto run = runner.run_captured(std::string(command),
-                                 {"ps", "-a", "--format", std::string(list_format)}, list_limit);
+namespace {
+
+std::expected<ContainerMap, ContainerListError> list_result(std::expected<RunOutput, RunError> run) {
   if (!run) {
     if (run.error().kind == RunError::Kind::NotFound) {
       return std::unexpected(ContainerListError{ContainerListError::Kind::NotInstalled, {}});
@@ -156,16 +157,40 @@ std::expected<ContainerMap, ContainerListError> list_containers(const CommandRun
   return parse_container_list(run->stdout_text);
 }
 
+std::vector<std::string> list_arguments() { return {"ps", "-a", "--format", std::string(list_format)}; }
+
+}  // namespace
+
+std::expected<ContainerMap, ContainerListError> list_containers(const CommandRunner& runner,
+                                                                std::string_view command) {
+  return list_result(runner.run_captured(std::string(command), list_arguments(), list_limit));
+}
+
+std::expected<ContainerMap, ContainerListError> list_containers(const CommandRunner& runner,
+                                                                std::string_view command,
+                                                                const ContainersSeenFn& seen) {
+  ContainerMap so_far;
+  const OutputLineFn each_line = [&](std::string_view line) {
+    read_container_line(line, so_far);
+    seen(command, so_far);
+  };
+  return list_result(runner.run_captured_lines(std::string(command), list_arguments(), list_limit, each_line));
+}
+
 std::string runtime_start_hint(std::string_view command) {
   if (command == "podman") return " Start it with: podman machine start (the first time: podman machine init)";
   return " Start the Docker service.";
 }
 
 std::expected<RuntimeChoice, std::string> choose_runtime(const CommandRunner& runner) {
+  return choose_runtime(runner, nullptr);
+}
+
+std::expected<RuntimeChoice, std::string> choose_runtime(const CommandRunner& runner, const ContainersSeenFn& seen) {
   std::string lines;
   bool any_installed = false;
   for (const ContainerRuntime& runtime : runtime_table) {
-    auto listed = list_containers(runner, runtime.command);
+    auto listed = seen ? list_containers(runner, runtime.command, seen) : list_containers(runner, runtime.command);
     if (listed) return RuntimeChoice{runtime, std::move(*listed)};
 
     const std::string name(runtime.display_name);

@@ -65,8 +65,23 @@ struct RuntimeChoice {
 std::expected<ContainerMap, ContainerListError> list_containers(const CommandRunner& runner,
                                                                 std::string_view command);
 
+/// Hears the containers of a runtime's list while the list call still runs: the runtime's
+/// command and the containers read so far from that runtime's list (a later line wins, as in
+/// the finished list). Called from another thread, one call at a time; the list call's result
+/// decides what the containers heard are worth.
+using ContainersSeenFn = std::function<void(std::string_view command, const ContainerMap& so_far)>;
+
+/// As list_containers, and `seen` hears the containers read so far after each line.
+std::expected<ContainerMap, ContainerListError> list_containers(const CommandRunner& runner,
+                                                                std::string_view command,
+                                                                const ContainersSeenFn& seen);
+
 /// Reads the output of the runtime's list call. Lines it cannot read are skipped.
 ContainerMap parse_container_list(std::string_view output);
+
+/// Reads one line of the list call's output (without its line end) into the map; a line it
+/// cannot read changes nothing.
+void read_container_line(std::string_view line, ContainerMap& containers);
 
 /// The state word of a list line's state field: trimmed and lower-cased, with the status
 /// texts of older Podman versions ("Up 5 seconds ago", "Exited (0) ...") turned into the
@@ -76,6 +91,9 @@ std::string container_state_word(std::string_view field);
 /// The first runtime of the table that lists its containers, or one message that says, runtime
 /// by runtime, what is wrong and what to do.
 std::expected<RuntimeChoice, std::string> choose_runtime(const CommandRunner& runner);
+
+/// As choose_runtime, and `seen` hears each runtime's containers while its list call runs.
+std::expected<RuntimeChoice, std::string> choose_runtime(const CommandRunner& runner, const ContainersSeenFn& seen);
 
 /// The advice, beginning with a blank, on how to start the runtime.
 std::string runtime_start_hint(std::string_view command);

@@ -34,15 +34,15 @@ std::string state_word(const AppState& state) {
 }  // namespace
 
 CommandResult cmd_list(CommandContext& ctx, const Args&) {
-  const auto choice = choose_runtime(ctx.runner);
+  const auto read = read_apps(ctx);
   say(ctx.output, padded("APP", id_width) + " " + padded("STATE", state_width) + " ADDRESS");
-  for (const Recipe& recipe : ctx.recipes) {
-    const std::string state =
-        choice ? state_word(app_state(ctx, recipe, choice->containers)) : std::string("unknown");
+  for (std::size_t index = 0; index < ctx.recipes.size(); ++index) {
+    const Recipe& recipe = ctx.recipes[index];
+    const std::string state = read ? state_word(read->states[index]) : std::string("unknown");
     say(ctx.output, padded(recipe.id, id_width) + " " + padded(state, state_width) + " " +
                         app_address(ctx.home, recipe));
   }
-  if (!choice) say(ctx.output, "\n" + choice.error());
+  if (!read) say(ctx.output, "\n" + read.error());
   return {};
 }
 

@@ -15,9 +15,17 @@ CommandResult cmd_resume(CommandContext& ctx, const Args&) {
   auto choice = ensure_runtime(ctx);
   if (!choice) return std::unexpected(choice.error());
 
+  const std::vector<AppState> states = app_states(ctx, left_running, choice->containers);
   std::string failed;
-  for (const Recipe* recipe : left_running) {
-    if (app_state(ctx, *recipe, choice->containers).kind == AppState::Kind::Ready) continue;
+  bool started_one = false;
+  for (std::size_t index = 0; index < left_running.size(); ++index) {
+    const Recipe* recipe = left_running[index];
+    // A start takes a while and may bring up this app too, as one that an app uses: after one,
+    // an app that was not ready is looked at again.
+    AppState state = states[index];
+    if (started_one && state.kind != AppState::Kind::Ready) state = app_state(ctx, *recipe, choice->containers);
+    if (state.kind == AppState::Kind::Ready) continue;
+    started_one = true;
     auto started = start_app_with_used(ctx, choice->runtime, *recipe, choice->containers);
     if (started) continue;
     say(ctx.output, started.error());
