@@ -29,20 +29,6 @@ std::string to_lower_ascii(std::string_view text) {
   return lower;
 }
 
-/// Calls `each` with every line of the text, split at line feeds, a final carriage return
-/// of each line removed.
-template <typename Each>
-void for_each_line(std::string_view text, Each each) {
-  while (true) {
-    const std::size_t end = text.find('\n');
-    std::string_view line = text.substr(0, end);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    each(line);
-    if (end == std::string_view::npos) break;
-    text.remove_prefix(end + 1);
-  }
-}
-
 std::string recipe_of_labels(std::string_view labels) {
   const std::size_t at = labels.find(recipe_label);
   if (at == std::string_view::npos) return {};
@@ -136,7 +122,7 @@ void read_container_line(std::string_view line, ContainerMap& containers) {
 
 ContainerMap parse_container_list(std::string_view output) {
   ContainerMap containers;
-  for_each_line(output, [&](std::string_view line) { read_container_line(line, containers); });
+  for_each_output_line(output, [&](std::string_view line) { read_container_line(line, containers); });
   return containers;
 }
 
@@ -219,7 +205,7 @@ std::expected<RuntimeChoice, std::string> choose_runtime(const CommandRunner& ru
 
 std::string it_said_suffix(std::string_view error_text) {
   std::string_view last;
-  for_each_line(error_text, [&](std::string_view line) {
+  for_each_output_line(error_text, [&](std::string_view line) {
     const std::string_view trimmed = trim_white_space(line);
     if (!trimmed.empty()) last = trimmed;
   });
