@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "runner.h"
 #include "unicode.h"
 #include "zelk/commands.h"
 
@@ -124,12 +125,10 @@ std::string command_error_note(std::string_view name, std::string_view error) {
   std::string note = first.starts_with(name) ? std::move(first) : std::string(name) + ": " + first;
   // The quoted cause is the last "It said:" line: the message ends with it.
   std::string_view cause;
-  for (std::string_view rest = error; !rest.empty();) {
-    const std::size_t end = rest.find('\n');
-    const std::string_view line = trim_white_space(rest.substr(0, end));
+  for_each_output_line(error, [&](std::string_view line) {
+    line = trim_white_space(line);
     if (line.starts_with(said_lead)) cause = trim_white_space(line.substr(said_lead.size()));
-    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-  }
+  });
   if (!cause.empty()) note += "\n" + said_line(cause);
   return note;
 }

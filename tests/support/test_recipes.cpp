@@ -97,7 +97,6 @@ x-zelk:
   return text;
 }
 
-
 std::string plain_recipe_text(std::string_view id, std::string_view name) {
   return "services:\n  " + std::string(id) + ":\n    image: localhost/zelk/" + std::string(id) +
          ":1.0\n    ports:\n      - 127.0.0.1:${TORVO_PORT}:8080\nx-zelk:\n  format: 1\n  id: " + std::string(id) +
@@ -108,6 +107,17 @@ Recipe read_test_recipe(std::string_view text) {
   auto recipe = read_recipe(text);
   EXPECT_TRUE(recipe) << recipe.error();
   return recipe.value_or(Recipe{});
+}
+
+Recipe recipe_named(std::string id, std::uint16_t port) {
+  Recipe recipe;
+  recipe.id = id;
+  recipe.name = "App " + id;
+  recipe.container = "torvo-" + id;
+  recipe.port = port;
+  recipe.ready = "/health";
+  recipe.open = "/";
+  return recipe;
 }
 
 }  // namespace zelk

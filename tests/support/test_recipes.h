@@ -3,6 +3,7 @@
 // two secrets, a setting, a size and a fallback image), "duo" (a helper before the app and one
 // after it) and "user" (joins Solo's network and that of an app no one has).
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -21,5 +22,9 @@ std::string plain_recipe_text(std::string_view id, std::string_view name);
 
 /// The recipe read from the text; a refused text fails the test and gives an empty recipe.
 Recipe read_test_recipe(std::string_view text);
+
+/// A one-container recipe made in place: "App <id>", container "torvo-<id>", the port,
+/// ready "/health", opened at "/".
+Recipe recipe_named(std::string id, std::uint16_t port);
 
 }  // namespace zelk

@@ -9,6 +9,7 @@
 #include "probes_in_flight.h"
 #include "test_context.h"
 #include "test_folder.h"
+#include "test_recipes.h"
 
 namespace zelk {
 namespace {
@@ -17,17 +18,6 @@ void write_text(const std::filesystem::path& path, std::string_view text) {
   std::filesystem::create_directories(path.parent_path());
   std::ofstream out(path, std::ios::binary);
   out << text;
-}
-
-Recipe recipe_named(std::string id, std::uint16_t port) {
-  Recipe recipe;
-  recipe.id = id;
-  recipe.name = "App " + id;
-  recipe.container = "torvo-" + id;
-  recipe.port = port;
-  recipe.ready = "/health";
-  recipe.open = "/";
-  return recipe;
 }
 
 TEST(SettingsPaths, LieInTheAppsFolder) {

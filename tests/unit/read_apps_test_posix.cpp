@@ -11,20 +11,10 @@
 #include "scripts_posix.h"
 #include "test_context.h"
 #include "test_folder.h"
+#include "test_recipes.h"
 
 namespace zelk {
 namespace {
-
-Recipe app(std::string id, std::uint16_t port) {
-  Recipe recipe;
-  recipe.id = id;
-  recipe.name = "App " + id;
-  recipe.container = "torvo-" + id;
-  recipe.port = port;
-  recipe.ready = "/health";
-  recipe.open = "/";
-  return recipe;
-}
 
 // A stand-in Podman on PATH lists a running app and then keeps its list call going until that
 // app has been probed (or a long while has passed), as a runtime does while it ends.
@@ -42,7 +32,7 @@ TEST(ReadApps, ProbesAnAppOnceItsContainersAreListedWhileTheListCallStillEnds) {
                "exit 0");
   const ScopedEnv path("PATH", path_to_utf8(folder.path()) + ":/usr/bin:/bin");
 
-  const std::vector<Recipe> recipes{app("old", 6001), app("web", 6002), app("new", 6003)};
+  const std::vector<Recipe> recipes{recipe_named("old", 6001), recipe_named("web", 6002), recipe_named("new", 6003)};
   TestContext fake(folder.path() / "home", recipes);
   fake.probe_answer = [&](std::uint16_t port, std::string_view) -> std::optional<std::uint16_t> {
     std::ofstream(probed).flush();
