@@ -132,25 +132,28 @@ describe('Shelves section', () => {
         name: li.querySelector('.shelf-name').textContent,
         address: li.querySelector('.address').textContent,
         out: [li.querySelector('.shelf-head button').textContent, li.querySelector('.shelf-head button').title],
+        outName: li.querySelector('.shelf-head button').getAttribute('aria-label'),
         line: li.querySelector(':scope > .shelf-line').textContent,
         problem: li.querySelector(':scope > .shelf-line').classList.contains('problem'),
         rows: [...li.querySelectorAll('.shelf-row')].map(row => [...row.children].map(c => c.textContent)),
       })));
       const out = ['Take this shelf out', 'The apps you installed from it stay.'];
+      // A screen reader's list of buttons says which shelf each link takes out.
+      const outName = shelf => 'Take this shelf out, ' + (shelf.name === null ? '' : shelf.name + ', ') + shelf.address;
       assert.deepEqual(list, [
-        { name: 'Course shelf', address: doc.shelves[0].address, out,
+        { name: 'Course shelf', address: doc.shelves[0].address, out, outName: outName(doc.shelves[0]),
           line: '5 apps. The ones not on your Zelk yet are among the cards above.', problem: false,
           rows: [['Pad', "Take the shelf's recipe", 'The shelf has another recipe for it than your Zelk.'],
             ['broken.yaml', 'Not usable here: Line 3: a tab is not allowed here; indent with spaces.']] },
-        { name: "The Zelk's shelf", address: doc.shelves[1].address, out,
+        { name: "The Zelk's shelf", address: doc.shelves[1].address, out, outName: outName(doc.shelves[1]),
           line: '3 apps. The ones not on your Zelk yet are among the cards above.', problem: false, rows: [] },
-        { name: 'A shelf that could not be read', address: doc.shelves[2].address, out,
+        { name: 'A shelf that could not be read', address: doc.shelves[2].address, out, outName: outName(doc.shelves[2]),
           line: doc.shelves[2].problem, problem: true, rows: [] },
       ]);
       const colours = await page.page.evaluate(() => [...document.querySelectorAll('#shelf-list .problem')].map(p =>
         [getComputedStyle(p).color, getComputedStyle(p).userSelect]));
       assert.deepEqual(colours, [['rgb(168, 88, 71)', 'text'], ['rgb(168, 88, 71)', 'text']]);
-      await page.page.getByRole('button', { name: 'Take this shelf out' }).nth(2).click();
+      await page.page.getByRole('button', { name: outName(doc.shelves[2]), exact: true }).click();
       assert.deepEqual(await page.take(), ['shelf-forget:' + doc.shelves[2].address]);
     });
   });
