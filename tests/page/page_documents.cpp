@@ -244,6 +244,15 @@ void write_all(Writer& out) {
     out.put("render-busy", render_document(shot));
   }
   {
+    // Open WebUI is being installed from the store, with a progress line.
+    std::vector<AppRow> rows = installed_rows(row(n8n, AppState::ready(), address_of(n8n)),
+                                              row(gitea, AppState::state("exited"), address_of(gitea)),
+                                              row(ollama, AppState::not_installed(), address_of(ollama)));
+    rows[2].busy = "open";
+    rows[2].message = "Fetching ghcr.io/open-webui/open-webui:main: 40 MB of 1.6 GB";
+    out.put("render-installing", render_document(snapshot(std::move(rows), true, 2)));
+  }
+  {
     // After the commands: Gitea runs, n8n is stopped, Ollama is ready.
     RenderSnapshot shot = snapshot(installed_rows(row(n8n, AppState::state("exited"), address_of(n8n)),
                                                   row(gitea, AppState::ready(), address_of(gitea)),
