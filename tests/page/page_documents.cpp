@@ -381,7 +381,13 @@ void write_all(Writer& out) {
                                     row(webui, AppState::not_installed(), address_of(webui)),
                                     row(r.notes, AppState::state("exited"), address_of(r.notes))},
                                    true, 1);
-    shot.status_line = "Podman answers.";
+    // The whole text of a failure: what failed, and the runtime's long line with words too long
+    // for the panel (a container id, a path).
+    shot.status_line =
+        "Open WebUI: \"podman start torvo-open-webui\" failed\nIt said: Error: unable to start container "
+        "\"9c1e4f7a2b3d5e6f8091a2b3c4d5e6f708192a3b4c5d6e7f8091a2b3c4d5e6f7\": crun: mount "
+        "/home/sam/.local/share/containers/storage/volumes/torvo-open-webui-data/_data to /app/backend/data: "
+        "permission denied: OCI permission denied";
     shot.podman_desktop_found = true;
     out.put("render-showcase", render_document(shot));
     std::vector<ShelfView> views(2);

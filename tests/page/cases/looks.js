@@ -371,8 +371,9 @@ describe('screenshots', () => {
   });
 
 
-  // Four apps (running, starting with a progress line, not installed, added from a file) and
-  // a shelf with offers, in the store view; light and dark; wide and narrow.
+  // Four apps (running, starting with a progress line, not installed, added from a file), a
+  // shelf with offers, and the whole text of a failure as the note (two lines, the second long
+  // with words longer than the panel is wide), in the store view; light and dark; wide and narrow.
   for (const scheme of ['light', 'dark']) {
     for (const [width, height] of [[1120, 760], [700, 760]]) {
       test(`${scheme}, ${width} x ${height}`, async () => {
@@ -390,6 +391,23 @@ describe('screenshots', () => {
               '.card-name, .card-summary, .status, .tag, .actions button, .view-title, .shelf-bar-text')]
               .filter(node => node.scrollWidth > node.clientWidth + 1).map(node => node.textContent));
             assert.deepEqual(cut, [], 'a text is cut');
+            const doc = harness.documentValue('render-showcase');
+            assert.ok(doc.note.split('\n')[1].length > 200, 'the note\'s second line is long');
+            const note = await page.page.evaluate(() => {
+              const node = document.getElementById('state-note');
+              const panel = node.closest('.panel').getBoundingClientRect();
+              const box = node.getBoundingClientRect();
+              const style = getComputedStyle(node);
+              return {
+                shown: node.innerText,
+                inside: box.left >= panel.left && box.right <= panel.right && box.bottom <= panel.bottom,
+                cut: node.scrollWidth > node.clientWidth || node.scrollHeight > node.clientHeight,
+                wrapped: box.height > 4 * parseFloat(style.lineHeight),
+                // Readable: as large as the other small texts of the panel.
+                size: parseFloat(style.fontSize),
+              };
+            });
+            assert.deepEqual(note, { shown: doc.note, inside: true, cut: false, wrapped: true, size: 13 });
             const file = await page.screenshot(`page-${scheme}-${width}x${height}`);
             await page.page.screenshot({ path: file.replace(/\.png$/, '-window.png') });
             await page.card('kanban').locator('button').click();
