@@ -137,12 +137,14 @@ class ZelkPage {
     return this.page.locator(`#cards .card[data-app="${id}"]`);
   }
 
-  /// What has the keyboard focus: the card's app id and the button's action, or the element's id.
+  /// What has the keyboard focus: the card's app id and the button's action, a card itself, or
+  /// the element's id.
   focused() {
     return this.page.evaluate(() => {
       const node = document.activeElement;
       if (node === null || node === document.body) return null;
       const card = node.closest('.card');
+      if (card === node) return { card: card.dataset.app };
       if (card !== null) return { app: card.dataset.app, action: node.dataset.action };
       return { id: node.id };
     });

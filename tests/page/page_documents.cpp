@@ -244,6 +244,15 @@ void write_all(Writer& out) {
     out.put("render-busy", render_document(shot));
   }
   {
+    // Open WebUI is being installed from the store, with a progress line.
+    std::vector<AppRow> rows = installed_rows(row(n8n, AppState::ready(), address_of(n8n)),
+                                              row(gitea, AppState::state("exited"), address_of(gitea)),
+                                              row(ollama, AppState::not_installed(), address_of(ollama)));
+    rows[2].busy = "open";
+    rows[2].message = "Fetching ghcr.io/open-webui/open-webui:main: 40 MB of 1.6 GB";
+    out.put("render-installing", render_document(snapshot(std::move(rows), true, 2)));
+  }
+  {
     // After the commands: Gitea runs, n8n is stopped, Ollama is ready.
     RenderSnapshot shot = snapshot(installed_rows(row(n8n, AppState::state("exited"), address_of(n8n)),
                                                   row(gitea, AppState::ready(), address_of(gitea)),
@@ -372,7 +381,13 @@ void write_all(Writer& out) {
                                     row(webui, AppState::not_installed(), address_of(webui)),
                                     row(r.notes, AppState::state("exited"), address_of(r.notes))},
                                    true, 1);
-    shot.status_line = "Podman answers.";
+    // The whole text of a failure: what failed, and the runtime's long line with words too long
+    // for the panel (a container id, a path).
+    shot.status_line =
+        "Open WebUI: \"podman start torvo-open-webui\" failed\nIt said: Error: unable to start container "
+        "\"9c1e4f7a2b3d5e6f8091a2b3c4d5e6f708192a3b4c5d6e7f8091a2b3c4d5e6f7\": crun: mount "
+        "/home/sam/.local/share/containers/storage/volumes/torvo-open-webui-data/_data to /app/backend/data: "
+        "permission denied: OCI permission denied";
     shot.podman_desktop_found = true;
     out.put("render-showcase", render_document(shot));
     std::vector<ShelfView> views(2);

@@ -12,15 +12,15 @@ describe('focus keeping', () => {
       focus: ['notes', 'passwords'], docs: ['render-installed', 'render-installed'], expected: { app: 'notes', action: 'passwords' } },
     { name: 'Stop disabled while open is enabled: the focus moves to the primary button',
       focus: ['n8n', 'stop'], docs: ['render-calm'], expected: { app: 'n8n', action: 'open' } },
-    { name: 'both disabled: nothing is focused, and the next render tries again',
-      focus: ['n8n', 'stop'], docs: ['render-busy'], expected: null },
+    { name: 'both disabled: the card itself keeps the focus',
+      focus: ['n8n', 'stop'], docs: ['render-busy'], expected: { card: 'n8n' } },
     { name: 'after a render with both disabled, the next one focuses the primary button',
       focus: ['n8n', 'stop'], docs: ['render-busy', 'render-calm'], expected: { app: 'n8n', action: 'open' } },
     { name: 'a link that goes away gives the focus to the primary button',
       focus: ['gitea', 'remove'], docs: ['render-calm'], expected: { app: 'gitea', action: 'open' } },
     { name: 'a link gone during a busy render takes the focus again when it comes back',
       focus: ['n8n', 'backup'], docs: ['render-busy', 'render-installed'], expected: { app: 'n8n', action: 'backup' } },
-    { name: 'the primary button of a card that starts: nothing, then the button again',
+    { name: 'the primary button of a card that starts: the card, then the button again',
       focus: ['gitea', 'open'], docs: ['render-busy', 'render-calm'], expected: { app: 'gitea', action: 'open' } },
   ];
   for (const c of cases) {
@@ -33,6 +33,27 @@ describe('focus keeping', () => {
       });
     });
   }
+
+  test('Enter on "Install and open": the card keeps the focus through the start; Enter again installs nothing', async () => {
+    await withDocuments(['render-installed'], async page => {
+      await page.page.click('#view-store');
+      await page.card('open-webui').locator('button[data-action="open"]').focus();
+      await page.page.keyboard.press('Enter');
+      assert.deepEqual(await page.take(), ['open:open-webui']);
+      // A render with every progress line; every button of the card is disabled meanwhile.
+      for (let line = 0; line < 2; line += 1) {
+        await page.render('render-installing');
+        assert.deepEqual(await page.focused(), { card: 'open-webui' });
+        await page.page.keyboard.press('Enter');
+        assert.deepEqual(await page.take(), []);
+      }
+      // The next Tab goes on from the card, not from the top of the page.
+      await page.page.keyboard.press('Tab');
+      assert.deepEqual(await page.focused(), { app: 'open-webui', action: 'first' });
+      await page.render('render-installing');
+      assert.deepEqual(await page.focused(), { app: 'open-webui', action: 'first' });
+    });
+  });
 
   test('a redraw puts the focus back without scrolling the page', async () => {
     await withDocuments(['render-installed'], async page => {

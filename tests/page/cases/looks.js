@@ -22,6 +22,13 @@ function rgb(hex) {
   return `rgb(${n >> 16}, ${(n >> 8) & 255}, ${n & 255})`;
 }
 
+/// The colour `share` of the way from one token's colour to another's, as the screen shows it.
+function between(from, to, share) {
+  const [a, b] = [from, to].map(hex => parseInt(hex.slice(1), 16));
+  const channel = shift => Math.round(((a >> shift) & 255) * (1 - share) + ((b >> shift) & 255) * share);
+  return `rgb(${channel(16)}, ${channel(8)}, ${channel(0)})`;
+}
+
 describe('colour schemes', () => {
   for (const [scheme, column] of [['light', 0], ['dark', 1]]) {
     test(scheme + ' tokens, and the surfaces that use them', async () => {
@@ -31,13 +38,22 @@ describe('colour schemes', () => {
         assert.deepEqual(values, Object.fromEntries(Object.entries(tokens).map(([n, v]) => [n, v[column]])));
         const used = await page.page.evaluate(() => {
           const style = node => getComputedStyle(typeof node === 'string' ? document.querySelector(node) : node);
+          // A mixed colour computes to color(srgb ...): read it as the pixel it paints.
+          const pen = document.createElement('canvas').getContext('2d', { willReadFrequently: true });
+          const painted = colour => {
+            pen.fillStyle = colour;
+            pen.fillRect(0, 0, 1, 1);
+            const [r, g, b] = pen.getImageData(0, 0, 1, 1).data;
+            return `rgb(${r}, ${g}, ${b})`;
+          };
           return {
             scheme: style(':root').colorScheme,
             meta: document.querySelector('meta[name="color-scheme"]').content,
             body: [style('body').backgroundColor, style('body').color],
             card: style('#cards .card').backgroundColor,
             primary: [style('#cards .card .primary').backgroundColor, style('#cards .card .primary').color],
-            disabled: [style('#cards .card .secondary:disabled').backgroundColor, style('#cards .card .secondary:disabled').color],
+            disabled: [style('#cards .card .secondary:disabled').backgroundColor,
+              painted(style('#cards .card .secondary:disabled').color)],
             square: style('.mark .mark-square').fill,
             figure: [style('.mark .mark-figure').stroke, style('.mark .mark-figure').fill, style('.mark .mark-figure').strokeWidth,
               style('.mark .mark-figure').strokeLinecap, style('.mark .mark-figure').strokeLinejoin],
@@ -51,7 +67,8 @@ describe('colour schemes', () => {
           body: [t('--surface'), t('--ink')],
           card: t('--card'),
           primary: [t('--action'), 'rgb(255, 255, 255)'],
-          disabled: [t('--disabled'), t('--muted')],
+          // The muted colour a fifth of the way to the ink: 4.5:1 on the disabled ground.
+          disabled: [t('--disabled'), between(tokens['--muted'][column], tokens['--ink'][column], 0.2)],
           square: t('--ink'),
           figure: [t('--card'), 'none', '2.25px', 'round', 'round'],
           dot: t('--brand'),
@@ -146,13 +163,13 @@ function addColourReader(page) {
 }
 
 /// Reads the controls in every state a pointer or the keyboard puts them in, with the real
-/// pointer for hovering and pressing. Returns the states whose label is below 3:1, and the
+/// pointer for hovering and pressing. Returns the states whose label is below 4.5:1, and the
 /// background of each control under the pointer.
 async function statesOf(page, kinds) {
   const problems = [];
   const hovered = new Map();
   const check = (name, state, look) => {
-    if (!(look.ratio >= 3)) problems.push(`${name} ${state}: ${look.ratio.toFixed(2)}:1`);
+    if (!(look.ratio >= 4.5)) problems.push(`${name} ${state}: ${look.ratio.toFixed(2)}:1`);
   };
   await page.page.mouse.move(2, 2);
   // Without the pointer: as drawn, focused, disabled (controls that can be).
@@ -210,7 +227,7 @@ describe('buttons under the pointer', () => {
         const main = await statesOf(page, buttonKinds);
         await page.card('kanban').locator('button').click();
         const dialog = await statesOf(page, dialogButtonKinds);
-        assert.deepEqual([...main.problems, ...dialog.problems], [], 'labels below 3:1');
+        assert.deepEqual([...main.problems, ...dialog.problems], [], 'labels below 4.5:1');
         // A primary button stays primary under the pointer: all of them look alike there.
         const hovered = new Map([...main.hovered, ...dialog.hovered]);
         const card = hovered.get('a card\'s primary button');
@@ -354,8 +371,9 @@ describe('screenshots', () => {
   });
 
 
-  // Four apps (running, starting with a progress line, not installed, added from a file) and
-  // a shelf with offers, in the store view; light and dark; wide and narrow.
+  // Four apps (running, starting with a progress line, not installed, added from a file), a
+  // shelf with offers, and the whole text of a failure as the note (two lines, the second long
+  // with words longer than the panel is wide), in the store view; light and dark; wide and narrow.
   for (const scheme of ['light', 'dark']) {
     for (const [width, height] of [[1120, 760], [700, 760]]) {
       test(`${scheme}, ${width} x ${height}`, async () => {
@@ -373,6 +391,23 @@ describe('screenshots', () => {
               '.card-name, .card-summary, .status, .tag, .actions button, .view-title, .shelf-bar-text')]
               .filter(node => node.scrollWidth > node.clientWidth + 1).map(node => node.textContent));
             assert.deepEqual(cut, [], 'a text is cut');
+            const doc = harness.documentValue('render-showcase');
+            assert.ok(doc.note.split('\n')[1].length > 200, 'the note\'s second line is long');
+            const note = await page.page.evaluate(() => {
+              const node = document.getElementById('state-note');
+              const panel = node.closest('.panel').getBoundingClientRect();
+              const box = node.getBoundingClientRect();
+              const style = getComputedStyle(node);
+              return {
+                shown: node.innerText,
+                inside: box.left >= panel.left && box.right <= panel.right && box.bottom <= panel.bottom,
+                cut: node.scrollWidth > node.clientWidth || node.scrollHeight > node.clientHeight,
+                wrapped: box.height > 4 * parseFloat(style.lineHeight),
+                // Readable: as large as the other small texts of the panel.
+                size: parseFloat(style.fontSize),
+              };
+            });
+            assert.deepEqual(note, { shown: doc.note, inside: true, cut: false, wrapped: true, size: 13 });
             const file = await page.screenshot(`page-${scheme}-${width}x${height}`);
             await page.page.screenshot({ path: file.replace(/\.png$/, '-window.png') });
             await page.card('kanban').locator('button').click();

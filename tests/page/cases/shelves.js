@@ -52,14 +52,12 @@ describe('shelf bar', () => {
 });
 
 describe('shelf requests', () => {
-  test('"Show more apps" posts "shelves" once; every shelf request waits for the answer', async () => {
+  test('"Show more apps" and "Look again" post "shelves" once while the shelves are fetched', async () => {
     await withDocuments(['render-none-installed'], async page => {
-      await page.page.fill('#shelf-address', 'https://other.example.org/shelf.yaml');
       await page.page.click('#shelf-bar-button');
       assert.deepEqual(await bar(page), { text: 'Fetching the shelves ...', button: 'Fetching ...', busy: 'true' });
       // Marked disabled for assistive technology only: a click still arrives and is ignored.
       await page.page.click('#shelf-bar-button', { force: true });
-      await page.page.click('#shelf-add');
       assert.deepEqual(await page.take(), ['shelves']);
       await page.render('render-none-installed');
       assert.equal((await bar(page)).button, 'Fetching ...', 'a render keeps the request under way');
@@ -69,8 +67,44 @@ describe('shelf requests', () => {
         document.getElementById('shelf-bar-button').click();
         document.getElementById('shelf-bar-button').click();
       });
-      await page.page.getByRole('button', { name: 'Take this shelf out' }).first().click();
       assert.deepEqual(await page.take(), ['shelves']);
+    });
+  });
+
+  test('a shelf added or taken out while the shelves are fetched waits its turn; text typed since stays', async () => {
+    await withDocuments(['render-none-installed'], async page => {
+      const waiting = () => page.page.evaluate(() => {
+        const node = document.getElementById('shelf-waiting');
+        return node.hidden ? null : node.textContent;
+      });
+      const field = () => page.page.inputValue('#shelf-address');
+      const course = harness.documentValue('shelves-offers').shelves[0];
+      await page.page.click('#shelf-bar-button');
+      await page.page.click('#shelf-address');
+      await page.page.keyboard.type('https://b.example.org/shelf.yaml');
+      await page.page.keyboard.press('Enter');
+      assert.deepEqual(await page.take(), ['shelves']);
+      assert.equal(await waiting(),
+        'Fetching the shelves ...\nWaiting its turn: adding https://b.example.org/shelf.yaml');
+      // The next address is typed while that one waits.
+      await page.page.keyboard.press('Control+A');
+      await page.page.keyboard.type('https://c.example.org/shelf.yaml');
+      await page.shelves('shelves-offers');
+      assert.deepEqual(await page.take(), ['shelf-add:https://b.example.org/shelf.yaml'], 'the waiting one goes next');
+      assert.equal(await field(), 'https://c.example.org/shelf.yaml', 'the fetch\'s answer leaves the typed text');
+      await page.shelves('shelves-offers');
+      assert.equal(await field(), 'https://c.example.org/shelf.yaml', 'the answer to b leaves the text typed after it');
+      assert.equal(await waiting(), null);
+      // Now c goes, and a shelf is taken out while it is fetched.
+      await page.page.click('#shelf-add');
+      await page.page.getByRole('button', { name: 'Take this shelf out, ' + course.name, exact: false }).click();
+      assert.deepEqual(await page.take(), ['shelf-add:https://c.example.org/shelf.yaml']);
+      assert.equal(await waiting(), 'Fetching the shelves ...\nWaiting its turn: taking out ' + course.address);
+      await page.shelves('shelves-offers');
+      assert.equal(await field(), '', 'the answer to c empties the field that still holds c');
+      assert.deepEqual(await page.take(), ['shelf-forget:' + course.address]);
+      await page.shelves('shelves-offers');
+      assert.deepEqual([await waiting(), (await bar(page)).button, await page.take()], [null, 'Look again', []]);
     });
   });
 
@@ -132,25 +166,28 @@ describe('Shelves section', () => {
         name: li.querySelector('.shelf-name').textContent,
         address: li.querySelector('.address').textContent,
         out: [li.querySelector('.shelf-head button').textContent, li.querySelector('.shelf-head button').title],
+        outName: li.querySelector('.shelf-head button').getAttribute('aria-label'),
         line: li.querySelector(':scope > .shelf-line').textContent,
         problem: li.querySelector(':scope > .shelf-line').classList.contains('problem'),
         rows: [...li.querySelectorAll('.shelf-row')].map(row => [...row.children].map(c => c.textContent)),
       })));
       const out = ['Take this shelf out', 'The apps you installed from it stay.'];
+      // A screen reader's list of buttons says which shelf each link takes out.
+      const outName = shelf => 'Take this shelf out, ' + (shelf.name === null ? '' : shelf.name + ', ') + shelf.address;
       assert.deepEqual(list, [
-        { name: 'Course shelf', address: doc.shelves[0].address, out,
+        { name: 'Course shelf', address: doc.shelves[0].address, out, outName: outName(doc.shelves[0]),
           line: '5 apps. The ones not on your Zelk yet are among the cards above.', problem: false,
           rows: [['Pad', "Take the shelf's recipe", 'The shelf has another recipe for it than your Zelk.'],
             ['broken.yaml', 'Not usable here: Line 3: a tab is not allowed here; indent with spaces.']] },
-        { name: "The Zelk's shelf", address: doc.shelves[1].address, out,
+        { name: "The Zelk's shelf", address: doc.shelves[1].address, out, outName: outName(doc.shelves[1]),
           line: '3 apps. The ones not on your Zelk yet are among the cards above.', problem: false, rows: [] },
-        { name: 'A shelf that could not be read', address: doc.shelves[2].address, out,
+        { name: 'A shelf that could not be read', address: doc.shelves[2].address, out, outName: outName(doc.shelves[2]),
           line: doc.shelves[2].problem, problem: true, rows: [] },
       ]);
       const colours = await page.page.evaluate(() => [...document.querySelectorAll('#shelf-list .problem')].map(p =>
         [getComputedStyle(p).color, getComputedStyle(p).userSelect]));
       assert.deepEqual(colours, [['rgb(168, 88, 71)', 'text'], ['rgb(168, 88, 71)', 'text']]);
-      await page.page.getByRole('button', { name: 'Take this shelf out' }).nth(2).click();
+      await page.page.getByRole('button', { name: outName(doc.shelves[2]), exact: true }).click();
       assert.deepEqual(await page.take(), ['shelf-forget:' + doc.shelves[2].address]);
     });
   });
