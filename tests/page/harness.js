@@ -165,6 +165,18 @@ class ZelkPage {
     return this.page.evaluate(n => getComputedStyle(document.documentElement).getPropertyValue(n).trim(), name);
   }
 
+  /// A colour token as the page paints it, a mixed one included (the probe computes it).
+  colour(name) {
+    return this.page.evaluate(n => {
+      const probe = document.createElement('span');
+      probe.style.color = `var(${n})`;
+      document.body.append(probe);
+      const value = getComputedStyle(probe).color;
+      probe.remove();
+      return value;
+    }, name);
+  }
+
   /// The page's scroll position once it has stopped moving (the wheel may scroll smoothly):
   /// the same for a few frames in a row.
   async scrollSettled() {

@@ -240,7 +240,7 @@ describe('add from a file', () => {
         assert.equal(doc.ok, false);
         assert.deepEqual(await addLook(page), { error: doc.error, done: '', preview: false, text: recipe }, name);
         const colour = await page.page.evaluate(() => getComputedStyle(document.getElementById('add-error')).color);
-        assert.equal(colour, 'rgb(168, 88, 71)');
+        assert.equal(colour, await page.colour('--danger-text'));
       });
     }
   });

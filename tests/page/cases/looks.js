@@ -119,8 +119,9 @@ const dialogButtonKinds = [
 ];
 
 /// Puts in the page a function that reads the colours of a control as the screen shows them:
-/// its text, and what lies behind it (its own background over those of its ancestors, through a
-/// brightness filter if it has one), with the contrast ratio between the two.
+/// its text (or that of a pseudo-element such as the placeholder), and what lies behind it (its
+/// own background over those of its ancestors, through a brightness filter if it has one), with
+/// the contrast ratio between the two.
 function addColourReader(page) {
   return page.page.evaluate(() => {
     const parse = text => {
@@ -138,7 +139,7 @@ function addColourReader(page) {
       });
       return 0.2126 * r + 0.7152 * g + 0.0722 * b;
     };
-    window.__shownColours = node => {
+    window.__shownColours = (node, pseudo) => {
       const chain = [];
       for (let n = node; n !== null; n = n.parentElement) chain.unshift(n);
       let behind = [255, 255, 255];
@@ -154,7 +155,7 @@ function addColourReader(page) {
         if (style.opacity !== '1') throw new Error('an opacity this test cannot follow: ' + style.opacity);
       }
       const lit = colour => colour.map(v => Math.min(255, v * brightness));
-      const text = lit(over(parse(getComputedStyle(node).color), behind));
+      const text = lit(over(parse(getComputedStyle(node, pseudo).color), behind));
       behind = lit(behind);
       const [hi, lo] = [luminance(text), luminance(behind)].sort((x, y) => y - x);
       return { text, behind: behind.map(Math.round).join(','), ratio: (hi + 0.05) / (lo + 0.05) };
@@ -234,6 +235,160 @@ describe('buttons under the pointer', () => {
         for (const [name, , primary] of [...buttonKinds, ...dialogButtonKinds]) {
           if (primary) assert.equal(hovered.get(name), card, name + ' under the pointer');
         }
+      });
+    });
+  }
+});
+
+// Every kind of text the page shows, by a selector that picks it out; the walk below measures
+// every text it finds, and this table makes sure it met each kind at least once. "placeholder"
+// marks a field's placeholder, shown while the field is empty.
+const textKinds = [
+  ['the version', '#version'], ['the panel\'s label', '.eyebrow'], ['the state title', '#state-title'],
+  ['the note', '#state-note'], ['a figure label', '.figure-label'], ['a figure', '.figure-number'],
+  ['the Podman Desktop note', '#desktop-note'], ['the question', '#question-text'],
+  ['the update banner\'s title', '#update-title'], ['the update banner\'s text', '#update-text:not(.problem)'],
+  ['the update banner\'s problem', '#update-text.problem'], ['"Private and local"', '.private span'],
+  ['the view title', '#view-title'], ['the view lead', '#view-lead'], ['a summary word', '.summary-item'],
+  ['a summary number', '.summary-item b'], ['the shelf bar\'s text', '#shelf-bar-text'], ['a glyph', '.glyph'],
+  ['a category tag', '.tag.category'], ['a warning tag', '.tag.warn'], ['a plain tag', '.tag:not(.category, .warn)'],
+  ['a card\'s name', '.card-name'], ['a card\'s summary', '.card-summary'], ['a card\'s state', '.status'],
+  ['the elapsed time', '.elapsed'], ['a card\'s link', '.card-links .link'], ['the empty box', '.empty p'],
+  ['a section title', '.section h2'], ['a section\'s text', '.section-text'], ['a shelf\'s name', '.shelf-name'],
+  ['a shelf\'s address', '.shelf .address'], ['a shelf\'s line', '.shelf-line:not(.problem)'],
+  ['a shelf\'s problem', '.shelf-line.problem'], ['a shelf\'s recipe', '.shelf-row-name'],
+  ['a shelf\'s link', '.shelf .link'], ['a field\'s label', '.field-label'], ['a password', '.made-field input'],
+  ['a field\'s placeholder', 'input, textarea', 'placeholder'], ['a typed text', 'input, textarea'],
+  ['the shelf error', '#shelf-error'], ['the recipe error', '#add-error'], ['the done line', '#add-done'],
+  ['the preview', '#preview-shows'], ['the warning line', '.warning-line strong, #preview-warning'],
+  ['the replaces paragraph', '#preview-replaces'], ['the footer', '.foot span'],
+  ['a dialog\'s title', 'dialog h2'], ['the origin line', '#confirm-origin:not(.warn)'],
+  ['the warned origin line', '#confirm-origin.warn'], ['the effect line', '#confirm-effect'],
+  ['"What it runs"', '#confirm summary'], ['what it runs', '#confirm-shows'], ['the passwords\' text', '#made-text'],
+  ['a password\'s name', '.made-field span'],
+];
+
+/// Marks every text the page shows now (only those of the open dialog while one is open): each
+/// element that holds a text of its own, and each text field (its text, or its placeholder when
+/// empty). Names each by the first kind it is of, else by its words.
+function markTexts(page) {
+  return page.page.evaluate(kinds => {
+    const root = document.querySelector('dialog[open]') || document.body;
+    // Not inside a closed disclosure either, whose content is laid out but not shown.
+    const shown = node => node.checkVisibility({ visibilityProperty: true });
+    const nodes = new Set();
+    const walk = document.createTreeWalker(root, NodeFilter.SHOW_TEXT);
+    for (let text = walk.nextNode(); text !== null; text = walk.nextNode()) {
+      if (text.data.trim() !== '' && shown(text.parentElement)) nodes.add(text.parentElement);
+    }
+    for (const field of root.querySelectorAll('input[type="text"], textarea')) if (shown(field)) nodes.add(field);
+    window.__texts = [...nodes].map(node => {
+      const placeholder = node.matches('input, textarea') && node.value === '';
+      const kind = kinds.find(([, selector, what]) =>
+        node.matches(selector) && (what === 'placeholder') === placeholder);
+      const words = placeholder ? node.placeholder : node.value ?? node.textContent;
+      return { node, pseudo: placeholder ? '::placeholder' : undefined,
+        name: kind ? kind[0] : JSON.stringify(words.trim().slice(0, 40)) };
+    });
+    return window.__texts.map(text => text.name);
+  }, textKinds);
+}
+
+/// Measures every text of the page as it is now: at rest, with the focus on it or on the
+/// control it belongs to, and under the real pointer (once for each kind of text with the same
+/// colours at rest). Adds the names met to `seen.names`, and the texts below 4.5:1, with the
+/// first scene that showed them, to `problems`.
+async function textsOf(page, scene, seen, problems) {
+  const names = await markTexts(page);
+  for (const name of names) seen.names.add(name);
+  const check = (name, state, look) => {
+    const problem = `${name} ${state}: ${look.ratio.toFixed(2)}:1`;
+    if (!(look.ratio >= 4.5) && !problems.has(problem)) problems.set(problem, scene);
+  };
+  await page.page.mouse.move(2, 2);
+  const still = await page.page.evaluate(() => window.__texts.map(({ node, pseudo }) => {
+    const looks = { 'at rest': window.__shownColours(node, pseudo) };
+    const control = node.closest('button, input, textarea, summary, [tabindex]');
+    if (control !== null) {
+      control.focus();
+      looks.focused = window.__shownColours(node, pseudo);
+      control.blur();
+    }
+    return looks;
+  }));
+  still.forEach((looks, i) => {
+    for (const [state, look] of Object.entries(looks)) check(names[i], state, look);
+  });
+  for (const [i, name] of names.entries()) {
+    const rest = still[i]['at rest'];
+    const key = [name, ...rest.text.map(Math.round), rest.behind].join(' ');
+    if (seen.hovered.has(key)) continue;
+    seen.hovered.add(key);
+    const point = await page.page.evaluate(i => {
+      const { node } = window.__texts[i];
+      node.scrollIntoView({ block: 'center' });
+      const box = node.getClientRects()[0];
+      return { x: box.left + box.width / 2, y: box.top + box.height / 2 };
+    }, i);
+    await page.page.mouse.move(point.x, point.y);
+    const look = await page.page.evaluate(i => {
+      const { node, pseudo } = window.__texts[i];
+      return { hovered: node.matches(':hover'), ...window.__shownColours(node, pseudo) };
+    }, i);
+    assert.equal(look.hovered, true, `${scene}: ${name} is under the pointer`);
+    check(name, 'under the pointer', look);
+  }
+  await page.page.mouse.move(2, 2);
+}
+
+describe('texts', () => {
+  for (const scheme of ['light', 'dark']) {
+    test(`every text the page shows is readable, at rest, focused and under the pointer, ${scheme}`, async () => {
+      await withDocuments(['render-showcase', 'shelves-showcase'], { colorScheme: scheme, clock: true }, async page => {
+        await addColourReader(page);
+        const seen = { names: new Set(), hovered: new Set() };
+        const problems = new Map();
+        const measure = scene => textsOf(page, scene, seen, problems);
+        // The showcase in the store view, with the Advanced block open, the elapsed time of the
+        // busy card, both error lines and the fields' placeholders.
+        await page.page.click('#view-store');
+        await page.page.click('#advanced-toggle');
+        await page.page.click('#shelf-add');
+        await page.page.click('#check');
+        await page.page.clock.runFor(6000);
+        await measure('the showcase');
+        // The confirm dialogs, for a course's shelf and for the Zelk's own, with what it runs.
+        await page.card('longword').locator('button').click();
+        await page.page.click('#confirm summary');
+        await measure('installing from a course\'s shelf');
+        await page.page.click('#confirm-no');
+        await page.card('kanban').locator('button').click();
+        await measure('installing from the Zelk\'s shelf');
+        await page.page.click('#confirm-no');
+        await page.made('made-items');
+        await measure('the passwords');
+        await page.page.click('#made-close');
+        // Shelves with a problem, a changed and a refused recipe; typed fields; a preview.
+        await page.shelves('shelves-offers');
+        await page.page.fill('#shelf-address', 'https://shelf.example.org/apps.yaml');
+        await page.page.fill('#recipe-text', 'services: {}\n');
+        await page.page.click('#check');
+        await page.outcome('outcome-preview-replaces');
+        await measure('a recipe checked');
+        await page.outcome('outcome-add');
+        await measure('a recipe added');
+        // The update banner, and the Podman Desktop question; the banner with a problem.
+        await page.render('render-every-button');
+        await page.page.click('#desktop');
+        await measure('a newer version');
+        await page.render('render-update-problem');
+        await measure('an update that failed');
+        await page.render('render-none-installed');
+        await page.page.click('#view-installed');
+        await measure('nothing installed');
+        assert.deepEqual([...problems].map(([problem, scene]) => `${problem} (${scene})`), [], 'texts below 4.5:1');
+        assert.deepEqual(textKinds.map(([name]) => name).filter(name => !seen.names.has(name)), [],
+          'kinds of text not met');
       });
     });
   }

@@ -186,7 +186,8 @@ describe('Shelves section', () => {
       ]);
       const colours = await page.page.evaluate(() => [...document.querySelectorAll('#shelf-list .problem')].map(p =>
         [getComputedStyle(p).color, getComputedStyle(p).userSelect]));
-      assert.deepEqual(colours, [['rgb(168, 88, 71)', 'text'], ['rgb(168, 88, 71)', 'text']]);
+      const danger = await page.colour('--danger-text');
+      assert.deepEqual(colours, [[danger, 'text'], [danger, 'text']]);
       await page.page.getByRole('button', { name: outName(doc.shelves[2]), exact: true }).click();
       assert.deepEqual(await page.take(), ['shelf-forget:' + doc.shelves[2].address]);
     });

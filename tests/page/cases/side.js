@@ -61,20 +61,12 @@ describe('side panel', () => {
   test('the state dot takes the tokens\' colours: green, the danger colour, grey', async () => {
     await withDocuments([], async page => {
       const colour = () => page.page.evaluate(() => getComputedStyle(document.getElementById('state-dot')).backgroundColor);
-      const token = name => page.page.evaluate(n => {
-        const probe = document.createElement('span');
-        probe.style.color = `var(${n})`;
-        document.body.append(probe);
-        const value = getComputedStyle(probe).color;
-        probe.remove();
-        return value;
-      }, name);
       await page.render('render-first');
       assert.equal(await colour(), 'rgb(165, 172, 164)');
       await page.render('render-installed');
-      assert.equal(await colour(), await token('--green'));
+      assert.equal(await colour(), await page.colour('--green'));
       await page.render('render-cannot-run');
-      assert.equal(await colour(), await token('--danger'));
+      assert.equal(await colour(), await page.colour('--danger'));
     });
   });
 
@@ -187,7 +179,7 @@ describe('update banner', () => {
         assert.equal(banner.sign, '\u2192');
         assert.equal(banner.disabled, expected.disabled);
         if (expected.problem) {
-          assert.equal(banner.colour, 'rgb(168, 88, 71)', 'the problem is in the danger colour');
+          assert.equal(banner.colour, await page.colour('--danger-text'), 'the problem is in the danger colour');
           assert.equal(banner.selectable, 'text');
         }
         await page.page.click('#update', { force: true });
