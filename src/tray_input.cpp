@@ -9,6 +9,7 @@ std::vector<UserEvent> tray_events(TrayPointer pointer) {
     case TrayPointer::LeftUp:
       return {ShowWindow{}, RefreshTick{}};
     case TrayPointer::LeftDown:
+    case TrayPointer::LeftUpAlone:
     case TrayPointer::RightDown:
     case TrayPointer::RightUp:
     case TrayPointer::MiddleDown:
@@ -23,6 +24,12 @@ std::vector<UserEvent> tray_events(TrayPointer pointer) {
       return {};
   }
   return {};
+}
+
+TrayPointer LeftClickOnIcon::released() {
+  const bool paired = pressed_;
+  pressed_ = false;
+  return paired ? TrayPointer::LeftUp : TrayPointer::LeftUpAlone;
 }
 
 TrayPointer PointerOverIcon::moved(LoopClock::time_point now) {

@@ -15,6 +15,7 @@ namespace zelk {
 enum class TrayPointer {
   LeftDown,
   LeftUp,
+  LeftUpAlone,  ///< a left release with no press on the icon before it
   LeftDouble,
   RightDown,
   RightUp,
@@ -27,10 +28,10 @@ enum class TrayPointer {
   Leave,
 };
 
-/// The events a pointer action sends, in order: a left button's release shows the window and
-/// asks for a refresh; any other press or release, and the pointer coming over the icon, ask
-/// for a refresh; a double click, a move and leaving send nothing (a double click's own
-/// presses and releases already did).
+/// The events a pointer action sends, in order: a left button's release after its press on
+/// the icon shows the window and asks for a refresh; any other press or release, and the
+/// pointer coming over the icon, ask for a refresh; a double click, a move and leaving send
+/// nothing (a double click's own presses and releases already did).
 std::vector<UserEvent> tray_events(TrayPointer pointer);
 
 /// The notification area reports every move of the pointer over the icon and never that it
@@ -47,6 +48,22 @@ class PointerOverIcon {
 
  private:
   std::optional<LoopClock::time_point> last_;
+};
+
+/// Pairs the left button's releases with its presses on the icon. The notification area also
+/// passes on a release whose press went elsewhere (Wine's, when a click beside the open tray
+/// menu closes it); only a release after a press on the icon is a click that opens the window.
+class LeftClickOnIcon {
+ public:
+  /// A left press on the icon (the second press of a double click included).
+  void pressed() { pressed_ = true; }
+  /// A left release over the icon: LeftUp after a press on it, else LeftUpAlone.
+  TrayPointer released();
+  /// The menu took the pointer: a press before it no longer counts.
+  void interrupted() { pressed_ = false; }
+
+ private:
+  bool pressed_ = false;
 };
 
 /// The most UTF-16 units a tray tooltip holds (its buffer of 128 keeps one for the end mark).

@@ -123,14 +123,16 @@ std::optional<LRESULT> Tray::on_message(UINT message, WPARAM wparam, LPARAM lpar
       break;
     case WM_LBUTTONDOWN:
       pointer_.touched(now);
+      left_click_.pressed();
       send(TrayPointer::LeftDown);
       break;
     case WM_LBUTTONUP:
       pointer_.touched(now);
-      send(TrayPointer::LeftUp);
+      send(left_click_.released());
       break;
-    case WM_LBUTTONDBLCLK:
+    case WM_LBUTTONDBLCLK:  // a double click's second press
       pointer_.touched(now);
+      left_click_.pressed();
       send(TrayPointer::LeftDouble);
       break;
     case WM_RBUTTONDOWN:
@@ -170,6 +172,8 @@ std::optional<LRESULT> Tray::on_message(UINT message, WPARAM wparam, LPARAM lpar
 void Tray::show_menu() {
   if (menu_open_) return;
   menu_open_ = true;
+  // The menu takes the pointer: a left press before it is no part of a click after it.
+  left_click_.interrupted();
   // What the click asked for (a refresh) is handled before the menu takes the thread.
   loop_.pump();
   loop_.hold();

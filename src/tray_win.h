@@ -62,6 +62,7 @@ class Tray {
   std::u16string tooltip_;
   TrayMenu menu_;
   PointerOverIcon pointer_;
+  LeftClickOnIcon left_click_;
   bool added_ = false;
   bool menu_open_ = false;
 };
