@@ -40,23 +40,25 @@ TrayPointer PointerOverIcon::moved(LoopClock::time_point now) {
 
 void PointerOverIcon::touched(LoopClock::time_point now) { last_ = now; }
 
-std::u16string tray_tooltip(std::string_view text) {
+std::u16string tray_text(std::string_view text, std::size_t most) {
   std::u16string units;
   for (std::size_t at = 0; at < text.size();) {
     const CodePoint point = code_point_at(text, at);
     at += point.size;
     if (point.value >= 0x10000) {
-      if (units.size() + 2 > tray_tooltip_units) break;
+      if (units.size() + 2 > most) break;
       const char32_t offset = point.value - 0x10000;
       units.push_back(static_cast<char16_t>(0xD800 + (offset >> 10)));
       units.push_back(static_cast<char16_t>(0xDC00 + (offset & 0x3FF)));
     } else {
-      if (units.size() + 1 > tray_tooltip_units) break;
+      if (units.size() + 1 > most) break;
       units.push_back(static_cast<char16_t>(point.value));
     }
   }
   return units;
 }
+
+std::u16string tray_tooltip(std::string_view text) { return tray_text(text, tray_tooltip_units); }
 
 std::string menu_label(std::string_view text) {
   std::string label;

@@ -69,9 +69,12 @@ class LeftClickOnIcon {
 /// The most UTF-16 units a tray tooltip holds (its buffer of 128 keeps one for the end mark).
 inline constexpr std::size_t tray_tooltip_units = 127;
 
-/// The tooltip as the notification area takes it: the text in UTF-16 (a byte that is not part
-/// of well-formed UTF-8 becomes U+FFFD), cut after as many whole characters as fit in
-/// `tray_tooltip_units`, so a character outside the basic plane is never split.
+/// A text as the notification area takes it: in UTF-16 (a byte that is not part of well-formed
+/// UTF-8 becomes U+FFFD), cut after as many whole characters as fit in `units`, so a character
+/// outside the basic plane is never split.
+std::u16string tray_text(std::string_view text, std::size_t units);
+
+/// The tooltip: tray_text cut to `tray_tooltip_units`.
 std::u16string tray_tooltip(std::string_view text);
 
 /// A menu text as the system's menus show it literally: each "&" doubled, since a single one

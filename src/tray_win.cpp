@@ -4,6 +4,7 @@
 #include <cwchar>
 
 #include "wide_win.h"
+#include "window_texts.h"
 
 namespace zelk {
 
@@ -91,6 +92,20 @@ void Tray::set_tooltip(std::string_view text) {
   if (!added_) return;
   NOTIFYICONDATAW data = icon_data();
   data.uFlags = NIF_TIP;
+  Shell_NotifyIconW(NIM_MODIFY, &data);
+}
+
+void Tray::show_balloon(std::string_view text) {
+  if (!added_) return;
+  NOTIFYICONDATAW data = icon_data();
+  data.uFlags = NIF_INFO;
+  const std::u16string info = tray_text(text, std::size(data.szInfo) - 1);
+  std::copy(info.begin(), info.end(), data.szInfo);
+  data.szInfo[info.size()] = L'\0';
+  const std::u16string title = tray_text(program_title(), std::size(data.szInfoTitle) - 1);
+  std::copy(title.begin(), title.end(), data.szInfoTitle);
+  data.szInfoTitle[title.size()] = L'\0';
+  data.dwInfoFlags = NIIF_WARNING;
   Shell_NotifyIconW(NIM_MODIFY, &data);
 }
 

@@ -24,6 +24,7 @@
 #include "processes_win.h"
 #include "scoped_env.h"
 #include "test_folder.h"
+#include "tray_win.h"
 #include "wide_win.h"
 
 namespace zelk {
@@ -314,6 +315,48 @@ TEST(InstanceWin, TheProgramItselfRunsWithoutWebView2AndQuitsFromItsMenu) {
   quit_through_the_menu(window_program.pid());
   EXPECT_EQ(window_program.exit_code(30s), std::optional<DWORD>(0));
   EXPECT_FALSE(tray_icon_present_of(loop));
+}
+
+// The notification area's balloon with this text, as a tooltip window of Wine's tray shows it.
+bool balloon_shows(const std::string& text) {
+  struct Search {
+    std::wstring text;
+    bool found = false;
+  } search{to_wide(text)};
+  EnumWindows(
+      [](HWND window, LPARAM data) -> BOOL {
+        auto* search = reinterpret_cast<Search*>(data);
+        wchar_t name[64] = {};
+        GetClassNameW(window, name, 64);
+        if (std::wstring_view(name) != L"tooltips_class32" || !IsWindowVisible(window)) return TRUE;
+        wchar_t shown[512] = {};
+        DWORD_PTR length = 0;
+        SendMessageTimeoutW(window, WM_GETTEXT, std::size(shown), reinterpret_cast<LPARAM>(shown), SMTO_NORMAL, 5000,
+                            &length);
+        if (shown == search->text) search->found = true;
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+TEST(InstanceWin, ALeftClickThatCannotOpenTheWindowSaysWhyByTheIcon) {
+  ProbeSetting setting;
+  // The program itself: WebView2 does not run under Wine.
+  const fs::path program = path_from_utf8(zelk_program()).parent_path() / "zelk-window.exe";
+  Started window_program(program, L"");
+  ASSERT_TRUE(window_program.started());
+  ASSERT_TRUE(eventually([&] { return tray_ready(window_program.pid()); }));
+  const HWND loop = loop_window_of(window_program.pid());
+  // A left click, as the notification area passes it on: the press, then the release.
+  PostMessageW(loop, Tray::callback_message, Tray::icon_id, WM_LBUTTONDOWN);
+  PostMessageW(loop, Tray::callback_message, Tray::icon_id, WM_LBUTTONUP);
+  EXPECT_TRUE(eventually([&] {
+    return balloon_shows("The window could not be opened: Microsoft Edge WebView2 Runtime is missing. Install it.");
+  })) << "no balloon says why";
+  EXPECT_EQ(app_window_of(window_program.pid()), nullptr);
+  quit_through_the_menu(window_program.pid());
+  EXPECT_EQ(window_program.exit_code(30s), std::optional<DWORD>(0));
 }
 
 }  // namespace
