@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -119,9 +120,11 @@ TEST(InstanceWin, TheNamesAreExactlyTheseAndTheShowWindowEventResetsItself) {
   ASSERT_NE(mutex, nullptr) << GetLastError();
   const HANDLE event = OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, L"ValdrovenAIZelkShowWindow");
   ASSERT_NE(event, nullptr) << GetLastError();
-  // The mutex is there to be found, not held: the instance never owns it.
-  EXPECT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_OBJECT_0));
-  ReleaseMutex(mutex);
+  const HANDLE taken = OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, L"ValdrovenAIZelkShowWindowTaken");
+  ASSERT_NE(taken, nullptr) << GetLastError();
+  // The instance holds the mutex for as long as it is the instance: a start that waits on it
+  // learns when the instance lets go of it.
+  EXPECT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_TIMEOUT));
   // Not signalled at first; one wait takes a signal, and the event is not signalled again.
   EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_TIMEOUT));
   ASSERT_TRUE(SetEvent(event));
@@ -132,8 +135,12 @@ TEST(InstanceWin, TheNamesAreExactlyTheseAndTheShowWindowEventResetsItself) {
   { std::ofstream(stall.path() / "go") << "go"; }
   ASSERT_TRUE(eventually([&] { return tray_ready(first.pid()); }));
   EXPECT_FALSE(has_line(setting.report, "made"));
+  EXPECT_EQ(WaitForSingleObject(taken, 0), static_cast<DWORD>(WAIT_TIMEOUT));
   ASSERT_TRUE(SetEvent(event));
   EXPECT_TRUE(eventually([&] { return has_line(setting.report, "made"); }));
+  // The start that signalled is told its signal was taken.
+  EXPECT_EQ(WaitForSingleObject(taken, 20000), static_cast<DWORD>(WAIT_OBJECT_0));
+  CloseHandle(taken);
   CloseHandle(event);
   CloseHandle(mutex);
 }
@@ -197,6 +204,43 @@ TEST(InstanceWin, ClosedFromOutsideItEndsAsQuitDoesAndTheNextStartIsTheInstance)
     Started next(program, L"");
     ASSERT_TRUE(next.started());
     EXPECT_TRUE(eventually([&] { return tray_ready(next.pid()); })) << "the next start did not stay";
+    quit_through_the_menu(next.pid());
+    EXPECT_EQ(next.exit_code(30s), std::optional<DWORD>(0));
+  }
+}
+
+TEST(InstanceWin, AStartWhileTheInstanceEndsIsTheNextInstance) {
+  // Taking the icon away alone takes about 2 s under Wine; a start meanwhile (an installer
+  // starts the new program as soon as it has closed the old one) must not hand over to it.
+  for (const bool from_the_menu : {true, false}) {
+    SCOPED_TRACE(from_the_menu ? "Quit from the menu" : "taskkill without /f");
+    ProbeSetting setting;
+    const fs::path program = setting.folder.path() / "zelk-window.exe";
+    fs::copy_file(probe_program(), program);
+    Started ending(program, L"");
+    ASSERT_TRUE(ending.started());
+    ASSERT_TRUE(eventually([&] { return tray_ready(ending.pid()); }));
+    const HWND loop = loop_window_of(ending.pid());
+
+    if (from_the_menu) {
+      quit_through_the_menu(ending.pid());
+      ASSERT_TRUE(eventually([&] {
+        const std::vector<HWND> menus = windows_of(ending.pid(), L"#32768");
+        return std::none_of(menus.begin(), menus.end(), [](HWND menu) { return IsWindowVisible(menu) != FALSE; });
+      })) << "the menu did not close";
+    } else {
+      close_politely(ending.pid(), "zelk-window.exe", PoliteClose::Taskkill);
+    }
+    Started next(program, L"");
+    ASSERT_TRUE(next.started());
+    EXPECT_EQ(ending.exit_code(30s), std::optional<DWORD>(0));
+    EXPECT_FALSE(tray_icon_present_of(loop));
+    ASSERT_TRUE(eventually([&] { return tray_ready(next.pid()); })) << "the start handed over to the ending one";
+    EXPECT_EQ(next.exit_code(0ms), std::nullopt);
+    // It is the instance: a further start hands over to it.
+    Started further(program, L"");
+    EXPECT_EQ(further.exit_code(20s), std::optional<DWORD>(0));
+    EXPECT_TRUE(eventually([&] { return app_window_of(next.pid()) != nullptr; }));
     quit_through_the_menu(next.pid());
     EXPECT_EQ(next.exit_code(30s), std::optional<DWORD>(0));
   }
