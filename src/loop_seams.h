@@ -55,6 +55,10 @@ class Shell {
   virtual void set_tray_menu(const TrayMenu& menu) = 0;
   /// The tooltip; the shell cuts it at a character boundary to what the tray holds.
   virtual void set_tooltip(std::string_view text) = 0;
+  /// Shows the text by the tray icon, where the user looks after a click that brought up
+  /// nothing (a notification balloon); the shell cuts it at a character boundary to what the
+  /// balloon holds.
+  virtual void show_notice(std::string_view text) = 0;
 
   /// Whether the window exists (it may still be making its web view).
   virtual bool window_open() const = 0;

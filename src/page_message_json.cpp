@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "unicode.h"
+
 namespace zelk {
 
 namespace {
@@ -23,44 +25,6 @@ std::optional<char16_t> hex_unit(std::u16string_view digits) {
     }
   }
   return unit;
-}
-
-void append_utf8(std::string& text, char32_t c) {
-  if (c < 0x80) {
-    text.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    text.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    text.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    text.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    text.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    text.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    text.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    text.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    text.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    text.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
-
-bool is_high_surrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool is_low_surrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-
-std::string utf8_of(std::u16string_view units) {
-  std::string text;
-  text.reserve(units.size());
-  for (std::size_t at = 0; at < units.size(); ++at) {
-    const char16_t unit = units[at];
-    if (is_high_surrogate(unit) && at + 1 < units.size() && is_low_surrogate(units[at + 1])) {
-      append_utf8(text, 0x10000 + ((char32_t{unit} - 0xD800) << 10) + (char32_t{units[at + 1]} - 0xDC00));
-      ++at;
-    } else if (is_high_surrogate(unit) || is_low_surrogate(unit)) {
-      append_utf8(text, U'\uFFFD');
-    } else {
-      append_utf8(text, unit);
-    }
-  }
-  return text;
 }
 
 }  // namespace
@@ -102,7 +66,7 @@ std::optional<std::string> page_message_from_json(std::u16string_view json) {
         return std::nullopt;
     }
   }
-  return utf8_of(units);
+  return utf8_from_utf16(units);
 }
 
 }  // namespace zelk

@@ -18,6 +18,7 @@ void show_window(WindowApp& app, WindowSeams& seams) {
   auto opened = seams.shell.open_window();
   if (!opened) {
     window_failed(app, opened.error());
+    seams.shell.show_notice(app.status_line);
     return;
   }
   // The window is there now: an earlier failure to make it no longer holds the line.
@@ -32,6 +33,7 @@ void window_failed(WindowApp& app, std::string_view error) {
 void drop_failed_window(WindowApp& app, WindowSeams& seams, std::string_view error) {
   seams.shell.close_window();
   window_failed(app, error);
+  seams.shell.show_notice(app.status_line);
 }
 
 void render_page(const WindowApp& app, WindowSeams& seams) {

@@ -12,8 +12,9 @@ namespace zelk {
 /// "The window could not be opened: <error>"
 std::string window_open_failure(std::string_view error);
 
-/// Makes the window when there is none (a failure is shown by window_failed; the next call
-/// tries again), else un-minimises it and brings it to the front.
+/// Makes the window when there is none (a failure is shown by window_failed and, since the
+/// user saw nothing open, by the tray icon too; the next call tries again), else un-minimises
+/// it and brings it to the front.
 void show_window(WindowApp& app, WindowSeams& seams);
 
 /// The window or its web view could not be made, or failed after it was made: the first line
@@ -21,7 +22,8 @@ void show_window(WindowApp& app, WindowSeams& seams);
 /// user acts, since a user who saw no window looks there for why.
 void window_failed(WindowApp& app, std::string_view error);
 
-/// The web view of the open window failed: the window is dropped, as if it never opened.
+/// The web view of the open window failed: the window is dropped, as if it never opened, and
+/// the tray icon shows why.
 void drop_failed_window(WindowApp& app, WindowSeams& seams, std::string_view error);
 
 /// Hands the page the state of everything: "render(<document>)".

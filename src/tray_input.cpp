@@ -9,6 +9,7 @@ std::vector<UserEvent> tray_events(TrayPointer pointer) {
     case TrayPointer::LeftUp:
       return {ShowWindow{}, RefreshTick{}};
     case TrayPointer::LeftDown:
+    case TrayPointer::LeftUpAlone:
     case TrayPointer::RightDown:
     case TrayPointer::RightUp:
     case TrayPointer::MiddleDown:
@@ -25,6 +26,12 @@ std::vector<UserEvent> tray_events(TrayPointer pointer) {
   return {};
 }
 
+TrayPointer LeftClickOnIcon::released() {
+  const bool paired = pressed_;
+  pressed_ = false;
+  return paired ? TrayPointer::LeftUp : TrayPointer::LeftUpAlone;
+}
+
 TrayPointer PointerOverIcon::moved(LoopClock::time_point now) {
   const bool came_over = !last_ || now - *last_ >= quiet;
   last_ = now;
@@ -33,23 +40,25 @@ TrayPointer PointerOverIcon::moved(LoopClock::time_point now) {
 
 void PointerOverIcon::touched(LoopClock::time_point now) { last_ = now; }
 
-std::u16string tray_tooltip(std::string_view text) {
+std::u16string tray_text(std::string_view text, std::size_t most) {
   std::u16string units;
   for (std::size_t at = 0; at < text.size();) {
     const CodePoint point = code_point_at(text, at);
     at += point.size;
     if (point.value >= 0x10000) {
-      if (units.size() + 2 > tray_tooltip_units) break;
+      if (units.size() + 2 > most) break;
       const char32_t offset = point.value - 0x10000;
       units.push_back(static_cast<char16_t>(0xD800 + (offset >> 10)));
       units.push_back(static_cast<char16_t>(0xDC00 + (offset & 0x3FF)));
     } else {
-      if (units.size() + 1 > tray_tooltip_units) break;
+      if (units.size() + 1 > most) break;
       units.push_back(static_cast<char16_t>(point.value));
     }
   }
   return units;
 }
+
+std::u16string tray_tooltip(std::string_view text) { return tray_text(text, tray_tooltip_units); }
 
 std::string menu_label(std::string_view text) {
   std::string label;

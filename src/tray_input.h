@@ -15,6 +15,7 @@ namespace zelk {
 enum class TrayPointer {
   LeftDown,
   LeftUp,
+  LeftUpAlone,  ///< a left release with no press on the icon before it
   LeftDouble,
   RightDown,
   RightUp,
@@ -27,10 +28,10 @@ enum class TrayPointer {
   Leave,
 };
 
-/// The events a pointer action sends, in order: a left button's release shows the window and
-/// asks for a refresh; any other press or release, and the pointer coming over the icon, ask
-/// for a refresh; a double click, a move and leaving send nothing (a double click's own
-/// presses and releases already did).
+/// The events a pointer action sends, in order: a left button's release after its press on
+/// the icon shows the window and asks for a refresh; any other press or release, and the
+/// pointer coming over the icon, ask for a refresh; a double click, a move and leaving send
+/// nothing (a double click's own presses and releases already did).
 std::vector<UserEvent> tray_events(TrayPointer pointer);
 
 /// The notification area reports every move of the pointer over the icon and never that it
@@ -49,12 +50,31 @@ class PointerOverIcon {
   std::optional<LoopClock::time_point> last_;
 };
 
+/// Pairs the left button's releases with its presses on the icon. The notification area also
+/// passes on a release whose press went elsewhere (Wine's, when a click beside the open tray
+/// menu closes it); only a release after a press on the icon is a click that opens the window.
+class LeftClickOnIcon {
+ public:
+  /// A left press on the icon (the second press of a double click included).
+  void pressed() { pressed_ = true; }
+  /// A left release over the icon: LeftUp after a press on it, else LeftUpAlone.
+  TrayPointer released();
+  /// The menu took the pointer: a press before it no longer counts.
+  void interrupted() { pressed_ = false; }
+
+ private:
+  bool pressed_ = false;
+};
+
 /// The most UTF-16 units a tray tooltip holds (its buffer of 128 keeps one for the end mark).
 inline constexpr std::size_t tray_tooltip_units = 127;
 
-/// The tooltip as the notification area takes it: the text in UTF-16 (a byte that is not part
-/// of well-formed UTF-8 becomes U+FFFD), cut after as many whole characters as fit in
-/// `tray_tooltip_units`, so a character outside the basic plane is never split.
+/// A text as the notification area takes it: in UTF-16 (a byte that is not part of well-formed
+/// UTF-8 becomes U+FFFD), cut after as many whole characters as fit in `units`, so a character
+/// outside the basic plane is never split.
+std::u16string tray_text(std::string_view text, std::size_t units);
+
+/// The tooltip: tray_text cut to `tray_tooltip_units`.
 std::u16string tray_tooltip(std::string_view text);
 
 /// A menu text as the system's menus show it literally: each "&" doubled, since a single one

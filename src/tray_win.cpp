@@ -4,6 +4,7 @@
 #include <cwchar>
 
 #include "wide_win.h"
+#include "window_texts.h"
 
 namespace zelk {
 
@@ -94,6 +95,20 @@ void Tray::set_tooltip(std::string_view text) {
   Shell_NotifyIconW(NIM_MODIFY, &data);
 }
 
+void Tray::show_balloon(std::string_view text) {
+  if (!added_) return;
+  NOTIFYICONDATAW data = icon_data();
+  data.uFlags = NIF_INFO;
+  const std::u16string info = tray_text(text, std::size(data.szInfo) - 1);
+  std::copy(info.begin(), info.end(), data.szInfo);
+  data.szInfo[info.size()] = L'\0';
+  const std::u16string title = tray_text(program_title(), std::size(data.szInfoTitle) - 1);
+  std::copy(title.begin(), title.end(), data.szInfoTitle);
+  data.szInfoTitle[title.size()] = L'\0';
+  data.dwInfoFlags = NIIF_WARNING;
+  Shell_NotifyIconW(NIM_MODIFY, &data);
+}
+
 void Tray::remove() {
   if (!added_) return;
   added_ = false;
@@ -123,14 +138,16 @@ std::optional<LRESULT> Tray::on_message(UINT message, WPARAM wparam, LPARAM lpar
       break;
     case WM_LBUTTONDOWN:
       pointer_.touched(now);
+      left_click_.pressed();
       send(TrayPointer::LeftDown);
       break;
     case WM_LBUTTONUP:
       pointer_.touched(now);
-      send(TrayPointer::LeftUp);
+      send(left_click_.released());
       break;
-    case WM_LBUTTONDBLCLK:
+    case WM_LBUTTONDBLCLK:  // a double click's second press
       pointer_.touched(now);
+      left_click_.pressed();
       send(TrayPointer::LeftDouble);
       break;
     case WM_RBUTTONDOWN:
@@ -170,6 +187,8 @@ std::optional<LRESULT> Tray::on_message(UINT message, WPARAM wparam, LPARAM lpar
 void Tray::show_menu() {
   if (menu_open_) return;
   menu_open_ = true;
+  // The menu takes the pointer: a left press before it is no part of a click after it.
+  left_click_.interrupted();
   // What the click asked for (a refresh) is handled before the menu takes the thread.
   loop_.pump();
   loop_.hold();

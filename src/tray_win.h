@@ -44,6 +44,8 @@ class Tray {
   std::expected<void, std::string> add(std::string_view tooltip, const TrayMenu& menu);
   void set_menu(const TrayMenu& menu) { menu_ = menu; }
   void set_tooltip(std::string_view text);
+  /// A balloon by the icon with the program's title and the text (cut to what it holds).
+  void show_balloon(std::string_view text);
   /// Takes the icon out of the notification area (the program is ending).
   void remove();
 
@@ -62,6 +64,7 @@ class Tray {
   std::u16string tooltip_;
   TrayMenu menu_;
   PointerOverIcon pointer_;
+  LeftClickOnIcon left_click_;
   bool added_ = false;
   bool menu_open_ = false;
 };

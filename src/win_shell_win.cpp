@@ -32,6 +32,8 @@ void WinShell::set_tray_menu(const TrayMenu& menu) { tray_.set_menu(menu); }
 
 void WinShell::set_tooltip(std::string_view text) { tray_.set_tooltip(text); }
 
+void WinShell::show_notice(std::string_view text) { tray_.show_balloon(text); }
+
 bool WinShell::window_open() const { return window_.is_open(); }
 
 std::expected<void, std::string> WinShell::open_window() { return window_.open(); }

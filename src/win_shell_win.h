@@ -28,6 +28,7 @@ class WinShell final : public Shell {
   std::expected<void, std::string> add_tray_icon(std::string_view tooltip, const TrayMenu& menu) override;
   void set_tray_menu(const TrayMenu& menu) override;
   void set_tooltip(std::string_view text) override;
+  void show_notice(std::string_view text) override;
 
   bool window_open() const override;
   std::expected<void, std::string> open_window() override;

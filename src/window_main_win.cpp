@@ -41,14 +41,69 @@ LoopDispatcher::Handler window_loop_handler(bool window_flag, Shell& shell, std:
 
 HANDLE signal_running_instance() { return CreateEventW(nullptr, FALSE, FALSE, show_window_event_name); }
 
-void watch_show_event(std::shared_ptr<const LoopProxy> proxy, HANDLE event) {
-  while (WaitForSingleObject(event, INFINITE) == WAIT_OBJECT_0) proxy->send(ShowWindow{});
+HANDLE claim_instance(HANDLE show_event, HANDLE taken_event) {
+  // Owned by the instance for as long as it is the instance: a second start can wait on it
+  // and learns at once when the instance lets go of it, or ends in any way.
+  const HANDLE mutex = CreateMutexW(nullptr, TRUE, instance_mutex_name);
+  const bool first = mutex != nullptr && GetLastError() != ERROR_ALREADY_EXISTS;
+  if (first) return mutex;
+  if (mutex == nullptr || show_event == nullptr) {
+    if (show_event != nullptr) SetEvent(show_event);
+    if (mutex != nullptr) CloseHandle(mutex);
+    return nullptr;
+  }
+  // The running copy may then bring its window to the front, which the system allows only to
+  // the process the user just started.
+  AllowSetForegroundWindow(ASFW_ANY);
+  if (taken_event != nullptr) WaitForSingleObject(taken_event, 0);  // an answer to an earlier start
+  SetEvent(show_event);
+  const HANDLE waits[] = {mutex, taken_event};
+  const DWORD count = taken_event != nullptr ? 2 : 1;
+  const DWORD woke = WaitForMultipleObjects(count, waits, FALSE, hand_over_wait_ms);
+  if (woke == WAIT_OBJECT_0 || woke == WAIT_ABANDONED_0) {
+    // The instance is ending and took no signal: this start is the instance now, and starts
+    // as a first start does, so its own signal is taken back.
+    WaitForSingleObject(show_event, 0);
+    return mutex;
+  }
+  CloseHandle(mutex);
+  return nullptr;
 }
 
-void start_show_listener(std::shared_ptr<const LoopProxy> proxy, HANDLE event) {
-  if (event == nullptr) return;
-  // It lives as long as the process and is never joined: a detached thread.
-  std::thread(watch_show_event, std::move(proxy), event).detach();
+ShowListener::ShowListener(HANDLE show_event, HANDLE taken_event)
+    : show_event_(show_event), taken_event_(taken_event), stop_event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+
+ShowListener::~ShowListener() {
+  stop();
+  if (stop_event_ != nullptr) CloseHandle(stop_event_);
+}
+
+void ShowListener::start(std::shared_ptr<const LoopProxy> proxy) {
+  if (show_event_ == nullptr || stop_event_ == nullptr) return;
+  thread_ = std::thread([this, proxy = std::move(proxy)] { watch(proxy); });
+}
+
+void ShowListener::watch(std::shared_ptr<const LoopProxy> proxy) {
+  // The stop comes first: a signal that arrives as the program ends stays in the event, for
+  // the start that gave it to find its way to the mutex.
+  const HANDLE waits[] = {stop_event_, show_event_};
+  while (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+    ++passed_on_;
+    proxy->send(ShowWindow{});
+  }
+}
+
+void ShowListener::shown() {
+  // Only now, with the window shown (or its failure shown), is the signal surely taken: a
+  // ShowWindow still queued when the loop ends is never handled.
+  for (int answers = passed_on_.exchange(0); answers > 0; --answers) {
+    if (taken_event_ != nullptr) SetEvent(taken_event_);
+  }
+}
+
+void ShowListener::stop() {
+  if (stop_event_ != nullptr) SetEvent(stop_event_);
+  if (thread_.joinable()) thread_.join();
 }
 
 std::vector<std::u16string> command_line_arguments() {
@@ -74,18 +129,11 @@ int window_main(const WindowProgram& program) {
   // keeps it open: whenever the mutex exists, so does the event, held by the instance. A
   // second start that comes while the first is still starting then signals the event the
   // first will listen on, and its signal waits there; it is never lost with the second
-  // start's handle. Both handles stay open until the process ends.
+  // start's handle. The events' handles stay open until the process ends.
   const HANDLE show_event = signal_running_instance();
-  const HANDLE mutex = CreateMutexW(nullptr, FALSE, instance_mutex_name);
-  if (mutex == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) {
-    if (show_event != nullptr) {
-      // The running copy may then bring its window to the front, which the system allows
-      // only to the process the user just started.
-      AllowSetForegroundWindow(ASFW_ANY);
-      SetEvent(show_event);
-    }
-    return 0;
-  }
+  const HANDLE taken_event = CreateEventW(nullptr, FALSE, FALSE, show_window_taken_event_name);
+  const HANDLE mutex = claim_instance(show_event, taken_event);
+  if (mutex == nullptr) return 0;
   if (program.after_instance_claimed) program.after_instance_claimed();
 
   const bool window_flag = has_window_switch(command_line_arguments());
@@ -96,9 +144,22 @@ int window_main(const WindowProgram& program) {
   WinShell::Settings settings{.page = program.page, .make_web_view = program.make_web_view};
   if (!program.command_interpreter.empty()) settings.command_interpreter = program.command_interpreter;
   WinShell shell(loop, std::move(settings));
-  LoopDispatcher::Handler handler = program.make_handler(window_flag, shell, loop.proxy());
-  start_show_listener(loop.proxy(), show_event);
-  return loop.run(std::move(handler), [&shell](int code) {
+  ShowListener listener(show_event, taken_event);
+  LoopDispatcher::Handler handler = [&listener, inner = program.make_handler(window_flag, shell, loop.proxy())](
+                                        LoopEvent event) {
+    const auto* user = std::get_if<UserEvent>(&event);
+    const bool show = user != nullptr && std::holds_alternative<ShowWindow>(*user);
+    ControlFlow flow = inner(std::move(event));
+    if (show) listener.shown();
+    return flow;
+  };
+  listener.start(loop.proxy());
+  return loop.run(std::move(handler), [&](int code) {
+    // The names go first: a start from now on is the next instance, not a hand-over to one
+    // that is going. Taking the icon away can take seconds.
+    listener.stop();
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
     shell.remove_tray_icon();
     end_process(code);
   });

@@ -3,9 +3,11 @@
 /// running one, the --window switch, and the loop with its shell. Windows builds only.
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "loop_dispatcher.h"
@@ -16,6 +18,11 @@ namespace zelk {
 
 inline constexpr wchar_t instance_mutex_name[] = L"ValdrovenAIZelkTray";
 inline constexpr wchar_t show_window_event_name[] = L"ValdrovenAIZelkShowWindow";
+/// The running instance's answer to a second start: its signal was taken and the window shown.
+inline constexpr wchar_t show_window_taken_event_name[] = L"ValdrovenAIZelkShowWindowTaken";
+/// How long a second start waits for that answer before it ends anyway (an instance that is
+/// busy takes the signal later; one that ends lets go of the mutex at once).
+inline constexpr DWORD hand_over_wait_ms = 5000;
 
 /// What the entry is built from: the program's own parts, or a test's.
 struct WindowProgram {
@@ -31,8 +38,9 @@ struct WindowProgram {
   std::wstring command_interpreter;
 };
 
-/// The process's whole run. Returns 0 on a second start; otherwise the loop ends the process
-/// with the handler's exit code after taking the tray icon away.
+/// The process's whole run. Returns 0 on a second start that handed over; otherwise the loop
+/// ends the process with the handler's exit code after letting go of the single-instance
+/// names and taking the tray icon away.
 int window_main(const WindowProgram& program);
 
 /// The program's own handler: the window loop with the real services, over this shell.
@@ -41,13 +49,39 @@ LoopDispatcher::Handler window_loop_handler(bool window_flag, Shell& shell, std:
 /// Opens or makes the show-window event (auto-reset, not signalled); null when it cannot.
 HANDLE signal_running_instance();
 
-/// Starts the thread that turns each signal of the show-window event into ShowWindow; none
-/// when the event could not be made.
-void start_show_listener(std::shared_ptr<const LoopProxy> proxy, HANDLE event);
+/// Makes this process the one instance, or hands it over to the running one. Gives the
+/// instance mutex, owned by the calling thread, when this is the first start, or when the
+/// running instance ended without taking this start's signal. Gives null when the running
+/// instance took the signal, did not answer in time, or the mutex could not be made.
+HANDLE claim_instance(HANDLE show_event, HANDLE taken_event);
 
-/// The thread's body: every signal sends ShowWindow (the send's result is ignored); a failed
-/// wait ends it.
-void watch_show_event(std::shared_ptr<const LoopProxy> proxy, HANDLE event);
+/// The instance's side of a second start: a thread turns each signal of the show-window event
+/// into ShowWindow, and the start is told its signal was taken once the loop has handled it.
+class ShowListener {
+ public:
+  ShowListener(HANDLE show_event, HANDLE taken_event);
+  ~ShowListener();
+  ShowListener(const ShowListener&) = delete;
+  ShowListener& operator=(const ShowListener&) = delete;
+
+  /// Starts the thread; none when the show-window event could not be made.
+  void start(std::shared_ptr<const LoopProxy> proxy);
+  /// On the loop's thread, after it handled a ShowWindow: every start whose signal was passed
+  /// on by then is answered.
+  void shown();
+  /// As the program ends: no signal is taken or answered any more. Returns once the thread
+  /// has ended.
+  void stop();
+
+ private:
+  void watch(std::shared_ptr<const LoopProxy> proxy);
+
+  HANDLE show_event_;
+  HANDLE taken_event_;
+  HANDLE stop_event_;
+  std::atomic<int> passed_on_{0};
+  std::thread thread_;
+};
 
 /// The process's arguments as the system split its command line, the program path first.
 std::vector<std::u16string> command_line_arguments();

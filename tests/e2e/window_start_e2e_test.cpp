@@ -32,6 +32,7 @@ class TrayOnlyShell final : public Shell {
   std::expected<void, std::string> add_tray_icon(std::string_view, const TrayMenu&) override { return {}; }
   void set_tray_menu(const TrayMenu&) override {}
   void set_tooltip(std::string_view) override {}
+  void show_notice(std::string_view) override {}
   bool window_open() const override { return false; }
   std::expected<void, std::string> open_window() override { return std::unexpected(std::string("no window here")); }
   void raise_window() override {}

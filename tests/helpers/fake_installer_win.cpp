@@ -7,17 +7,7 @@
 #include <cwchar>
 #include <string>
 
-namespace {
-
-void append_utf8(std::string& out, const wchar_t* text) {
-  int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (size <= 1) return;
-  std::string bytes(static_cast<std::size_t>(size - 1), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes.data(), size, nullptr, nullptr);
-  out += bytes;
-}
-
-}  // namespace
+#include "wide_win.h"
 
 int wmain(int argc, wchar_t** argv) {
   wchar_t wait[32];
@@ -30,7 +20,7 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring temp = marker + L".tmp";
   std::string text;
   for (int i = 1; i < argc; ++i) {
-    append_utf8(text, argv[i]);
+    text += zelk::from_wide_lossy(argv[i]);
     text += "\n";
   }
   HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

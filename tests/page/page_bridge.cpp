@@ -50,6 +50,7 @@ class BridgeShell final : public Shell {
   std::expected<void, std::string> add_tray_icon(std::string_view, const TrayMenu&) override { return {}; }
   void set_tray_menu(const TrayMenu&) override {}
   void set_tooltip(std::string_view) override {}
+  void show_notice(std::string_view) override {}
   bool window_open() const override { return open_; }
   std::expected<void, std::string> open_window() override {
     open_ = true;

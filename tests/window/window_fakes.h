@@ -144,6 +144,7 @@ class FakeShell final : public Shell {
     calls.push_back("set_tooltip");
     tooltip = std::string(text);
   }
+  void show_notice(std::string_view text) override { notices.emplace_back(text); }
   bool window_open() const override { return open; }
   std::expected<void, std::string> open_window() override {
     calls.push_back("open_window");
@@ -180,6 +181,7 @@ class FakeShell final : public Shell {
   bool open = false;
   std::vector<std::string> calls;
   std::vector<std::string> scripts;
+  std::vector<std::string> notices;
   TrayMenu menu;
   std::string tooltip;
   std::expected<std::filesystem::path, std::string> folder = std::filesystem::path("/opt/zelk");

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -24,6 +25,7 @@
 #include "processes_win.h"
 #include "scoped_env.h"
 #include "test_folder.h"
+#include "tray_win.h"
 #include "wide_win.h"
 
 namespace zelk {
@@ -118,9 +120,11 @@ TEST(InstanceWin, TheNamesAreExactlyTheseAndTheShowWindowEventResetsItself) {
   ASSERT_NE(mutex, nullptr) << GetLastError();
   const HANDLE event = OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, L"ValdrovenAIZelkShowWindow");
   ASSERT_NE(event, nullptr) << GetLastError();
-  // The mutex is there to be found, not held: the instance never owns it.
-  EXPECT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_OBJECT_0));
-  ReleaseMutex(mutex);
+  const HANDLE taken = OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, L"ValdrovenAIZelkShowWindowTaken");
+  ASSERT_NE(taken, nullptr) << GetLastError();
+  // The instance holds the mutex for as long as it is the instance: a start that waits on it
+  // learns when the instance lets go of it.
+  EXPECT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_TIMEOUT));
   // Not signalled at first; one wait takes a signal, and the event is not signalled again.
   EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_TIMEOUT));
   ASSERT_TRUE(SetEvent(event));
@@ -131,8 +135,12 @@ TEST(InstanceWin, TheNamesAreExactlyTheseAndTheShowWindowEventResetsItself) {
   { std::ofstream(stall.path() / "go") << "go"; }
   ASSERT_TRUE(eventually([&] { return tray_ready(first.pid()); }));
   EXPECT_FALSE(has_line(setting.report, "made"));
+  EXPECT_EQ(WaitForSingleObject(taken, 0), static_cast<DWORD>(WAIT_TIMEOUT));
   ASSERT_TRUE(SetEvent(event));
   EXPECT_TRUE(eventually([&] { return has_line(setting.report, "made"); }));
+  // The start that signalled is told its signal was taken.
+  EXPECT_EQ(WaitForSingleObject(taken, 20000), static_cast<DWORD>(WAIT_OBJECT_0));
+  CloseHandle(taken);
   CloseHandle(event);
   CloseHandle(mutex);
 }
@@ -196,6 +204,43 @@ TEST(InstanceWin, ClosedFromOutsideItEndsAsQuitDoesAndTheNextStartIsTheInstance)
     Started next(program, L"");
     ASSERT_TRUE(next.started());
     EXPECT_TRUE(eventually([&] { return tray_ready(next.pid()); })) << "the next start did not stay";
+    quit_through_the_menu(next.pid());
+    EXPECT_EQ(next.exit_code(30s), std::optional<DWORD>(0));
+  }
+}
+
+TEST(InstanceWin, AStartWhileTheInstanceEndsIsTheNextInstance) {
+  // Taking the icon away alone takes about 2 s under Wine; a start meanwhile (an installer
+  // starts the new program as soon as it has closed the old one) must not hand over to it.
+  for (const bool from_the_menu : {true, false}) {
+    SCOPED_TRACE(from_the_menu ? "Quit from the menu" : "taskkill without /f");
+    ProbeSetting setting;
+    const fs::path program = setting.folder.path() / "zelk-window.exe";
+    fs::copy_file(probe_program(), program);
+    Started ending(program, L"");
+    ASSERT_TRUE(ending.started());
+    ASSERT_TRUE(eventually([&] { return tray_ready(ending.pid()); }));
+    const HWND loop = loop_window_of(ending.pid());
+
+    if (from_the_menu) {
+      quit_through_the_menu(ending.pid());
+      ASSERT_TRUE(eventually([&] {
+        const std::vector<HWND> menus = windows_of(ending.pid(), L"#32768");
+        return std::none_of(menus.begin(), menus.end(), [](HWND menu) { return IsWindowVisible(menu) != FALSE; });
+      })) << "the menu did not close";
+    } else {
+      close_politely(ending.pid(), "zelk-window.exe", PoliteClose::Taskkill);
+    }
+    Started next(program, L"");
+    ASSERT_TRUE(next.started());
+    EXPECT_EQ(ending.exit_code(30s), std::optional<DWORD>(0));
+    EXPECT_FALSE(tray_icon_present_of(loop));
+    ASSERT_TRUE(eventually([&] { return tray_ready(next.pid()); })) << "the start handed over to the ending one";
+    EXPECT_EQ(next.exit_code(0ms), std::nullopt);
+    // It is the instance: a further start hands over to it.
+    Started further(program, L"");
+    EXPECT_EQ(further.exit_code(20s), std::optional<DWORD>(0));
+    EXPECT_TRUE(eventually([&] { return app_window_of(next.pid()) != nullptr; }));
     quit_through_the_menu(next.pid());
     EXPECT_EQ(next.exit_code(30s), std::optional<DWORD>(0));
   }
@@ -314,6 +359,48 @@ TEST(InstanceWin, TheProgramItselfRunsWithoutWebView2AndQuitsFromItsMenu) {
   quit_through_the_menu(window_program.pid());
   EXPECT_EQ(window_program.exit_code(30s), std::optional<DWORD>(0));
   EXPECT_FALSE(tray_icon_present_of(loop));
+}
+
+// The notification area's balloon with this text, as a tooltip window of Wine's tray shows it.
+bool balloon_shows(const std::string& text) {
+  struct Search {
+    std::wstring text;
+    bool found = false;
+  } search{to_wide(text)};
+  EnumWindows(
+      [](HWND window, LPARAM data) -> BOOL {
+        auto* search = reinterpret_cast<Search*>(data);
+        wchar_t name[64] = {};
+        GetClassNameW(window, name, 64);
+        if (std::wstring_view(name) != L"tooltips_class32" || !IsWindowVisible(window)) return TRUE;
+        wchar_t shown[512] = {};
+        DWORD_PTR length = 0;
+        SendMessageTimeoutW(window, WM_GETTEXT, std::size(shown), reinterpret_cast<LPARAM>(shown), SMTO_NORMAL, 5000,
+                            &length);
+        if (shown == search->text) search->found = true;
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+TEST(InstanceWin, ALeftClickThatCannotOpenTheWindowSaysWhyByTheIcon) {
+  ProbeSetting setting;
+  // The program itself: WebView2 does not run under Wine.
+  const fs::path program = path_from_utf8(zelk_program()).parent_path() / "zelk-window.exe";
+  Started window_program(program, L"");
+  ASSERT_TRUE(window_program.started());
+  ASSERT_TRUE(eventually([&] { return tray_ready(window_program.pid()); }));
+  const HWND loop = loop_window_of(window_program.pid());
+  // A left click, as the notification area passes it on: the press, then the release.
+  PostMessageW(loop, Tray::callback_message, Tray::icon_id, WM_LBUTTONDOWN);
+  PostMessageW(loop, Tray::callback_message, Tray::icon_id, WM_LBUTTONUP);
+  EXPECT_TRUE(eventually([&] {
+    return balloon_shows("The window could not be opened: Microsoft Edge WebView2 Runtime is missing. Install it.");
+  })) << "no balloon says why";
+  EXPECT_EQ(app_window_of(window_program.pid()), nullptr);
+  quit_through_the_menu(window_program.pid());
+  EXPECT_EQ(window_program.exit_code(30s), std::optional<DWORD>(0));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "probe_runs_win.h"
 #include "shell_harness_win.h"
 #include "tray_win.h"
 #include "wide_win.h"
@@ -261,6 +262,64 @@ TEST(TrayWin, ARightClickShowsTheMenuAndWorkersEventsWaitForItToClose) {
     }
     EXPECT_EQ(after.back(), "MenuClicked(window)");
   });
+}
+
+// The tray icon as the notification area draws it: under Wine on a display without a tray of
+// its own, a window of Wine's stand-alone tray. Null unless there is exactly one.
+HWND drawn_tray_icon() {
+  const HWND tray = FindWindowW(L"__winex11_standalone_tray", nullptr);
+  if (tray == nullptr) return nullptr;
+  const HWND icon = FindWindowExW(tray, nullptr, L"__winex11_tray_icon", nullptr);
+  if (icon == nullptr || FindWindowExW(tray, icon, L"__winex11_tray_icon", nullptr) != nullptr) return nullptr;
+  return icon;
+}
+
+// A real press and release of a pointer button at a point of the screen.
+void click_at(POINT at, DWORD press, DWORD release) {
+  SetCursorPos(at.x, at.y);
+  std::this_thread::sleep_for(100ms);
+  for (DWORD flags : {press, release}) {
+    INPUT input{};
+    input.type = INPUT_MOUSE;
+    input.mi.dwFlags = flags;
+    SendInput(1, &input, sizeof input);
+    std::this_thread::sleep_for(100ms);
+  }
+}
+
+TEST(TrayWin, AClickBesideTheOpenMenuClosesItAndOpensNoWindowWhileAClickOnTheIconDoes) {
+  ShellHarness harness;
+  harness.run([&] {
+    std::expected<void, std::string> added;
+    harness.on_loop([&] { added = harness.shell().add_tray_icon("Valdroven AI Zelk 0.2.0-alpha.15", sample_menu()); });
+    ASSERT_TRUE(added.has_value()) << added.error();
+    HWND icon = nullptr;
+    ASSERT_TRUE(eventually([&] { return (icon = drawn_tray_icon()) != nullptr; })) << "no icon drawn";
+    RECT box{};
+    GetWindowRect(icon, &box);
+    const POINT on_icon{(box.left + box.right) / 2, (box.top + box.bottom) / 2};
+
+    click_at(on_icon, MOUSEEVENTF_RIGHTDOWN, MOUSEEVENTF_RIGHTUP);
+    ASSERT_NE(open_popup_menu_window(), nullptr) << "the menu did not open";
+    // A click elsewhere closes the menu; Wine's tray then passes the release on to the icon.
+    click_at(POINT{box.right + 400, box.bottom + 400}, MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP);
+    ASSERT_TRUE(eventually([] {
+      const HWND menu = FindWindowW(L"#32768", nullptr);
+      return menu == nullptr || IsWindowVisible(menu) == FALSE;
+    }));
+
+    // Then a click on the icon: its press and release open the window, and only they do.
+    click_at(on_icon, MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP);
+    ASSERT_TRUE(harness.wait_for_event("ShowWindow", 20s));
+    // The icon's messages come in order, and the menu opens only once those before it are
+    // handled: with the menu open again, every message of the clicks before has been.
+    click_at(on_icon, MOUSEEVENTF_RIGHTDOWN, MOUSEEVENTF_RIGHTUP);
+    const HWND menu = open_popup_menu_window();
+    ASSERT_NE(menu, nullptr) << "the menu did not open again";
+    const std::vector<std::string> seen = harness.seen();
+    PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), "ShowWindow"), 1) << ::testing::PrintToString(seen);
+  }, [](const LoopEvent&, WinShell&) { return ControlFlow::wait(); });  // no window to cover the icon
 }
 
 }  // namespace

@@ -8,7 +8,51 @@ constexpr char32_t replacement = 0xFFFD;
 
 bool is_continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
+bool is_high_surrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool is_low_surrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+void append_utf8(std::string& text, char32_t c) {
+  if (c < 0x80) {
+    text.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    text.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    text.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    text.push_back(static_cast<char>(0xE0 | (c >> 12)));
+    text.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    text.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    text.push_back(static_cast<char>(0xF0 | (c >> 18)));
+    text.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+    text.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    text.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+// The one conversion of UTF-16 to UTF-8. An unpaired surrogate becomes U+FFFD, or, when the
+// text must be exact, makes the result none.
+std::optional<std::string> utf8_of_units(std::u16string_view units, bool exact) {
+  std::string text;
+  text.reserve(units.size());
+  for (std::size_t at = 0; at < units.size(); ++at) {
+    const char16_t unit = units[at];
+    char32_t c = unit;
+    if (is_high_surrogate(unit) && at + 1 < units.size() && is_low_surrogate(units[at + 1])) {
+      c = 0x10000 + ((char32_t{unit} - 0xD800) << 10) + (char32_t{units[++at]} - 0xDC00);
+    } else if (is_high_surrogate(unit) || is_low_surrogate(unit)) {
+      if (exact) return std::nullopt;
+      c = replacement;
+    }
+    append_utf8(text, c);
+  }
+  return text;
+}
+
 }  // namespace
+
+std::string utf8_from_utf16(std::u16string_view units) { return *utf8_of_units(units, false); }
+
+std::optional<std::string> utf8_from_utf16_exact(std::u16string_view units) { return utf8_of_units(units, true); }
 
 CodePoint code_point_at(std::string_view text, std::size_t at) {
   const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };

@@ -4,6 +4,8 @@
 /// sequence reads as one character U+FFFD, so any bytes can be walked and nothing fails.
 
 #include <cstddef>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -17,6 +19,13 @@ struct CodePoint {
 
 /// The character that starts at byte `at` of the text; `at` must be inside the text.
 CodePoint code_point_at(std::string_view text, std::size_t at);
+
+/// UTF-8 of UTF-16 text (what Windows and web views hand over); an unpaired surrogate becomes
+/// U+FFFD, and everything else, a NUL included, is kept.
+std::string utf8_from_utf16(std::u16string_view units);
+
+/// UTF-8 of UTF-16 text, or none when it holds an unpaired surrogate (text no UTF-8 carries).
+std::optional<std::string> utf8_from_utf16_exact(std::u16string_view units);
 
 /// True for the characters Unicode calls white space (U+0009-000D, U+0020, U+0085, U+00A0,
 /// U+1680, U+2000-200A, U+2028, U+2029, U+202F, U+205F, U+3000).

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "unicode.h"
+
 namespace zelk {
 
 std::wstring to_wide(std::string_view text) {
@@ -12,21 +14,11 @@ std::wstring to_wide(std::string_view text) {
   return wide;
 }
 
-static std::optional<std::string> convert(std::wstring_view text, DWORD flags) {
-  if (text.empty()) return std::string();
-  int size = WideCharToMultiByte(CP_UTF8, flags, text.data(), static_cast<int>(text.size()), nullptr,
-                                 0, nullptr, nullptr);
-  if (size == 0) return std::nullopt;
-  std::string out(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, flags, text.data(), static_cast<int>(text.size()), out.data(), size,
-                      nullptr, nullptr);
-  return out;
-}
+// Windows' wide characters are UTF-16 units.
+static std::u16string units_of(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
 
-std::optional<std::string> from_wide(std::wstring_view text) {
-  return convert(text, WC_ERR_INVALID_CHARS);
-}
+std::optional<std::string> from_wide(std::wstring_view text) { return utf8_from_utf16_exact(units_of(text)); }
 
-std::string from_wide_lossy(std::wstring_view text) { return convert(text, 0).value_or(""); }
+std::string from_wide_lossy(std::wstring_view text) { return utf8_from_utf16(units_of(text)); }
 
 }  // namespace zelk
