@@ -196,7 +196,8 @@ TEST_F(StartAppTest, SettingsThatCannotBeWrittenNameTheAppsFolder) {
   auto port = start(solo());
   ASSERT_FALSE(port);
   EXPECT_EQ(port.error(),
-            "The settings of Solo could not be written in the folder \"" + path_to_utf8(folder) + "\": " + refused.error());
+            "The settings of Solo could not be written in the folder \"" + path_to_utf8(folder) + "\": " +
+                refused.error());
   EXPECT_TRUE(fake.runner.runs().empty());
 }
 
