@@ -118,12 +118,12 @@ std::string shorten_text(std::string_view text, std::size_t limit) {
   const std::size_t mark = count_characters(shortened_mark);
   if (limit <= mark) std::abort();  // a caller's constant, never the user's text
   const std::size_t room = limit - mark;
-  // The byte where each of the first room + 1 characters starts, and where the text holds
-  // more than `limit` characters at all.
+  // One walk over at most limit + 1 characters finds whether the text is too long at all,
+  // where the room ends, and where the last blank in the room's latter half starts.
   std::size_t characters = 0;
-  std::size_t room_end = 0;       // the byte after the first `room` characters
-  std::size_t word_end = 0;       // the byte where the last white space within the room starts
-  bool cut_at_space = false;      // the character right after the room is white space
+  std::size_t room_end = 0;  // the byte after the first `room` characters
+  std::size_t word_end = 0;  // the byte where that last blank starts; 0 for none
+  bool cut_at_space = false;  // the character right after the room is white space
   std::size_t at = 0;
   while (at < text.size()) {
     const CodePoint c = code_point_at(text, at);
