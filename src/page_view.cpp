@@ -22,12 +22,15 @@ void show_window(WindowApp& app, WindowSeams& seams) {
     return;
   }
   // The window is there now: an earlier failure to make it no longer holds the line.
-  if (app.status_note && app.status_note->starts_with(window_open_failure(""))) app.status_note.reset();
+  if (window_failure_held(app)) clear_status_note(app);
 }
 
 void window_failed(WindowApp& app, std::string_view error) {
-  app.status_note = first_line_short(window_open_failure(error));
-  set_status_line(app, *app.status_note);
+  set_status_note(app, first_line(window_open_failure(error)));
+}
+
+bool window_failure_held(const WindowApp& app) {
+  return app.status_note && app.status_note->starts_with(window_open_failure(""));
 }
 
 void drop_failed_window(WindowApp& app, WindowSeams& seams, std::string_view error) {

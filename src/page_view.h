@@ -22,6 +22,9 @@ void show_window(WindowApp& app, WindowSeams& seams);
 /// user acts, since a user who saw no window looks there for why.
 void window_failed(WindowApp& app, std::string_view error);
 
+/// Whether the note says the window could not be opened.
+bool window_failure_held(const WindowApp& app);
+
 /// The web view of the open window failed: the window is dropped, as if it never opened, and
 /// the tray icon shows why.
 void drop_failed_window(WindowApp& app, WindowSeams& seams, std::string_view error);

@@ -8,6 +8,7 @@
 #include "console_starts.h"
 #include "documents.h"
 #include "envfile.h"
+#include "files.h"
 #include "page_view.h"
 #include "platform.h"
 #include "shelf.h"
@@ -37,8 +38,16 @@ void start_app_command(WindowApp& app, WindowSeams& seams, std::string_view word
   spawn_app_command(app, seams, *entry, word);
 }
 
-void open_data_folder(WindowSeams& seams) {
-  if (const auto home = seams.home()) (void)seams.services.workers->open_in_browser(path_to_utf8(*home));
+// The data folder is made at the first start of an app; before that the user may still want
+// to look into it (to drop a recipe there, say), so it is made here as the core makes it.
+void open_data_folder(WindowApp& app, WindowSeams& seams) {
+  const auto home = seams.home();
+  if (!home) return;
+  auto opened = make_data_folder(*home);
+  if (opened) opened = seams.services.workers->open_in_browser(path_to_utf8(*home));
+  if (!opened) {
+    set_status_note(app, "The data folder \"" + path_to_utf8(*home) + "\" could not be opened: " + opened.error());
+  }
 }
 
 std::expected<void, std::string> start_setup(WindowSeams& seams) {
@@ -69,11 +78,12 @@ std::expected<void, std::string> start_terminal(const WindowApp& app, WindowSeam
 }
 
 void report(WindowApp& app, const std::expected<void, std::string>& started, std::string_view lead) {
-  if (!started) set_status_line(app, std::string(lead) + started.error());
+  if (!started) set_status_note(app, std::string(lead) + started.error());
 }
 
 void look_for_update(WindowApp& app, WindowSeams& seams) {
-  set_status_line(app, "Asking " + address_host(update_list_address()) + " for a newer version ...");
+  // The asking holds the line until the answer, which holds it until the user acts again.
+  set_status_note(app, "Asking " + address_host(update_list_address()) + " for a newer version ...");
   spawn_update_check(app, seams);
 }
 
@@ -86,7 +96,7 @@ void install_update(WindowApp& app, WindowSeams& seams) {
   app.update->installing = true;
   app.update->problem.reset();
   retitle_update_item(app);
-  set_status_line(app, "Fetching version " + app.update->offer.version + " ...");
+  set_status_note(app, "Fetching version " + app.update->offer.version + " ...");
   spawn_update_install(app, seams, app.update->offer, seams.shell.window_open());
 }
 
@@ -95,26 +105,26 @@ void forget_app(WindowApp& app, WindowSeams& seams, std::string_view id) {
   if (!entry || entry->busy) return;
   const std::shared_ptr<const Recipe> recipe = entry->recipe;
   if (!can_forget(recipe->built_in, entry->status)) {
-    set_status_line(app, recipe->name + " is still installed or built in, and stays in the list.");
+    set_status_note(app, recipe->name + " is still installed or built in, and stays in the list.");
     return;
   }
   // A helper may stand without the app's own container (a first start that failed half-way):
   // forgotten, nothing would explain it any more, and "remove" goes by the list.
   if (!entry->containers.empty()) {
-    set_status_line(app, still_installed_message(*recipe));
+    set_status_note(app, still_installed_message(*recipe));
     return;
   }
   const auto home = seams.home();
   if (!home) {
-    set_status_line(app, std::string(no_home_message));
+    set_status_note(app, std::string(no_home_message));
     return;
   }
   if (auto forgotten = forget_added_recipe(*home, *recipe); !forgotten) {
-    set_status_line(app, first_line_short(forgotten.error()));
+    set_status_note(app, first_line(forgotten.error()));
     return;
   }
   reload_apps(app, seams);
-  set_status_line(app, recipe->name + " is out of the list.");
+  set_status_note(app, recipe->name + " is out of the list.");
 }
 
 void show_passwords(WindowApp& app, WindowSeams& seams, std::string_view id) {
@@ -143,7 +153,7 @@ bool handle_whole_word(WindowApp& app, WindowSeams& seams, std::string_view word
   if (word == "refresh") {
     reload_apps(app, seams);
   } else if (word == "data") {
-    open_data_folder(seams);
+    open_data_folder(app, seams);
   } else if (word == "setup") {
     report(app, start_setup(seams), "The setup could not be started: ");
   } else if (word == "desktop") {
@@ -170,7 +180,8 @@ bool handle_whole_word(WindowApp& app, WindowSeams& seams, std::string_view word
 }  // namespace
 
 void handle_page_message(WindowApp& app, WindowSeams& seams, std::string_view text) {
-  app.status_note.reset();
+  // A new action: what the last one came to goes.
+  clear_status_note(app);
   if (handle_whole_word(app, seams, text)) return;
   const std::size_t colon = text.find(':');
   if (colon == std::string_view::npos) return;
@@ -229,8 +240,7 @@ void take_shelf_recipe(WindowApp& app, WindowSeams& seams, std::string_view addr
     if (kept) (void)keep_origin(*home, kept->recipe.id, offer_address, text);
   }
   if (!kept) {
-    app.status_note = first_line_short(kept.error());
-    set_status_line(app, *app.status_note);
+    set_status_note(app, first_line(kept.error()));
     return;
   }
 
@@ -243,7 +253,7 @@ void take_shelf_recipe(WindowApp& app, WindowSeams& seams, std::string_view addr
     }
   }
   reload_apps(app, seams);
-  set_status_line(app, recipe.name + " is in the list now.");
+  set_status_note(app, recipe.name + " is in the list now.");
   if (install) start_app_command(app, seams, "open", recipe.id);
   send_shelves(app, seams, std::nullopt);
 }

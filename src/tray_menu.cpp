@@ -47,7 +47,7 @@ TrayBuild build_tray_menu(const SharedCatalogue& catalogue, std::string_view sta
   }
   items.push_back(separator());
   build.status_item = items.size();
-  items.push_back(item({}, std::string(status_text), false));
+  items.push_back(item({}, tray_line(status_text), false));
   items.push_back(item("refresh", "Refresh"));
   items.push_back(item("data", "Open the data folder"));
   build.update_item = items.size();
@@ -72,9 +72,24 @@ void show_address(TrayMenu& menu, const AppEntry& entry) {
 }
 
 void set_status_line(WindowApp& app, std::string text) {
-  // A menu item is one line; the page shows the whole text.
-  app.menu.items.at(app.status_item).text = text.substr(0, text.find('\n'));
+  // A menu item is one short line; the page shows the whole text.
+  app.menu.items.at(app.status_item).text = tray_line(text);
   app.status_line = std::move(text);
+}
+
+void set_status_note(WindowApp& app, std::string text) {
+  app.status_note = text;
+  set_status_line(app, std::move(text));
+}
+
+void clear_status_note(WindowApp& app) {
+  app.status_note.reset();
+  set_status_line(app, app.runtime_line);
+}
+
+void set_runtime_line(WindowApp& app, std::string text) {
+  app.runtime_line = std::move(text);
+  set_status_line(app, app.status_note ? *app.status_note : app.runtime_line);
 }
 
 void retitle_update_item(WindowApp& app) {
@@ -107,11 +122,8 @@ void reload_apps(WindowApp& app, WindowSeams& seams) {
   app.catalogue = std::move(catalogue);
   retitle_update_item(app);
   // The first notice (an added recipe that is not used) holds until the user acts, as at the
-  // start; a caller's own line about what it just did may show before it.
-  if (!app.catalogue->notices.empty()) {
-    app.status_note = first_line_short(app.catalogue->notices.front());
-    set_status_line(app, *app.status_note);
-  }
+  // start; a caller's own outcome, set after the reload, takes its place.
+  if (!app.catalogue->notices.empty()) set_status_note(app, first_line(app.catalogue->notices.front()));
   start_refresh(app, seams);
 }
 

@@ -38,8 +38,17 @@ void update_app_menu(TrayMenu& menu, const AppEntry& entry);
 /// The entry's address item shows its address.
 void show_address(TrayMenu& menu, const AppEntry& entry);
 
-/// The page shows the text, the status item its first line.
+/// The page shows the text, the status item its first line, shortened (tray_line).
 void set_status_line(WindowApp& app, std::string text);
+
+/// The text becomes the status note and shows until the user acts again.
+void set_status_note(WindowApp& app, std::string text);
+
+/// The note goes (the user acts again): the status line shows the runtime line.
+void clear_status_note(WindowApp& app);
+
+/// What the states reads say; shows unless a note holds the line.
+void set_runtime_line(WindowApp& app, std::string text);
 
 /// The update item shows the known update's state (update_item_text).
 void retitle_update_item(WindowApp& app);

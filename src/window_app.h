@@ -55,11 +55,16 @@ struct WindowApp {
   std::size_t update_item = 0;
   std::string tooltip;
 
-  /// The text of the tray's status item, also shown by the page.
+  /// The text the page shows; the tray's status item shows its first line, shortened. It is
+  /// the note when there is one, else the runtime line.
   std::string status_line;
-  /// A message that holds the status line over later states reads, until the next page word
-  /// or menu click (or until the runtime comes back after a failed read).
+  /// What the user's last action came to (or what went wrong without one): it holds the status
+  /// line over later states reads, until the next page word or menu click (or until the runtime
+  /// comes back after a failed read).
   std::optional<std::string> status_note;
+  /// What the states reads say: "Starting what was running before ..." until the first read
+  /// after the resume, then "<runtime> is running" or why the runtime could not be read.
+  std::string runtime_line;
 
   std::vector<ShelfView> shelves;
   /// Shelf requests run one at a time in the order asked: the number of the last one started

@@ -98,7 +98,7 @@ void on_states_read(WindowApp& app, const StatesRead& read) {
     if (app.runtime_ok == false) app.status_note.reset();
     app.runtime_ok = true;
     app.runtime_name = read.result->runtime_name;
-    set_status_line(app, app.status_note ? *app.status_note : app.runtime_name + " is running");
+    set_runtime_line(app, app.runtime_name + " is running");
     app.tooltip = ready_tooltip(app);
   } else {
     for (AppEntry& entry : app.entries) {
@@ -109,7 +109,7 @@ void on_states_read(WindowApp& app, const StatesRead& read) {
     for (const AppEntry& entry : app.entries) update_app_menu(app.menu, entry);
     if (!app.resuming) {
       app.runtime_ok = false;
-      set_status_line(app, app.status_note ? *app.status_note : first_line_short(read.result.error()));
+      set_runtime_line(app, first_line(read.result.error()));
     }
     app.tooltip = program_title();
   }
@@ -117,10 +117,9 @@ void on_states_read(WindowApp& app, const StatesRead& read) {
 
 void on_resumed(WindowApp& app, WindowSeams& seams, const Resumed& resumed) {
   app.resuming = false;
-  if (!resumed.result) {
-    app.status_note = first_line_short(resumed.result.error());
-    set_status_line(app, *app.status_note);
-  }
+  // A window asked for with "--window" that could not open says why until the user acts: the
+  // resume, which nobody asked for, does not write over it.
+  if (!resumed.result && !window_failure_held(app)) set_status_note(app, first_line(resumed.result.error()));
   start_refresh(app, seams);
 }
 
@@ -153,17 +152,18 @@ void on_shelves_read(WindowApp& app, WindowSeams& seams, ShelvesRead read) {
   shelf_work_ended(app, seams, read.number);
 }
 
+// A look the user asked for answers until the user acts again; one nobody asked for says nothing.
 void on_update_checked(WindowApp& app, const UpdateChecked& checked) {
   if (!checked.outcome) {
-    if (checked.asked) set_status_line(app, first_line_short(checked.outcome.error()));
+    if (checked.asked) set_status_note(app, first_line(checked.outcome.error()));
     return;
   }
   if (!*checked.outcome) {
-    if (checked.asked) set_status_line(app, "This is the newest version (" + std::string(zelk_version) + ").");
+    if (checked.asked) set_status_note(app, "This is the newest version (" + std::string(zelk_version) + ").");
     return;
   }
   const UpdateOffer& offer = **checked.outcome;
-  if (checked.asked) set_status_line(app, "Version " + offer.version + " is out.");
+  if (checked.asked) set_status_note(app, "Version " + offer.version + " is out.");
   if (app.update && app.update->installing) return;
   app.update = KnownUpdate{offer, std::nullopt, false};
   retitle_update_item(app);
@@ -171,7 +171,7 @@ void on_update_checked(WindowApp& app, const UpdateChecked& checked) {
 
 void on_update_installed(WindowApp& app, const UpdateInstalled& installed) {
   if (installed.result) {
-    set_status_line(app, "Putting the new version in place ...");
+    set_status_note(app, "Putting the new version in place ...");
     return;
   }
   if (app.update) {
@@ -179,7 +179,7 @@ void on_update_installed(WindowApp& app, const UpdateInstalled& installed) {
     app.update->problem = installed.result.error();
     retitle_update_item(app);
   }
-  set_status_line(app, first_line_short(installed.result.error()));
+  set_status_note(app, first_line(installed.result.error()));
 }
 
 void on_command_done(WindowApp& app, WindowSeams& seams, const CommandDone& done) {
@@ -189,14 +189,14 @@ void on_command_done(WindowApp& app, WindowSeams& seams, const CommandDone& done
     entry->finished = true;
     entry->clear_from = app.refreshes_started + 1;  // the refresh started below
   }
+  // What the command came to holds the line until the user acts again.
   if (!done.result) {
-    app.status_note = command_error_note(done.recipe->name, done.result.error());
-    set_status_line(app, *app.status_note);
+    set_status_note(app, command_error_note(done.recipe->name, done.result.error()));
   } else if (word == "model") {
-    set_status_line(app, std::string(model_ready_line));
+    set_status_note(app, std::string(model_ready_line));
   } else if (word == "backup") {
     const auto named = seams.services.get_env("ZELK_HOME");
-    set_status_line(app, backup_done_line(done.recipe->name, seams.home(), named && !named->empty()));
+    set_status_note(app, backup_done_line(done.recipe->name, seams.home(), named && !named->empty()));
   }
   start_refresh(app, seams);
 }
@@ -274,10 +274,10 @@ void init(WindowLoop::State& loop, ControlFlow& flow) {
   app.shown_menu = app.menu;
   app.status_item = build.status_item;
   app.update_item = build.update_item;
-  app.status_line = std::string(starting_line);
+  app.status_line = app.runtime_line = std::string(starting_line);
   app.tooltip = app.shown_tooltip = program_title();
   // The catalogue's first notice (an added recipe that is not used) holds until the user acts.
-  if (!app.catalogue->notices.empty()) app.status_note = first_line_short(app.catalogue->notices.front());
+  if (!app.catalogue->notices.empty()) app.status_note = first_line(app.catalogue->notices.front());
   start_refresh(app, seams);
   start_resume(app, seams);
   start_update_thread(app, seams);

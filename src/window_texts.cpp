@@ -1,7 +1,5 @@
 #include "window_texts.h"
 
-#include <vector>
-
 #include "runner.h"
 #include "unicode.h"
 #include "zelk/commands.h"
@@ -14,37 +12,26 @@ bool is_partly_running(const AppState& status) {
   return status.kind == AppState::Kind::State && status.text == "partly running";
 }
 
-// The longest message the status line shows, in characters.
+// The longest line the tray menu's status item and an app's progress show, in characters.
 constexpr std::size_t short_line_characters = 90;
 
 constexpr std::string_view said_lead = "It said: ";
-constexpr std::string_view cut_mark = "...";
 
-// The characters of the text, each as its bytes (a byte that is not well-formed UTF-8 as U+FFFD).
-std::vector<std::string> characters_of(std::string_view text) {
-  std::vector<std::string> characters;
+// The text with each byte that is not part of well-formed UTF-8 as U+FFFD, so that every
+// character counts once and nothing invalid reaches the page or the menu.
+std::string valid_text(std::string_view text) {
+  std::string valid;
+  valid.reserve(text.size());
   for (std::size_t at = 0; at < text.size();) {
     const CodePoint c = code_point_at(text, at);
-    characters.push_back(c.value == 0xFFFD && c.size == 1 ? std::string("\xEF\xBF\xBD")
-                                                          : std::string(text.substr(at, c.size)));
+    if (c.value == 0xFFFD && c.size == 1) {
+      valid.append("\xEF\xBF\xBD");
+    } else {
+      valid.append(text.substr(at, c.size));
+    }
     at += c.size;
   }
-  return characters;
-}
-
-// "It said: <cause>" in at most 90 characters: a longer cause loses its beginning, since a
-// program's error line ends with the reason ("...: bind: address already in use").
-std::string said_line(std::string_view cause) {
-  const std::vector<std::string> characters = characters_of(cause);
-  std::string line(said_lead);
-  const std::size_t room = short_line_characters - said_lead.size();
-  std::size_t first = 0;
-  if (characters.size() > room) {
-    line += cut_mark;
-    first = characters.size() - (room - cut_mark.size());
-  }
-  for (std::size_t i = first; i < characters.size(); ++i) line += characters[i];
-  return line;
+  return valid;
 }
 
 }  // namespace
@@ -86,42 +73,32 @@ bool can_forget(bool built_in, const AppState& status) {
   return !built_in && status.kind == AppState::Kind::NotInstalled;
 }
 
-std::string first_line_short(std::string_view text) {
-  std::string_view line;
+std::string first_line(std::string_view text) {
   for (std::size_t start = 0; start <= text.size();) {
     std::size_t end = text.find('\n', start);
     if (end == std::string_view::npos) end = text.size();
     std::string_view candidate = text.substr(start, end - start);
     if (!candidate.empty() && candidate.back() == '\r') candidate.remove_suffix(1);
     candidate = trim_white_space(candidate);
-    if (!candidate.empty()) {
-      line = candidate;
-      break;
-    }
+    if (!candidate.empty()) return valid_text(candidate);
     start = end + 1;
   }
-  // Characters are counted and copied one scalar value at a time; a byte that is not
-  // well-formed UTF-8 becomes U+FFFD, so a cut never splits a character.
-  std::string shown;
-  shown.reserve(line.size() + 4);
-  std::size_t characters = 0;
-  std::size_t at = 0;
-  while (at < line.size() && characters < short_line_characters) {
-    const CodePoint c = code_point_at(line, at);
-    if (c.value == 0xFFFD && c.size == 1) {
-      shown.append("\xEF\xBF\xBD");
-    } else {
-      shown.append(line.substr(at, c.size));
-    }
-    at += c.size;
-    ++characters;
+  return {};
+}
+
+std::string first_line_short(std::string_view text) { return shorten_text(first_line(text), short_line_characters); }
+
+std::string tray_line(std::string_view text) {
+  // A menu item shows one line; a tab in it would start the item's shortcut column.
+  std::string line = first_line(text);
+  for (char& c : line) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
   }
-  if (at < line.size()) shown.append(" ...");
-  return shown;
+  return shorten_text(line, short_line_characters);
 }
 
 std::string command_error_note(std::string_view name, std::string_view error) {
-  std::string first = first_line_short(error);
+  std::string first = first_line(error);
   std::string note = first.starts_with(name) ? std::move(first) : std::string(name) + ": " + first;
   // The quoted cause is the last "It said:" line: the message ends with it.
   std::string_view cause;
@@ -129,7 +106,7 @@ std::string command_error_note(std::string_view name, std::string_view error) {
     line = trim_white_space(line);
     if (line.starts_with(said_lead)) cause = trim_white_space(line.substr(said_lead.size()));
   });
-  if (!cause.empty()) note += "\n" + said_line(cause);
+  if (!cause.empty()) note += "\n" + std::string(said_lead) + valid_text(cause);
   return note;
 }
 

@@ -31,16 +31,22 @@ bool can_stop(const AppState& status);
 /// True only for an added recipe whose app is known not to be installed.
 bool can_forget(bool built_in, const AppState& status);
 
-/// The first line that is not blank, trimmed at both ends, cut to 90 characters with " ..."
-/// appended when it was longer; "" when every line is blank. Lines end at "\n" (a "\r" before
-/// it is dropped). Characters are Unicode scalar values: a byte that is not part of well-formed
-/// UTF-8 reads as U+FFFD, so the result is always valid UTF-8.
+/// The first line that is not blank, trimmed at both ends, whole; "" when every line is blank.
+/// Lines end at "\n" (a "\r" before it is dropped). A byte that is not part of well-formed
+/// UTF-8 reads as U+FFFD, so the result is always valid UTF-8. The page shows a message so.
+std::string first_line(std::string_view text);
+
+/// first_line shortened to 90 characters by the one rule (shorten_text): an app's progress line.
 std::string first_line_short(std::string_view text);
 
-/// The status note of a failed app command: the message's first line, shortened, after
-/// "<name>: " unless it begins with the app's name already; and when the message quotes what a
-/// program said (a line "It said: <cause>"), that as a second line, "It said: <cause>", of at
-/// most 90 characters too, a longer cause keeping its end, where the reason is.
+/// The tray menu's status item for a status text: its first line, control characters as
+/// blanks, shortened to 90 characters, so that a long note never breaks the menu.
+std::string tray_line(std::string_view text);
+
+/// The status note of a failed app command: the message's first line after "<name>: " unless
+/// it begins with the app's name already; and when the message quotes what a program said (a
+/// line "It said: <cause>"), that as a second line, "It said: <cause>". Both lines are whole:
+/// the page has room for the cause, and the tray shows the first line shortened.
 std::string command_error_note(std::string_view name, std::string_view error);
 
 /// A newer version the program knows of: the offer, the message of the last failed install,

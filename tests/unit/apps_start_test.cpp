@@ -186,6 +186,21 @@ TEST_F(StartAppTest, SettingsThatCannotBeReadStopEverything) {
   EXPECT_EQ(fake.output.text, "");
 }
 
+TEST_F(StartAppTest, SettingsThatCannotBeWrittenNameTheAppsFolder) {
+  // A file stands where the app's folder goes.
+  const fs::path folder = home.path() / "apps" / "solo";
+  fs::create_directories(folder.parent_path());
+  ASSERT_TRUE(write_file_atomically(folder, "not a folder"));
+  const auto refused = make_private_folder(folder);  // what the system says of it
+  ASSERT_FALSE(refused);
+  auto port = start(solo());
+  ASSERT_FALSE(port);
+  EXPECT_EQ(port.error(),
+            "The settings of Solo could not be written in the folder \"" + path_to_utf8(folder) + "\": " +
+                refused.error());
+  EXPECT_TRUE(fake.runner.runs().empty());
+}
+
 TEST_F(StartAppTest, NoRandomDataStopsBeforeAnyContainer) {
   fake.random_error = "The operating system gave no random data.";
   auto port = start(solo());

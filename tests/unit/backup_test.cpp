@@ -569,7 +569,9 @@ TEST_F(RestoreCommands, SettingsThatCannotBePutBackAreNamedAfterTheVolumes) {
   ASSERT_TRUE(write_file_atomically(home / "apps" / "keep", "a file where the app's folder goes"));
   auto result = run({"restore", "keep", backup_text()});
   ASSERT_FALSE(result);
-  EXPECT_TRUE(result.error().starts_with("The settings could not be put back: ")) << result.error();
+  EXPECT_TRUE(result.error().starts_with("The settings could not be put back in the folder \"" +
+                                         path_to_utf8(home / "apps" / "keep") + "\": "))
+      << result.error();
   EXPECT_EQ(fake.output.text, "Putting back torvo-keep-files ...\nPutting back torvo-keep-db ...\n");
   EXPECT_EQ(runs_without_lists().size(), 6u);
 }

@@ -50,7 +50,7 @@ INSTANTIATE_TEST_SUITE_P(
         AddressCase{"https://example.org:8443/x?y=1#z", true},
         AddressCase{"https://a", true},
         AddressCase{of_length(300), true},
-        AddressCase{of_length(301), false, of_length(100) + "..."},
+        AddressCase{of_length(301), false, of_length(96) + " ..."},
         AddressCase{"https://example.org/a b", false},
         AddressCase{"https://example.org/a\tb", false},
         AddressCase{"https://example.org/{x}", false},
@@ -103,23 +103,25 @@ INSTANTIATE_TEST_SUITE_P(
         AddressCase{"", false},
         AddressCase{std::string("https://example.org/\0x", 21), false}));
 
-// Someone may paste a whole page where an address belongs: the refusal shows its first 100
-// characters, so the message stays readable wherever it is shown.
-TEST(WebAddress, ARefusedAddressIsShownUpTo100Characters) {
+// Someone may paste a whole page where an address belongs: the refusal shows it shortened to
+// 100 characters by the one rule for shortened texts, so the message stays readable wherever
+// it is shown.
+TEST(WebAddress, ARefusedAddressIsShownShortenedTo100Characters) {
   struct Case {
     std::string address;
     std::string shown;
   };
-  const std::string umlauts = [] {
-    std::string text;
-    for (int i = 0; i < 150; ++i) text += "\xc3\xa4";
-    return text;
-  }();
+  std::string umlauts;
+  for (int i = 0; i < 150; ++i) umlauts += "\xc3\xa4";
+  std::string words;
+  for (int i = 0; i < 30; ++i) words += "word ";
   const std::vector<Case> cases{
       {"https://example.org/ " + std::string(79, 'a'), "https://example.org/ " + std::string(79, 'a')},
-      {"https://example.org/ " + std::string(80, 'a'), "https://example.org/ " + std::string(79, 'a') + "..."},
-      {"https://example.org/ " + std::string(1 << 20, 'a'), "https://example.org/ " + std::string(79, 'a') + "..."},
-      {umlauts, umlauts.substr(0, 200) + "..."},
+      {"https://example.org/ " + std::string(80, 'a'), "https://example.org/ " + std::string(75, 'a') + " ..."},
+      {"https://example.org/ " + std::string(1 << 20, 'a'), "https://example.org/ " + std::string(75, 'a') + " ..."},
+      {umlauts, umlauts.substr(0, 192) + " ..."},
+      // A pasted sentence ends after its last whole word that fits.
+      {words, words.substr(0, 94) + " ..."},
   };
   for (const Case& c : cases) {
     auto result = check_web_address(c.address);

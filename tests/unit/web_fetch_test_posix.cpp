@@ -90,6 +90,10 @@ TEST_F(RealFetch, CurlMissingFromPath) {
             "browser and add it from there.");
   TestFolder home;
   ScopedEnv list("ZELK_UPDATE_ADDRESS", server.address("latest.txt"));
+  // Looking for a newer version without curl gives the update's own advice, not a recipe's.
+  EXPECT_EQ(check_for_update(runner, "0.2.0-alpha.15").error(),
+            "The program \"curl\" is not on this computer; the Zelk fetches with it. Get the newest Zelk from "
+            "https://zelk.app/download/");
   EXPECT_EQ(download_update(home.path(), runner, UpdateOffer{"9.0.0", "z.run", std::string(64, 'a'), 1}).error(),
             "The program \"curl\" is not on this computer; the Zelk fetches with it. Get the newest Zelk from "
             "https://zelk.app/download/");

@@ -359,6 +359,28 @@ TEST_F(PageWords, DataLessonAndFirstStepsOpenTheirAddresses) {
                                                           "https://zelk.app/help/#first-gitea"}));
 }
 
+TEST_F(PageWords, DataMakesTheFolderWhenItIsNotThereYetOrSaysWhyItCannot) {
+  const fs::path home = rig.folder.path() / "not yet";
+  rig.world.home = home;
+  start();
+  rig.page("data");
+  EXPECT_TRUE(fs::is_directory(home));
+  if (platform_word != "windows") {  // the program's own folder is its user's alone
+    EXPECT_EQ(fs::status(home).permissions() & fs::perms::all, fs::perms::owner_all);
+  }
+  EXPECT_EQ(rig.world.opened(), std::vector<std::string>{path_to_utf8(home)});
+
+  // A file stands where the folder goes.
+  fs::remove(home);
+  put_file(home, "not a folder");
+  const auto refused = make_data_folder(home);  // what the system says of it
+  ASSERT_FALSE(refused);
+  rig.page("data");
+  EXPECT_EQ(rig.app().status_line,
+            "The data folder \"" + path_to_utf8(home) + "\" could not be opened: " + refused.error());
+  EXPECT_EQ(rig.world.opened().size(), 1u);
+}
+
 TEST_F(PageWords, SetupStartsZelkInAConsoleWhenItIsNextToTheProgram) {
   start();
   rig.shell.folder = rig.folder.path();

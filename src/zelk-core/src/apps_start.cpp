@@ -106,7 +106,7 @@ std::expected<SettledSettings, std::string> settle_settings(const CommandContext
 
   if (text != old_text) {
     if (auto written = write_settings(ctx.home, recipe.id, text); !written) {
-      return std::unexpected(could_not_write(recipe, written.error()));
+      return std::unexpected("The settings of " + recipe.name + " could not be written " + written.error());
     }
   }
   settled.text = std::move(text);

@@ -61,8 +61,13 @@ std::optional<std::string> read_settings(const std::filesystem::path& home, std:
 std::expected<void, std::string> write_settings(const std::filesystem::path& home,
                                                 std::string_view id, std::string_view text) {
   // The file holds the app's secrets: its folders, the data folder first, are the user's alone.
-  if (auto made = make_data_folder(home, std::filesystem::path("apps") / path_from_utf8(id)); !made) return made;
-  return write_file_atomically(settings_path(home, id), text);
+  auto written = make_data_folder(home, std::filesystem::path("apps") / path_from_utf8(id));
+  if (written) written = write_file_atomically(settings_path(home, id), text);
+  // The user can look into the folder, or free it, only when the message names it.
+  if (!written) {
+    return std::unexpected("in the folder \"" + path_to_utf8(app_folder(home, id)) + "\": " + written.error());
+  }
+  return {};
 }
 
 std::optional<std::string> setting_value(std::string_view text, std::string_view key) {

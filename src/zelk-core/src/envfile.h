@@ -36,7 +36,8 @@ std::optional<std::string> read_settings(const std::filesystem::path& home, std:
 
 /// Writes the settings file, making the app's folder first. The file holds generated secrets,
 /// so it is replaced in one step (write_file_atomically): a failed write leaves the old file.
-/// The error is the system's text.
+/// The error names the app's folder for the caller's sentence to end with: "in the folder
+/// "<folder>": <the system's text>".
 std::expected<void, std::string> write_settings(const std::filesystem::path& home,
                                                 std::string_view id, std::string_view text);
 

@@ -29,7 +29,7 @@ inline constexpr std::chrono::seconds fetch_run_limit{30};
 
 /// Nothing when the address may be fetched; else the one message that says which addresses
 /// are: "https://" with a plain host, or plain "http://" to 127.0.0.1 or localhost only. The
-/// message shows at most the address's first 100 characters, then "...".
+/// message shows the address shortened to 100 characters (shorten_text).
 std::expected<void, std::string> check_web_address(std::string_view address);
 
 /// curl's arguments for fetching `address`: the redirect and protocol rules, the size and time
@@ -48,8 +48,14 @@ std::expected<RunOutput, std::string> run_curl(const CommandRunner& runner, std:
                                                std::chrono::nanoseconds limit, std::string_view missing);
 
 /// Fetches one small text (at most 65,536 bytes) with curl, or gives the message to show.
+/// Without curl the message advises fetching the recipe in a browser.
 std::expected<std::string, std::string> fetch_address(const CommandRunner& runner,
                                                       std::string_view address);
+
+/// As above, with `missing` as the message when curl is not on this computer (what the user
+/// can do instead depends on what the text was for).
+std::expected<std::string, std::string> fetch_address(const CommandRunner& runner, std::string_view address,
+                                                      std::string_view missing);
 
 /// The host part of an address: after "https://" or "http://" (when present), up to the first
 /// "/", "?" or "#". A port or user part stays; nothing is lower-cased.

@@ -59,21 +59,12 @@ bool passes_address_rules(std::string_view address) {
 // first characters are enough to recognise it.
 constexpr std::size_t shown_address_characters = 100;
 
-std::string shown_address(std::string_view address) {
-  std::size_t at = 0;
-  for (std::size_t characters = 0; at < address.size() && characters < shown_address_characters; ++characters) {
-    at += code_point_at(address, at).size;
-  }
-  if (at >= address.size()) return std::string(address);
-  return std::string(address.substr(0, at)) + "...";
-}
-
 }  // namespace
 
 std::expected<void, std::string> check_web_address(std::string_view address) {
   if (passes_address_rules(address)) return {};
   return std::unexpected(
-      "\"" + shown_address(address) +
+      "\"" + shorten_text(address, shown_address_characters) +
       "\" is not an address the Zelk fetches. It starts with \"https://\"; plain \"http://\" is "
       "taken from this computer only (127.0.0.1 or localhost).");
 }
@@ -112,11 +103,16 @@ std::expected<RunOutput, std::string> run_curl(const CommandRunner& runner, std:
 
 std::expected<std::string, std::string> fetch_address(const CommandRunner& runner,
                                                       std::string_view address) {
+  return fetch_address(runner, address,
+                       "The program \"curl\" is not on this computer; the Zelk fetches with it. Download the "
+                       "file in your browser and add it from there.");
+}
+
+std::expected<std::string, std::string> fetch_address(const CommandRunner& runner, std::string_view address,
+                                                      std::string_view missing) {
   if (auto checked = check_web_address(address); !checked) return std::unexpected(checked.error());
   auto run = run_curl(runner, address, curl_arguments(address, fetch_size_limit, fetch_curl_seconds),
-                      fetch_run_limit,
-                      "The program \"curl\" is not on this computer; the Zelk fetches with it. Download the "
-                      "file in your browser and add it from there.");
+                      fetch_run_limit, missing);
   if (!run) return std::unexpected(run.error());
   // curl stops early only when the server announces the size; a body of unknown length is
   // measured here.

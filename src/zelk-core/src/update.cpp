@@ -24,6 +24,13 @@ constexpr std::chrono::seconds download_run_limit{900};
 
 const std::string unreadable_list = "The list of versions on the website is not one this Zelk can read.";
 
+// Without curl neither the list nor the installer can be fetched: the new version comes from
+// the maker's download page instead.
+std::string curl_missing() {
+  return "The program \"curl\" is not on this computer; the Zelk fetches with it. Get the newest Zelk from " +
+         std::string(download_page_address);
+}
+
 // The next line that says something: trimmed, not empty and not a "#" comment. Advances
 // `rest` past it; none at the end of the text.
 std::optional<std::string_view> next_list_line(std::string_view& rest) {
@@ -185,7 +192,7 @@ std::expected<std::optional<UpdateOffer>, std::string> read_version_list(
 
 std::expected<std::optional<UpdateOffer>, std::string> check_for_update(
     const CommandRunner& runner, std::string_view running_version) {
-  auto text = fetch_address(runner, update_list_address());
+  auto text = fetch_address(runner, update_list_address(), curl_missing());
   if (!text) return std::unexpected(text.error());
   return read_version_list(*text, running_version);
 }
@@ -223,9 +230,7 @@ std::expected<std::filesystem::path, std::string> download_update(const std::fil
   auto run = run_curl(
       runner, address,
       curl_arguments(address, installer_size_limit, download_curl_seconds, *file_text),
-      download_run_limit,
-      "The program \"curl\" is not on this computer; the Zelk fetches with it. Get the newest Zelk from " +
-          std::string(download_page_address));
+      download_run_limit, curl_missing());
   if (!run) return std::unexpected(run.error());
 
   error.clear();

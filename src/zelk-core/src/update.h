@@ -57,7 +57,8 @@ std::expected<std::optional<UpdateOffer>, std::string> read_version_list(
     std::string_view text, std::string_view running_version,
     std::string_view platform_word = update_platform_word);
 
-/// Fetches the list from update_list_address() and reads it for this platform.
+/// Fetches the list from update_list_address() and reads it for this platform. Without curl
+/// the message points to the maker's download page, as download_update's does.
 std::expected<std::optional<UpdateOffer>, std::string> check_for_update(
     const CommandRunner& runner, std::string_view running_version);
 

@@ -31,7 +31,7 @@ std::expected<void, std::string> put_back_settings(const fs::path& home, const R
   auto bytes = read_file(copy);
   if (!bytes) return std::unexpected("The settings could not be put back: " + bytes.error());
   if (auto written = write_settings(home, recipe.id, *bytes); !written) {
-    return std::unexpected("The settings could not be put back: " + written.error());
+    return std::unexpected("The settings could not be put back " + written.error());
   }
   return {};
 }
