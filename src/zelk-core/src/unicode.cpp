@@ -159,26 +159,26 @@ std::vector<std::string_view> split_white_space(std::string_view text) {
 }
 
 std::string shorten_text(std::string_view text, std::size_t limit) {
-  const std::size_t mark = count_characters(shortened_mark);
-  if (limit <= mark) std::abort();  // a caller's constant, never the user's text
-  const std::size_t room = limit - mark;
   // One walk over at most limit + 1 characters finds whether the text is too long at all,
-  // where the room ends, and where the last blank in the room's latter half starts.
+  // where the first `limit` characters end, and where the last blank in their latter half
+  // starts.
   std::size_t characters = 0;
-  std::size_t room_end = 0;  // the byte after the first `room` characters
-  std::size_t word_end = 0;  // the byte where that last blank starts; 0 for none
+  std::size_t room_end = 0;   // the byte after the first `limit` characters
+  std::size_t word_end = 0;   // the byte where that last blank starts; 0 for none
   bool cut_at_space = false;  // the character right after the room is white space
   std::size_t at = 0;
   while (at < text.size()) {
     const CodePoint c = code_point_at(text, at);
-    if (characters < room) {
-      if (is_white_space(c.value) && characters >= room / 2) word_end = at;
-    } else if (characters == room) {
+    if (characters < limit) {
+      if (is_white_space(c.value) && characters >= limit / 2) word_end = at;
+    } else {
       room_end = at;
       cut_at_space = is_white_space(c.value);
+      ++characters;
+      break;
     }
     at += c.size;
-    if (++characters > limit) break;
+    ++characters;
   }
   if (characters <= limit) return std::string(text);
   std::size_t cut = room_end;

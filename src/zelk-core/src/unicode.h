@@ -59,10 +59,10 @@ std::vector<std::string_view> split_white_space(std::string_view text);
 inline constexpr std::string_view shortened_mark = " ...";
 
 /// The one rule wherever a text is shortened: the text as it is when it has at most `limit`
-/// characters; else its start and the mark " ...", at most `limit` characters in all. The start
-/// ends after a whole word when a word ends in the latter half of the room (so a sentence keeps
-/// its first words readable), else it is cut between two characters. Bytes are copied as they
-/// are. `limit` must leave room for more than the mark.
+/// characters; else at most its first `limit` characters and the mark " ...". The start ends
+/// after a whole word when a word ends in the latter half of those characters (so a sentence
+/// keeps its first words readable), else it is cut between two characters. Bytes are copied as
+/// they are.
 std::string shorten_text(std::string_view text, std::size_t limit);
 
 }  // namespace zelk
