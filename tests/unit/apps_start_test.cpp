@@ -684,11 +684,16 @@ TEST_F(StartAppTest, AnAppFoundDownIsStoppedAndKeptAndTheWindowQuotesItsLastLogL
                              0}}},
        Runs{"docker stop torvo-solo", "docker" + look + "torvo-solo", "docker" + logs + "torvo-solo"},
        solo_down + "\n    It said: Error: SECRET is not set"},
-      // A stop that fails, or logs that cannot be read, change nothing in the message.
-      {"failed stop", 0, &podman, true, "torvo-solo\texited\t\n",
+      // A stop the runtime refuses is tried again while the container may come back; one that
+      // gets no answer is not. Neither, nor logs that cannot be read, change the message.
+      {"failed stops", 0, &podman, true, "torvo-solo\texited\t\n",
        {{{"stop"}, ScriptedRunner::failed(125, "Error: container state improper\n")},
+        {{"inspect"}, ScriptedRunner::ok("running\n")},
+        {{"stop"}, std::unexpected(RunError::timed_out())},
         {{"logs"}, ScriptedRunner::failed(125, "Error: no logs\n")}},
-       Runs{"podman stop torvo-solo", "podman" + logs + "torvo-solo"}, solo_down},
+       Runs{"podman stop torvo-solo", "podman" + look + "torvo-solo", "podman stop torvo-solo",
+            "podman" + logs + "torvo-solo"},
+       solo_down},
       // Every container of the app that exists is stopped; the quoted line is the helper's.
       {"helper", 1, &docker, true, "torvo-duo\trunning\t\ntorvo-duo-db\trestarting\t\n",
        {{{"inspect"}, ScriptedRunner::ok("exited\n")}, {{"inspect"}, ScriptedRunner::ok("exited\n")},

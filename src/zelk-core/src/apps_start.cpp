@@ -25,11 +25,12 @@ namespace fs = std::filesystem;
 
 constexpr std::chrono::seconds free_space_limit{20};
 constexpr std::chrono::seconds look_limit{15};
+constexpr std::chrono::seconds stop_limit{120};  // as for every runtime command that must succeed
 constexpr std::chrono::seconds probe_pause{2};
 constexpr int probe_attempts = 120;
 constexpr int list_every = 5;
 constexpr std::uint64_t headroom_mb = 2048;
-constexpr int stop_rounds = 10;
+constexpr int stop_rounds = 20;
 
 std::optional<std::uint64_t> whole_number(std::string_view text) {
   if (text.empty()) return std::nullopt;
@@ -285,15 +286,16 @@ bool may_come_back(std::string_view state) {
 }
 
 /// Stops the app's containers that exist, so that the runtime no longer restarts one that ends
-/// at once; they stay, with their logs. Podman 4 leaves a container that is between two of its
-/// restarts to restart (its stop finds it stopped already), so the stop is made again, a few
-/// times at most, until the container stays down. A stop or a look that fails ends the tries
-/// for that container without a word: the start's own message is what the user needs.
+/// at once; they stay, with their logs. Podman (4.3 at least) leaves a container that is between
+/// two of its restarts to restart: its stop finds it stopped already, or refuses it in the middle
+/// of a restart. So the stop is made again, a bounded number of times, until the container stays
+/// down. Nothing of this is reported: the start's own message is what the user needs.
 void stop_and_keep(const CommandContext& ctx, const std::string& rt, const Recipe& recipe,
                    const ContainerMap& listed) {
   for (const std::string& name : listed_containers(recipe, listed)) {
     for (int round = 0; round < stop_rounds; ++round) {
-      if (!run_checked(ctx.runner, rt, {"stop", name})) break;
+      // A runtime that does not answer would not answer the next try either.
+      if (!ctx.runner.run_captured(rt, {"stop", name}, stop_limit)) break;
       auto look = ctx.runner.run_captured(rt, {"inspect", "--format", "{{.State.Status}}", name}, look_limit);
       if (!look || !look->success() || !may_come_back(container_state_word(look->stdout_text))) break;
     }
