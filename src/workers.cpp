@@ -21,16 +21,19 @@ using namespace std::chrono_literals;
 
 CommandContext window_context(const WorkerServices& services, const std::filesystem::path& home,
                               const RecipeCatalogue& catalogue, OutputWriter& output) {
-  return CommandContext{home,
-                        catalogue.recipes,
-                        *services.runner,
-                        output,
-                        services.probe,
-                        services.sleep,
-                        services.fill_random,
-                        services.open_in_browser,
-                        services.platform,
-                        services.now};
+  CommandContext ctx{home,
+                     catalogue.recipes,
+                     *services.runner,
+                     output,
+                     services.probe,
+                     services.sleep,
+                     services.fill_random,
+                     services.open_in_browser,
+                     services.platform,
+                     services.now};
+  // The window offers no "zelk logs": a start that finds the app stopped says what it wrote last.
+  ctx.quote_app_logs = true;
+  return ctx;
 }
 
 }  // namespace

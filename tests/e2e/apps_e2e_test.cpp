@@ -384,13 +384,30 @@ TEST_P(AppsOnRealRuntime, TheWholeLifeOfAnAppThatUsesAnother) {
   EXPECT_TRUE(fs::exists(settings_path(home_.path(), full)));
 }
 
-TEST_P(AppsOnRealRuntime, AnAppWhoseContainerEndsAtOnceSaysSo) {
+// The runtime restarts a container that ends at once for ever (its restart policy): the start
+// that gives up on it stops it, and keeps it for its logs.
+TEST_P(AppsOnRealRuntime, AnAppWhoseContainerEndsAtOnceSaysSoAndIsStoppedButKept) {
   const std::string id = new_id("ends");
-  write_recipe(id, single_recipe(id, "Ends at once", image_, free_port(), {"true"}));
+  const std::string said = "No settings were found in /data";
+  write_recipe(id, single_recipe(id, "Ends at once", image_, free_port(), {"sh", "-c", "echo " + said + "; exit 3"}));
   RunOutput started = zelk({"start", id});
   EXPECT_EQ(started.exit_code, 1);
   EXPECT_EQ(started.stderr_text, "zelk: Ends at once stopped right after it was started. See: zelk logs " + id + "\n");
   EXPECT_FALSE(fs::exists(running_marker_path(home_.path(), id)));
+
+  const std::string container = "torvo-" + id;
+  EXPECT_EQ(inspect(container, "{{.State.Status}}"), "exited");
+  const std::string restarts = inspect(container, "{{.RestartCount}}");
+  std::this_thread::sleep_for(3s);  // time for several restarts, were it still restarting
+  EXPECT_EQ(inspect(container, "{{.RestartCount}}"), restarts);
+  EXPECT_EQ(inspect(container, "{{.State.Status}}"), "exited");
+
+  RunOutput logs = zelk({"logs", id});
+  EXPECT_EQ(logs.exit_code, 0) << logs.stderr_text;
+  std::istringstream lines(logs.stdout_text);
+  std::size_t count = 0;
+  for (std::string line; std::getline(lines, line); ++count) EXPECT_EQ(line, said);
+  EXPECT_GE(count, 1u);
 }
 
 TEST_P(AppsOnRealRuntime, AnAppThatNeverAnswersGivesUpAfterItsAttempts) {

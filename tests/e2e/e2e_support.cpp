@@ -126,10 +126,10 @@ bool RealRuntime::wait_until_ready(std::uint16_t port, const std::string& path) 
   return false;
 }
 
-void RealRuntime::add_recipe(const std::string& id, std::uint16_t port) {
+void RealRuntime::add_recipe(const std::string& id, std::uint16_t port, const std::vector<std::string>& command) {
   const std::filesystem::path folder = home_.path() / "recipes";
   std::filesystem::create_directories(folder);
-  std::ofstream(folder / path_from_utf8(id + ".yaml"), std::ios::binary) << test_page_recipe(id, port, image_);
+  std::ofstream(folder / path_from_utf8(id + ".yaml"), std::ios::binary) << test_page_recipe(id, port, image_, command);
 }
 
 std::expected<RunOutput, RunError> RealRuntime::run_zelk(const std::vector<std::string>& args) {

@@ -59,8 +59,8 @@ class RealRuntime : public ::testing::TestWithParam<RuntimeUnderTest> {
   /// Waits (a bounded number of tries) until 127.0.0.1:port answers the path with 200.
   bool wait_until_ready(std::uint16_t port, const std::string& path);
 
-  /// Writes an added recipe for the test image into the data folder.
-  void add_recipe(const std::string& id, std::uint16_t port);
+  /// Writes an added recipe for the test image into the data folder (test_page_recipe).
+  void add_recipe(const std::string& id, std::uint16_t port, const std::vector<std::string>& command = {});
 
   /// Runs the built zelk program with the data folder as ZELK_HOME and the PATH that shows
   /// the runtime under test (for Docker: a folder holding only "docker").

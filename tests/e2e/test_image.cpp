@@ -73,14 +73,18 @@ std::expected<void, std::string> import_test_image(const CommandRunner& runner, 
   return {};
 }
 
-std::string test_page_recipe(const std::string& id, std::uint16_t port, const std::string& image) {
+std::string test_page_recipe(const std::string& id, std::uint16_t port, const std::string& image,
+                             const std::vector<std::string>& command) {
+  std::string words;
+  for (const std::string& word : command) words += "      - " + word + "\n";
   return "services:\n"
          "  web:\n"
-         "    image: " + image + "\n"
+         "    image: " + image + "\n" +
+         (words.empty() ? "" : "    command:\n" + words) +
          "    ports:\n"
          "      - \"127.0.0.1:${TORVO_PORT}:8080\"\n"
          "x-zelk:\n"
-         "  format: 1\n"
+         "  format: " + (words.empty() ? "1" : "2") + "\n"  // command words belong to format 2
          "  id: " + id + "\n"
          "  name: Test page " + id + "\n"
          "  category: Tests\n"

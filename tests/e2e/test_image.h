@@ -8,6 +8,7 @@
 #include <expected>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "runner.h"
 
@@ -19,7 +20,8 @@ std::expected<void, std::string> import_test_image(const CommandRunner& runner, 
                                                    const std::filesystem::path& scratch, const std::string& image);
 
 /// An added recipe for the image: one container that serves the page on 127.0.0.1:port and is
-/// ready at /index.html.
-std::string test_page_recipe(const std::string& id, std::uint16_t port, const std::string& image);
+/// ready at /index.html; `command`, when given, runs in place of the image's own.
+std::string test_page_recipe(const std::string& id, std::uint16_t port, const std::string& image,
+                             const std::vector<std::string>& command = {});
 
 }  // namespace zelk::e2e

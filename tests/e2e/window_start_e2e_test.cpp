@@ -1,7 +1,7 @@
-// A first start from the window whose port another program already holds: Podman refuses to
-// run the container. The window runs its commands with the hidden runner, which shows no
-// console, so the user never saw what Podman said; the runner keeps it, and the note the
-// window shows ends with Podman's reason.
+// Starts from the window, whose runner is hidden (no console): the user sees only the note,
+// so it says what the program that failed said. A first start whose port another program
+// already holds: Podman refuses to run the container, and the note ends with Podman's reason.
+// An app that ends at once: the note quotes the last line it wrote.
 
 #include <gtest/gtest.h>
 
@@ -47,6 +47,68 @@ class TrayOnlyShell final : public Shell {
   }
 };
 
+// The window's loop with its own services and hidden runner, the tray only; the update thread
+// stays parked. The test's thread handles the events, as the loop's would.
+class TrayWindow {
+ public:
+  TrayWindow(const fs::path& home, const std::string& path)
+      : home_("ZELK_HOME", path_to_utf8(home)),
+        path_("PATH", path),
+        updates_("ZELK_UPDATE_ADDRESS", "http://127.0.0.1:" + std::to_string(unused_port()) + "/latest.txt") {
+    WindowServices services = real_window_services();
+    auto workers = std::make_shared<WorkerServices>(*services.workers);
+    workers->sleep = [this](std::chrono::nanoseconds duration) { sleeper_.sleep(duration); };
+    workers->open_in_browser = [](const std::string&) -> std::expected<void, std::string> { return {}; };
+    services.workers = workers;
+    services.start_worker = threads_.starter();
+    services.find_podman_desktop = [] { return std::optional<fs::path>(); };
+    loop_ = make_window_loop(false, shell_, queue_, std::move(services));
+    handle_event(*loop_, LoopStarted{});
+  }
+
+  ~TrayWindow() {
+    handle_event(*loop_, MenuClicked{"quit"});
+    loop_.reset();
+    queue_->close();
+    sleeper_.end();
+    threads_.join();
+  }
+
+  WindowApp& app() { return *loop_->app(); }
+
+  void handle(LoopEvent event) { handle_event(*loop_, std::move(event)); }
+
+  /// Handles the events the workers send until `done` holds; false after 300 seconds.
+  bool deliver_until(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + 300s;
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::deque<UserEvent> events = queue_->take_all();
+      if (events.empty()) std::this_thread::sleep_for(10ms);
+      for (UserEvent& event : events) handle_event(*loop_, std::move(event));
+    }
+    return true;
+  }
+
+  /// The note the window shows once the command for the app has ended; none after 300 seconds.
+  std::optional<std::string> note_of(const std::string& word, const std::string& id) {
+    if (!deliver_until([&] { return !app().resuming && app().newest_read == app().refreshes_started; })) return {};
+    handle(PageMessage{word + ":" + id});
+    if (!deliver_until([&] { return app().status_note.has_value(); })) return {};
+    return app().status_note;
+  }
+
+ private:
+  ScopedEnv home_;
+  ScopedEnv path_;
+  ScopedEnv updates_;
+  FlowSleeper sleeper_;
+  FlowThreads threads_;
+  TrayOnlyShell shell_;
+  std::shared_ptr<EventQueue> queue_ = std::make_shared<EventQueue>([] {});
+  std::unique_ptr<WindowLoop> loop_;
+};
+
 class WindowStart : public RealRuntime {
  protected:
   void TearDown() override {
@@ -60,54 +122,36 @@ TEST_P(WindowStart, APortAlreadyTakenIsTheReasonTheNoteGives) {
   id_ = app_id("taken");
   const ReadyListener taken;  // another program holds the app's port on 127.0.0.1
   add_recipe(id_, taken.port());
-  const ScopedEnv home("ZELK_HOME", path_to_utf8(home_.path()));
-  const ScopedEnv path("PATH", zelk_path());
-  const ScopedEnv updates("ZELK_UPDATE_ADDRESS", "http://127.0.0.1:" + std::to_string(unused_port()) + "/latest.txt");
-
-  // The window's own services, with its hidden runner; the update thread stays parked.
-  FlowSleeper sleeper;
-  FlowThreads threads;
-  WindowServices services = real_window_services();
-  auto workers = std::make_shared<WorkerServices>(*services.workers);
-  workers->sleep = [&sleeper](std::chrono::nanoseconds duration) { sleeper.sleep(duration); };
-  workers->open_in_browser = [](const std::string&) -> std::expected<void, std::string> { return {}; };
-  services.workers = workers;
-  services.start_worker = threads.starter();
-  services.find_podman_desktop = [] { return std::optional<fs::path>(); };
-
-  TrayOnlyShell shell;
-  auto queue = std::make_shared<EventQueue>([] {});
-  auto loop = make_window_loop(false, shell, queue, std::move(services));
-  const auto deliver_until = [&](const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + 300s;
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::deque<UserEvent> events = queue->take_all();
-      if (events.empty()) std::this_thread::sleep_for(10ms);
-      for (UserEvent& event : events) handle_event(*loop, std::move(event));
-    }
-    return true;
-  };
-  handle_event(*loop, LoopStarted{});
-  WindowApp& app = *loop->app();
-  ASSERT_TRUE(deliver_until([&] { return !app.resuming && app.newest_read == app.refreshes_started; }));
-
-  handle_event(*loop, PageMessage{"open:" + id_});
-  ASSERT_TRUE(deliver_until([&] { return app.status_note.has_value(); }));
-  const std::string& note = *app.status_note;
-  EXPECT_TRUE(note.starts_with("Test page " + id_ + " could not be started: \"podman run\" failed (exit code "))
-      << note;
-  EXPECT_EQ(note.find("see the output above"), std::string::npos) << note;
-  EXPECT_TRUE(note.ends_with("address already in use")) << note;
-
-  handle_event(*loop, MenuClicked{"quit"});
-  loop.reset();
-  queue->close();
-  sleeper.end();
-  threads.join();
+  TrayWindow window(home_.path(), zelk_path());
+  const std::optional<std::string> note = window.note_of("open", id_);
+  ASSERT_TRUE(note);
+  EXPECT_TRUE(note->starts_with("Test page " + id_ + " could not be started: \"podman run\" failed (exit code "))
+      << *note;
+  EXPECT_EQ(note->find("see the output above"), std::string::npos) << *note;
+  EXPECT_TRUE(note->ends_with("address already in use")) << *note;
 }
 
 INSTANTIATE_TEST_SUITE_P(Runtimes, WindowStart, ::testing::Values(RuntimeUnderTest{"podman", "Podman"}),
+                         runtime_name);
+
+// The window has no "zelk logs", so its note quotes the last line the app wrote, for both
+// runtimes; the app's container is stopped and kept, as from the console.
+class WindowStartOfAnAppThatEnds : public WindowStart {};
+
+TEST_P(WindowStartOfAnAppThatEnds, TheNoteQuotesTheLastLineTheAppWrote) {
+  id_ = app_id("x");  // short, so that the note's first line is not cut
+  const std::string said = "No settings were found in /data";
+  add_recipe(id_, free_port(), {"sh", "-c", "echo Reading the settings; echo " + said + " >&2; exit 3"});
+  TrayWindow window(home_.path(), zelk_path());
+  const std::optional<std::string> note = window.note_of("open", id_);
+  ASSERT_TRUE(note);
+  EXPECT_EQ(*note, "Test page " + id_ + " stopped right after it was started. See: zelk logs " + id_ +
+                       "\nIt said: " + said);
+  EXPECT_EQ(run_runtime({"inspect", "--format", "{{.State.Status}}", "torvo-" + id_}), "exited\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Runtimes, WindowStartOfAnAppThatEnds,
+                         ::testing::Values(RuntimeUnderTest{"podman", "Podman"}, RuntimeUnderTest{"docker", "Docker"}),
                          runtime_name);
 
 }  // namespace

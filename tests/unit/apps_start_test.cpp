@@ -648,6 +648,103 @@ TEST_F(StartAppTest, AnAppAloneWhoseContainerExitsFailsAtTheFifthAttempt) {
   EXPECT_FALSE(fs::exists(running_marker_path(home.path(), "solo")));
 }
 
+// The runtime would restart a container that ends at once for ever: once the wait finds the app
+// down, its containers that exist are stopped and kept (their logs stay readable). Where there
+// is no "zelk logs" (the window), the message quotes the last line the container wrote.
+struct FoundDownCase {
+  const char* label;
+  std::size_t recipe;  // 0 Solo, 1 Duo
+  const ContainerRuntime* runtime;
+  bool window;
+  const char* listed;  // what every list says while waiting
+  std::vector<std::pair<std::vector<std::string>, ScriptedRunner::Reply>> replies;  // once each, in order
+  std::vector<std::string> after_list;  // the runs after the list that gave up
+  std::string message;
+};
+
+TEST_F(StartAppTest, AnAppFoundDownIsStoppedAndKeptAndTheWindowQuotesItsLastLogLine) {
+  using Runs = std::vector<std::string>;
+  const std::string look = " inspect --format {{.State.Status}} ";
+  const std::string logs = " logs --timestamps --tail 20 ";
+  const std::string solo_down = "Solo stopped right after it was started. See: zelk logs solo";
+  const FoundDownCase cases[] = {
+      {"console", 0, &podman, false, "torvo-solo\texited\t\n",
+       {{{"inspect"}, ScriptedRunner::ok("exited\n")}},
+       Runs{"podman stop torvo-solo", "podman" + look + "torvo-solo"}, solo_down},
+      // Podman's stop finds a container between two of its restarts stopped already and leaves
+      // it to restart: stopped again until it stays down.
+      {"between restarts", 0, &podman, false, "torvo-solo\tExited (3) 1 second ago\t\n",
+       {{{"inspect"}, ScriptedRunner::ok("stopped\n")}, {{"inspect"}, ScriptedRunner::ok("running\n")},
+        {{"inspect"}, ScriptedRunner::ok("exited\n")}},
+       Runs{"podman stop torvo-solo", "podman" + look + "torvo-solo", "podman stop torvo-solo",
+            "podman" + look + "torvo-solo", "podman stop torvo-solo", "podman" + look + "torvo-solo"},
+       solo_down},
+      // The output's last line is later than the errors' (Podman leaves out the trailing zeros
+      // of a time's fraction of a second); blank lines do not count.
+      {"window", 0, &podman, true, "torvo-solo\texited\t\n",
+       {{{"inspect"}, ScriptedRunner::ok("exited\n")},
+        {{"logs"}, RunOutput{"2024-05-01T10:00:00Z Reading /data/config\n"
+                             "2024-05-01T10:00:00.12Z Giving up after 3 tries\n"
+                             "2024-05-01T10:00:00.13Z   \n",
+                             "2024-05-01T10:00:00.01Z warning: no cache\n"
+                             "2024-05-01T10:00:00.1Z Error: the database did not answer\n",
+                             0}}},
+       Runs{"podman stop torvo-solo", "podman" + look + "torvo-solo", "podman" + logs + "torvo-solo"},
+       solo_down + "\n    It said: Giving up after 3 tries"},
+      {"window, errors last", 0, &docker, true, "torvo-solo\trestarting\t\n",
+       {{{"inspect"}, ScriptedRunner::ok("exited\n")},
+        {{"logs"}, RunOutput{"2024-05-01T10:00:00.100000000Z starting\n",
+                             "2024-05-01T10:00:00.200000000Z Error: SECRET is not set\r\n"
+                             "2024-05-01T10:00:00.300000000Z \n",
+                             0}}},
+       Runs{"docker stop torvo-solo", "docker" + look + "torvo-solo", "docker" + logs + "torvo-solo"},
+       solo_down + "\n    It said: Error: SECRET is not set"},
+      // A stop the runtime refuses is tried again while the container may come back; one that
+      // gets no answer is not. Neither, nor logs that cannot be read, change the message.
+      {"failed stops", 0, &podman, true, "torvo-solo\texited\t\n",
+       {{{"stop"}, ScriptedRunner::failed(125, "Error: container state improper\n")},
+        {{"inspect"}, ScriptedRunner::ok("running\n")},
+        {{"stop"}, std::unexpected(RunError::timed_out())},
+        {{"logs"}, ScriptedRunner::failed(125, "Error: no logs\n")}},
+       Runs{"podman stop torvo-solo", "podman" + look + "torvo-solo", "podman stop torvo-solo",
+            "podman" + logs + "torvo-solo"},
+       solo_down},
+      // Every container of the app that exists is stopped; the quoted line is the helper's.
+      {"helper", 1, &docker, true, "torvo-duo\trunning\t\ntorvo-duo-db\trestarting\t\n",
+       {{{"inspect"}, ScriptedRunner::ok("exited\n")}, {{"inspect"}, ScriptedRunner::ok("exited\n")},
+        {{"logs"}, ScriptedRunner::ok("2024-05-01T10:00:00.000000001Z FATAL: data folder is not empty\n")}},
+       Runs{"docker stop torvo-duo", "docker" + look + "torvo-duo", "docker stop torvo-duo-db",
+            "docker" + look + "torvo-duo-db", "docker" + logs + "torvo-duo-db"},
+       "Duo's helper \"db\" does not stay running. See: zelk logs duo db\n"
+       "    It said: FATAL: data folder is not empty"},
+  };
+  fake.probe_answer = [](std::uint16_t, std::string_view) { return std::nullopt; };
+  for (const FoundDownCase& c : cases) {
+    const std::string rt(c.runtime->command);
+    list_says(rt, c.listed);
+    for (const auto& [prefix, reply] : c.replies) fake.runner.once(rt, prefix, reply);
+    fake.runner.on(rt, {"stop"}, ScriptedRunner::ok());
+    const std::size_t runs_before = fake.runner.runs().size();
+    CommandContext ctx = fake.context();
+    ctx.quote_app_logs = c.window;
+
+    auto port = start_app(ctx, *c.runtime, recipes[c.recipe], {});
+    ASSERT_FALSE(port) << c.label;
+    EXPECT_EQ(port.error(), c.message) << c.label;
+    const std::vector<RecordedRun> runs = fake.runner.runs();
+    std::size_t last_list = runs_before;
+    for (std::size_t i = runs_before; i < runs.size(); ++i) last_list = runs[i].args.at(0) == "ps" ? i : last_list;
+    const std::vector<std::string> lines = fake.runner.run_lines();
+    EXPECT_EQ(Runs(lines.begin() + static_cast<std::ptrdiff_t>(last_list) + 1, lines.end()), c.after_list) << c.label;
+    for (std::size_t i = last_list; i < runs.size(); ++i) {
+      if (runs[i].args.at(0) == "stop") {
+        EXPECT_EQ(runs[i].limit, seconds(120)) << c.label;
+      }
+    }
+    EXPECT_FALSE(fs::exists(running_marker_path(home.path(), recipes[c.recipe].id))) << c.label;
+  }
+}
+
 TEST_F(StartAppTest, AFailedListWhileWaitingJudgesNothing) {
   int probes = 0;
   fake.probe_answer = [&](std::uint16_t, std::string_view) -> std::optional<std::uint16_t> {

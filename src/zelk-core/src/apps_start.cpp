@@ -15,6 +15,7 @@
 #include "pull.h"
 #include "unicode.h"
 #include "utf8.h"
+#include "zelk/app_containers.h"
 
 namespace zelk {
 
@@ -23,10 +24,13 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::chrono::seconds free_space_limit{20};
+constexpr std::chrono::seconds look_limit{15};
+constexpr std::chrono::seconds stop_limit{120};  // as for every runtime command that must succeed
 constexpr std::chrono::seconds probe_pause{2};
 constexpr int probe_attempts = 120;
 constexpr int list_every = 5;
 constexpr std::uint64_t headroom_mb = 2048;
+constexpr int stop_rounds = 20;
 
 std::optional<std::uint64_t> whole_number(std::string_view text) {
   if (text.empty()) return std::nullopt;
@@ -275,6 +279,74 @@ std::string down_message(const Recipe& recipe, const std::string& container) {
   return recipe.name + " stopped right after it was started. See: zelk logs " + recipe.id;
 }
 
+/// True for the states of a container its restart policy may still bring back: running, ended
+/// with its restart to come (Podman's "stopped"), or restarting (Docker's).
+bool may_come_back(std::string_view state) {
+  return state == "running" || state == "stopped" || state == "restarting";
+}
+
+/// Stops the app's containers that exist, so that the runtime no longer restarts one that ends
+/// at once; they stay, with their logs. Podman (4.3 at least) leaves a container that is between
+/// two of its restarts to restart: its stop finds it stopped already, or refuses it in the middle
+/// of a restart. So the stop is made again, a bounded number of times, until the container stays
+/// down. Nothing of this is reported: the start's own message is what the user needs.
+void stop_and_keep(const CommandContext& ctx, const std::string& rt, const Recipe& recipe,
+                   const ContainerMap& listed) {
+  for (const std::string& name : listed_containers(recipe, listed)) {
+    for (int round = 0; round < stop_rounds; ++round) {
+      // A runtime that does not answer would not answer the next try either.
+      if (!ctx.runner.run_captured(rt, {"stop", name}, stop_limit)) break;
+      auto look = ctx.runner.run_captured(rt, {"inspect", "--format", "{{.State.Status}}", name}, look_limit);
+      if (!look || !look->success() || !may_come_back(container_state_word(look->stdout_text))) break;
+    }
+  }
+}
+
+/// A log line's time as text that sorts in time order: the date and time to the second, then
+/// nine digits of the fraction (Podman leaves out its trailing zeros).
+std::string sortable_time(std::string_view stamp) {
+  constexpr std::size_t whole_seconds = 19;  // "2024-05-01T10:00:00"
+  constexpr std::size_t fraction_digits = 9;
+  std::string key(stamp.substr(0, whole_seconds));
+  std::size_t at = whole_seconds;
+  if (at < stamp.size() && stamp[at] == '.') ++at;
+  std::size_t digits = 0;
+  for (; at < stamp.size() && digits < fraction_digits && stamp[at] >= '0' && stamp[at] <= '9'; ++at, ++digits) {
+    key.push_back(stamp[at]);
+  }
+  key.append(fraction_digits - digits, '0');
+  return key;
+}
+
+struct LogLine {
+  std::string time;
+  std::string_view text;
+};
+
+/// The last line of one stream of the runtime's "logs --timestamps" whose text is not blank.
+std::optional<LogLine> last_written(std::string_view stream) {
+  std::optional<LogLine> last;
+  for_each_output_line(stream, [&](std::string_view line) {
+    const std::size_t blank = line.find(' ');
+    if (blank == std::string_view::npos) return;
+    const std::string_view text = trim_white_space(line.substr(blank + 1));
+    if (!text.empty()) last = LogLine{sortable_time(line.substr(0, blank)), text};
+  });
+  return last;
+}
+
+/// The last line the container wrote that is not blank; "" when there is none or its logs
+/// cannot be read. The runtime gives back what the app wrote to its output and to its errors
+/// on two streams of its own; the time before each line puts the two in order again.
+std::string last_log_line(const CommandContext& ctx, const std::string& rt, const std::string& container) {
+  auto logs = ctx.runner.run_captured(rt, {"logs", "--timestamps", "--tail", "20", container}, look_limit);
+  if (!logs || !logs->success()) return {};
+  const std::optional<LogLine> output = last_written(logs->stdout_text);
+  const std::optional<LogLine> errors = last_written(logs->stderr_text);
+  if (output && (!errors || output->time > errors->time)) return std::string(output->text);
+  return errors ? std::string(errors->text) : std::string();
+}
+
 /// The ready path every 2 seconds, 120 times. Every fifth attempt also looks at the
 /// containers: an app alone fails at once when its container is down; an app with helpers only
 /// when two checks in a row find the same container down, so a helper's restart is forgiven.
@@ -289,7 +361,12 @@ std::expected<void, std::string> wait_until_ready(const CommandContext& ctx, con
       if (auto listed = list_containers(ctx.runner, runtime.command)) {
         std::optional<std::string> finding = first_down(recipe, *listed);
         if (finding && (recipe.helpers.empty() || finding == previous)) {
-          return std::unexpected(down_message(recipe, *finding));
+          // Left as it is, the runtime would start it again and again for ever.
+          const std::string rt(runtime.command);
+          stop_and_keep(ctx, rt, recipe, *listed);
+          std::string message = down_message(recipe, *finding);
+          if (ctx.quote_app_logs) message += it_said_suffix(last_log_line(ctx, rt, *finding));
+          return std::unexpected(message);
         }
         previous = std::move(finding);
       }

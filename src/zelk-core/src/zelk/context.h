@@ -42,6 +42,9 @@ struct CommandContext {
   const OpenInBrowserFn& open_in_browser;
   std::string_view platform;
   const ClockFn& now;
+  /// Set by a front end that offers no "zelk logs" (the window program): a start that finds
+  /// the app stopped quotes the app's last log line in its message.
+  bool quote_app_logs = false;
 };
 
 /// Writes the text and "\n" in one write through the writer.
