@@ -425,6 +425,8 @@ TEST_F(RunnerTest, AHiddenAttachedRunKeepsTheEndOfWhatItWrote) {
   const SystemRunner hidden_runner(SystemRunner::hidden);
   std::string last_thirteen;
   for (int i = 17; i < 30; ++i) last_thirteen += std::to_string(i) + std::string(297, 'x') + "\n";
+  std::string last_eight;
+  for (int i = 2; i < 10; ++i) last_eight += std::to_string(i) + std::string(510, 'z') + "\n";
   std::string last_twenty;
   for (int i = 980; i < 1000; ++i) last_twenty += "line " + std::to_string(i) + "\n";
   struct Case {
@@ -440,6 +442,9 @@ TEST_F(RunnerTest, AHiddenAttachedRunKeepsTheEndOfWhatItWrote) {
       // Long lines: what lies within the last 4 KiB, from a line's start.
       {"i=0; while [ $i -lt 30 ]; do printf '%d' $i; printf '%0297d\\n' 0 | tr 0 x; i=$((i+1)); done; exit 1", 1,
        last_thirteen},
+      // Lines of 512 bytes: the last 4 KiB begin at a line's start, so they are kept whole.
+      {"i=0; while [ $i -lt 10 ]; do printf '%d' $i; printf '%0510d\\n' 0 | tr 0 z; i=$((i+1)); done; exit 1", 1,
+       last_eight},
       // One line longer than 4 KiB: its end.
       {"head -c 10000 /dev/zero | tr '\\0' y; exit 2", 2, std::string(4096, 'y')},
       {"echo bye; kill -9 $$", std::nullopt, "bye\n"},

@@ -125,10 +125,12 @@ std::string kept_output_tail(std::string_view bytes) {
     }
   }
   if (bytes.size() - start > kept_output_bytes) {
+    // The first line that starts within the last bytes: the cut itself when a line feed
+    // comes just before it.
     const std::size_t cut = bytes.size() - kept_output_bytes;
-    const std::size_t line_start = bytes.find('\n', cut);
-    if (line_start != std::string_view::npos && line_start + 1 < bytes.size()) {
-      start = line_start + 1;
+    const std::size_t line_end = bytes.find('\n', cut - 1);
+    if (line_end != std::string_view::npos && line_end + 1 < bytes.size()) {
+      start = line_end + 1;
     } else {
       start = cut;
       while (start < bytes.size() && is_continuation_byte(bytes[start])) ++start;
