@@ -457,6 +457,33 @@ TEST_F(RunnerTest, AHiddenAttachedRunKeepsTheEndOfWhatItWrote) {
   }
 }
 
+// The threads of this process.
+std::size_t thread_count() {
+  const std::filesystem::directory_iterator tasks("/proc/self/task");
+  return static_cast<std::size_t>(std::distance(begin(tasks), end(tasks)));
+}
+
+TEST_F(RunnerTest, AHiddenAttachedRunEndsWithItsProgramWhileAProcessOfItsOwnHoldsTheOutput) {
+  const SystemRunner hidden_runner(SystemRunner::hidden);
+  const std::string program = script("leaves-one",
+                                     "sleep 30 &\n"
+                                     "echo $! > '" + file("helper").string() + "'\n"
+                                     "echo done\n"
+                                     "echo noted >&2\n"
+                                     "exit 4");
+  const std::size_t threads_before = thread_count();
+  auto run = hidden_runner.run_attached(program, {}, {}, AttachMode::ErrorsOnly);
+  const std::size_t threads_after = thread_count();
+  const pid_t helper = std::stoi(wait_for_text(file("helper")));
+  leftovers.push_back(helper);
+  ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
+  EXPECT_EQ(run->exit_code, 4);
+  EXPECT_EQ(run->kept_output, "done\nnoted\n");
+  // Nothing is left reading the output that the helper still holds.
+  EXPECT_LE(threads_after, threads_before);
+  EXPECT_TRUE(process_alive(helper));
+}
+
 TEST_F(RunnerTest, EnvironmentPairsReplaceInheritedVariables) {
   const ScopedEnv a("ZELK_RUNNER_TEST_A", "inherited");
   const ScopedEnv c("ZELK_RUNNER_TEST_C", "kept");

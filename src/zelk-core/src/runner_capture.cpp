@@ -19,13 +19,10 @@ struct Collected {
   std::condition_variable finished;
   std::string bytes;
   bool done = false;
-  /// With a limit, only about the last `keep` bytes are held (between keep and twice keep).
-  std::size_t keep = std::string::npos;
 
   void append(const char* chunk, std::size_t size) {
     const std::lock_guard lock(mutex);
     bytes.append(chunk, size);
-    if (keep != std::string::npos && bytes.size() > 2 * keep) bytes.erase(0, bytes.size() - keep);
   }
 
   // What has been read once the reader is done, or at the deadline whatever it has so far.
@@ -76,10 +73,8 @@ class LineFeed {
 };
 
 std::expected<std::shared_ptr<Collected>, RunError> start_reader(std::unique_ptr<PipeSource> source,
-                                                                 std::size_t keep = std::string::npos,
                                                                  std::shared_ptr<LineFeed> lines = nullptr) {
   auto collected = std::make_shared<Collected>();
-  collected->keep = keep;
   try {
     std::thread([collected, source = std::move(source), lines = std::move(lines)]() mutable {
       char chunk[16384];
@@ -149,7 +144,7 @@ std::expected<RunOutput, RunError> finish_captured_run(ChildProcess& child,
   const std::unique_ptr<LineFeed, void (*)(LineFeed*)> cut_off_on_return(lines.get(), [](LineFeed* feed) {
     if (feed != nullptr) feed->cut_off();
   });
-  auto output_reader = start_reader(std::move(output), std::string::npos, lines);
+  auto output_reader = start_reader(std::move(output), lines);
   if (!output_reader) return std::unexpected(output_reader.error());
   auto errors_reader = start_reader(std::move(errors));
   if (!errors_reader) return std::unexpected(errors_reader.error());
@@ -173,18 +168,16 @@ std::expected<RunOutput, RunError> finish_captured_run(ChildProcess& child,
   }
 }
 
-std::expected<AttachedRun, RunError> finish_kept_run(ChildProcess& child, std::unique_ptr<PipeSource> output) {
-  // Without a reader the pipe is closed at once: the program then writes into nothing, which
-  // costs only what it said.
-  auto reader = start_reader(std::move(output), 2 * kept_output_bytes);
-  const Clock::time_point far = Clock::now() + bounded(std::chrono::nanoseconds::max());
+std::expected<AttachedRun, RunError> finish_kept_run(WatchedOutput& watched) {
+  // Enough of the end to cut the last kept_output_bytes at a line start.
+  constexpr std::size_t held = 2 * kept_output_bytes;
+  std::string kept;
   for (;;) {
-    auto state = child.wait_until(far);
-    if (!state) return std::unexpected(state.error());
-    if (!*state) continue;
-    std::string kept;
-    if (reader) kept = kept_output_tail((*reader)->take(Clock::now() + reader_grace));
-    return AttachedRun{**state, std::move(kept)};
+    auto news = watched.wait();
+    if (!news) return std::unexpected(news.error());
+    kept.append(news->bytes);
+    if (kept.size() > 2 * held) kept.erase(0, kept.size() - held);
+    if (news->ended) return AttachedRun{*news->ended, kept_output_tail(kept)};
   }
 }
 
