@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "apps_read.h"
 #include "envfile.h"
 #include "runtime.h"
 #include "shelf.h"

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fstream>
 
+#include "apps_read.h"
 #include "envfile.h"
 #include "files.h"
 #include "platform.h"

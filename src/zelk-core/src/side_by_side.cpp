@@ -1,0 +1,58 @@
+#include "side_by_side.h"
+
+#include <system_error>
+#include <utility>
+
+namespace zelk {
+
+void SideBySide::add(std::function<void()> task, bool now) {
+  const std::lock_guard lock(mutex_);
+  queue_.push_back(std::move(task));
+  if (now && running_ < bound_) start_helper();
+}
+
+void SideBySide::wait() {
+  std::unique_lock lock(mutex_);
+  // The waiting thread takes one place; helpers take the others the queue can use.
+  while (running_ + 1 < bound_ && queue_.size() > helpers_waiting_ + 1) {
+    if (!start_helper()) break;
+  }
+  while (!queue_.empty() && running_ < bound_) {
+    ++running_;
+    run_queue(lock);
+  }
+  lock.unlock();
+  for (std::thread& helper : helpers_) {
+    if (helper.joinable()) helper.join();
+  }
+}
+
+bool SideBySide::start_helper() {
+  ++running_;
+  ++helpers_waiting_;
+  try {
+    helpers_.emplace_back([this] {
+      std::unique_lock lock(mutex_);
+      --helpers_waiting_;
+      run_queue(lock);
+    });
+    return true;
+  } catch (const std::system_error&) {
+    --running_;
+    --helpers_waiting_;
+    return false;
+  }
+}
+
+void SideBySide::run_queue(std::unique_lock<std::mutex>& lock) {
+  while (!queue_.empty()) {
+    std::function<void()> task = std::move(queue_.front());
+    queue_.pop_front();
+    lock.unlock();
+    task();
+    lock.lock();
+  }
+  --running_;
+}
+
+}  // namespace zelk
