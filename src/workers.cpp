@@ -11,6 +11,7 @@
 #include "runtime.h"
 #include "shelf.h"
 #include "update.h"
+#include "worker_starts.h"
 #include "zelk/app_containers.h"
 #include "zelk/commands.h"
 
@@ -65,7 +66,13 @@ void check_updates_periodically(const LoopProxy& proxy, const WorkerServices& se
   }
   services.sleep(25s);
   for (;;) {
-    if (!proxy.send(UpdateChecked{check_for_update(*services.runner, zelk_version), false})) return;
+    // A look that stops on an error is that day's look only: the looks go on, and the error is
+    // shown, as an asked look's failure and every other worker's unexpected error are.
+    UpdateChecked checked{std::nullopt, false};
+    if (auto failure = failure_of([&] { checked.outcome = check_for_update(*services.runner, zelk_version); })) {
+      checked = UpdateChecked{std::unexpected(std::move(*failure)), true};
+    }
+    if (!proxy.send(std::move(checked))) return;
     services.sleep(86400s);
   }
 }

@@ -9,6 +9,7 @@
 #include <expected>
 #include <cstdio>
 #include <fstream>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -210,6 +211,17 @@ TEST_F(RunnerTest, HandsEachLineOverWhileTheProgramStillRuns) {
   ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
   EXPECT_EQ(run->stdout_text, "first\r\nsecond\nheard in time");
   EXPECT_EQ(lines, (std::vector<std::string>{"first", "second", "heard in time"}));
+}
+
+TEST_F(RunnerTest, AnErrorTheLinesCallerThrowsComesBackToItOnItsOwnThread) {
+  const std::string program = script("lines", "echo first\necho second\nexit 0");
+  std::vector<std::string> lines;
+  const OutputLineFn each_line = [&](std::string_view line) {
+    lines.emplace_back(line);
+    throw std::bad_alloc();
+  };
+  EXPECT_THROW(runner.run_captured_lines(program, {}, generous, each_line), std::bad_alloc);
+  EXPECT_EQ(lines, std::vector<std::string>{"first"});  // no line after the error
 }
 
 void ignore_signal(int) {}

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 #include <string>
 #include <system_error>
@@ -19,23 +20,27 @@ struct Collected {
   std::condition_variable finished;
   std::string bytes;
   bool done = false;
+  std::exception_ptr thrown;  // an error that stopped the reader
 
   void append(const char* chunk, std::size_t size) {
     const std::lock_guard lock(mutex);
     bytes.append(chunk, size);
   }
 
-  // What has been read once the reader is done, or at the deadline whatever it has so far.
+  // What has been read once the reader is done, or at the deadline whatever it has so far. An
+  // error that stopped the reader is thrown here, on the run's own thread.
   std::string take(Clock::time_point deadline) {
     std::unique_lock lock(mutex);
     finished.wait_until(lock, deadline, [this] { return done; });
+    if (thrown) std::rethrow_exception(thrown);
     return done ? std::move(bytes) : bytes;
   }
 };
 
 // Hands the lines of the output to the run's caller while the run lasts. The reader may read on
 // after the run has returned (a time-out, or a pipe held open), so the run cuts the caller off
-// when it returns, waiting for a line being handed over to be done.
+// when it returns, waiting for a line being handed over to be done. An error the caller throws
+// for a line ends the handing over, not the reading, and is the run's to throw.
 class LineFeed {
  public:
   explicit LineFeed(const OutputLineFn* each_line) : each_line_(each_line) {}
@@ -55,20 +60,29 @@ class LineFeed {
     partial_.clear();
   }
 
-  void cut_off() {
+  // Gives what the caller threw, once cut off.
+  std::exception_ptr cut_off() {
     const std::lock_guard lock(mutex_);
     each_line_ = nullptr;
+    return thrown_;
   }
 
  private:
   void hand_over(std::string_view line) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     const std::lock_guard lock(mutex_);
-    if (each_line_ != nullptr) (*each_line_)(decode_utf8_lossy(line));
+    if (each_line_ == nullptr) return;
+    try {
+      (*each_line_)(decode_utf8_lossy(line));
+    } catch (...) {
+      thrown_ = std::current_exception();
+      each_line_ = nullptr;
+    }
   }
 
   std::mutex mutex_;
   const OutputLineFn* each_line_;
+  std::exception_ptr thrown_;
   std::string partial_;
 };
 
@@ -77,17 +91,24 @@ std::expected<std::shared_ptr<Collected>, RunError> start_reader(std::unique_ptr
   auto collected = std::make_shared<Collected>();
   try {
     std::thread([collected, source = std::move(source), lines = std::move(lines)]() mutable {
-      char chunk[16384];
-      for (;;) {
-        const std::size_t got = source->read(chunk, sizeof chunk);
-        if (got == 0) break;
-        if (lines) lines->add(std::string_view(chunk, got));
-        collected->append(chunk, got);
+      // An error here (no memory left) stops the reading and reaches the run, not the program.
+      std::exception_ptr thrown;
+      try {
+        char chunk[16384];
+        for (;;) {
+          const std::size_t got = source->read(chunk, sizeof chunk);
+          if (got == 0) break;
+          if (lines) lines->add(std::string_view(chunk, got));
+          collected->append(chunk, got);
+        }
+        if (lines) lines->end();
+      } catch (...) {
+        thrown = std::current_exception();
       }
-      if (lines) lines->end();
       source.reset();
       {
         const std::lock_guard lock(collected->mutex);
+        collected->thrown = std::move(thrown);
         collected->done = true;
       }
       collected->finished.notify_all();
@@ -105,6 +126,35 @@ std::chrono::nanoseconds bounded(std::chrono::nanoseconds limit) {
 }
 
 bool is_continuation_byte(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) == 0x80; }
+
+// Starts the readers and waits on the process until it ends or the limit passes.
+std::expected<RunOutput, RunError> watch_captured_run(ChildProcess& child, std::unique_ptr<PipeSource> output,
+                                                      std::unique_ptr<PipeSource> errors,
+                                                      std::chrono::nanoseconds limit,
+                                                      const std::shared_ptr<LineFeed>& lines) {
+  auto output_reader = start_reader(std::move(output), lines);
+  if (!output_reader) return std::unexpected(output_reader.error());
+  auto errors_reader = start_reader(std::move(errors));
+  if (!errors_reader) return std::unexpected(errors_reader.error());
+
+  const Clock::time_point deadline = Clock::now() + bounded(limit);
+  for (;;) {
+    // The state comes before the deadline, so a program that has ended keeps its output
+    // even when the limit has passed, and a limit of zero still looks once.
+    auto state = child.wait_until(deadline);
+    if (!state) return std::unexpected(state.error());
+    if (*state) {
+      const Clock::time_point readers_deadline = std::max(deadline, Clock::now() + reader_grace);
+      std::string out = (*output_reader)->take(readers_deadline);
+      std::string err = (*errors_reader)->take(readers_deadline);
+      return RunOutput{decode_utf8_lossy(out), decode_utf8_lossy(err), **state};
+    }
+    if (Clock::now() >= deadline) {
+      child.terminate_and_wait();
+      return std::unexpected(RunError::timed_out());
+    }
+  }
+}
 
 }  // namespace
 
@@ -144,28 +194,12 @@ std::expected<RunOutput, RunError> finish_captured_run(ChildProcess& child,
   const std::unique_ptr<LineFeed, void (*)(LineFeed*)> cut_off_on_return(lines.get(), [](LineFeed* feed) {
     if (feed != nullptr) feed->cut_off();
   });
-  auto output_reader = start_reader(std::move(output), lines);
-  if (!output_reader) return std::unexpected(output_reader.error());
-  auto errors_reader = start_reader(std::move(errors));
-  if (!errors_reader) return std::unexpected(errors_reader.error());
-
-  const Clock::time_point deadline = Clock::now() + bounded(limit);
-  for (;;) {
-    // The state comes before the deadline, so a program that has ended keeps its output
-    // even when the limit has passed, and a limit of zero still looks once.
-    auto state = child.wait_until(deadline);
-    if (!state) return std::unexpected(state.error());
-    if (*state) {
-      const Clock::time_point readers_deadline = std::max(deadline, Clock::now() + reader_grace);
-      std::string out = (*output_reader)->take(readers_deadline);
-      std::string err = (*errors_reader)->take(readers_deadline);
-      return RunOutput{decode_utf8_lossy(out), decode_utf8_lossy(err), **state};
-    }
-    if (Clock::now() >= deadline) {
-      child.terminate_and_wait();
-      return std::unexpected(RunError::timed_out());
-    }
+  auto run = watch_captured_run(child, std::move(output), std::move(errors), limit, lines);
+  // What the caller threw for a line comes back to it here, on its own thread.
+  if (lines) {
+    if (std::exception_ptr thrown = lines->cut_off()) std::rethrow_exception(thrown);
   }
+  return run;
 }
 
 std::expected<AttachedRun, RunError> finish_kept_run(WatchedOutput& watched) {

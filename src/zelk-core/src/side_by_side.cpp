@@ -1,6 +1,5 @@
 #include "side_by_side.h"
 
-#include <system_error>
 #include <utility>
 
 namespace zelk {
@@ -12,6 +11,16 @@ void SideBySide::add(std::function<void()> task, bool now) {
 }
 
 void SideBySide::wait() {
+  finish();
+  std::exception_ptr thrown;
+  {
+    const std::lock_guard lock(mutex_);
+    thrown = std::exchange(thrown_, nullptr);
+  }
+  if (thrown) std::rethrow_exception(thrown);
+}
+
+void SideBySide::finish() {
   std::unique_lock lock(mutex_);
   // The waiting thread takes one place; helpers take the others the queue can use.
   while (running_ + 1 < bound_ && queue_.size() > helpers_waiting_ + 1) {
@@ -37,7 +46,8 @@ bool SideBySide::start_helper() {
       run_queue(lock);
     });
     return true;
-  } catch (const std::system_error&) {
+  } catch (...) {
+    // No thread, or no room to keep one: the task waits for another place.
     --running_;
     --helpers_waiting_;
     return false;
@@ -49,8 +59,14 @@ void SideBySide::run_queue(std::unique_lock<std::mutex>& lock) {
     std::function<void()> task = std::move(queue_.front());
     queue_.pop_front();
     lock.unlock();
-    task();
+    std::exception_ptr thrown;
+    try {
+      task();
+    } catch (...) {
+      thrown = std::current_exception();
+    }
     lock.lock();
+    if (thrown && !thrown_) thrown_ = std::move(thrown);
   }
   --running_;
 }
