@@ -45,16 +45,9 @@ LineWriter::LineWriter(std::shared_ptr<const LoopProxy> proxy, std::shared_ptr<c
     : proxy_(std::move(proxy)), recipe_(std::move(recipe)) {}
 
 void LineWriter::write(std::string_view bytes) {
-  while (!bytes.empty()) {
-    const std::size_t end = bytes.find('\n');
-    if (end == std::string_view::npos) {
-      buffer_.append(bytes);
-      return;
-    }
-    buffer_.append(bytes.substr(0, end));
-    bytes.remove_prefix(end + 1);
-    std::string line = decode_utf8_lossy(std::exchange(buffer_, {}));
-    if (!line.empty()) proxy_->send(CommandLine{std::move(line), recipe_});
+  lines_.add(bytes);
+  while (const std::optional<std::string_view> line = lines_.next()) {
+    if (!line->empty()) proxy_->send(CommandLine{decode_utf8_lossy(*line), recipe_});
   }
 }
 

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "apps.h"
+#include "lines.h"
 #include "loop_seams.h"
 #include "window_services.h"
 #include "zelk/context.h"
@@ -35,7 +36,7 @@ class LineWriter final : public OutputWriter {
 
  private:
   std::shared_ptr<const LoopProxy> proxy_;
-  std::string buffer_;
+  LineCutter lines_;
   std::shared_ptr<const Recipe> recipe_;
 };
 

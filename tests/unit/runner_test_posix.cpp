@@ -14,12 +14,12 @@
 #include <thread>
 #include <vector>
 
+#include "lines.h"
 #include "platform.h"
 #include "runner.h"
 #include "scoped_env.h"
 #include "scripts_posix.h"
 #include "test_folder.h"
-#include "text_files.h"
 
 namespace zelk {
 namespace {

@@ -1,9 +1,9 @@
 #include "envfile.h"
-#include "text_files.h"
 
 #include <system_error>
 
 #include "files.h"
+#include "lines.h"
 #include "platform.h"
 #include "unicode.h"
 #include "utf8.h"

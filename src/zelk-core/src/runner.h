@@ -127,8 +127,8 @@ class SystemRunner final : public CommandRunner {
   std::uint8_t flags_;
 };
 
-/// Calls `each` with every line of the text, as OutputLineFn hears them: split at "\n", a final
-/// "\r" of each line dropped, and no empty last line for a text that ends with "\n".
+/// Calls `each` with every line of the text, as OutputLineFn hears them: the lines of
+/// split_lines (lines.h).
 void for_each_output_line(std::string_view text, const OutputLineFn& each);
 
 /// Decodes bytes as UTF-8, one U+FFFD for each maximal subpart of an ill-formed sequence.

@@ -9,6 +9,8 @@
 #include <thread>
 #include <utility>
 
+#include "lines.h"
+
 namespace zelk::capture {
 
 namespace {
@@ -47,17 +49,11 @@ class LineFeed {
 
   // Reader thread only: the bytes that just arrived, then at the end of the stream none.
   void add(std::string_view bytes) {
-    partial_.append(bytes);
-    std::size_t start = 0;
-    for (std::size_t end = partial_.find('\n'); end != std::string::npos; end = partial_.find('\n', start)) {
-      hand_over(std::string_view(partial_).substr(start, end - start));
-      start = end + 1;
-    }
-    partial_.erase(0, start);
+    cutter_.add(bytes);
+    while (const std::optional<std::string_view> line = cutter_.next()) hand_over(*line);
   }
   void end() {
-    if (!partial_.empty()) hand_over(partial_);
-    partial_.clear();
+    if (const std::string last = cutter_.rest(); !last.empty()) hand_over(last);
   }
 
   // Gives what the caller threw, once cut off.
@@ -69,11 +65,10 @@ class LineFeed {
 
  private:
   void hand_over(std::string_view line) {
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     const std::lock_guard lock(mutex_);
     if (each_line_ == nullptr) return;
     try {
-      (*each_line_)(decode_utf8_lossy(line));
+      (*each_line_)(decode_utf8_lossy(without_carriage_return(line)));
     } catch (...) {
       thrown_ = std::current_exception();
       each_line_ = nullptr;
@@ -83,7 +78,7 @@ class LineFeed {
   std::mutex mutex_;
   const OutputLineFn* each_line_;
   std::exception_ptr thrown_;
-  std::string partial_;
+  LineCutter cutter_;  // the reader's alone
 };
 
 std::expected<std::shared_ptr<Collected>, RunError> start_reader(std::unique_ptr<PipeSource> source,

@@ -6,6 +6,7 @@
 
 #include "addresses.h"
 #include "files.h"
+#include "lines.h"
 #include "platform.h"
 #include "runner.h"
 #include "sha256.h"
@@ -24,16 +25,14 @@ constexpr std::chrono::seconds download_run_limit{900};
 
 const std::string unreadable_list = "The list of versions on the website is not one this Zelk can read.";
 
-// The next line that says something: trimmed, not empty and not a "#" comment. Advances
-// `rest` past it; none at the end of the text.
-std::optional<std::string_view> next_list_line(std::string_view& rest) {
-  while (!rest.empty()) {
-    std::size_t cut = rest.find('\n');
-    std::string_view line = trim_white_space(rest.substr(0, cut));
-    rest = cut == std::string_view::npos ? std::string_view() : rest.substr(cut + 1);
-    if (!line.empty() && line.front() != '#') return line;
+// The lines that say something: trimmed, not empty and not a "#" comment.
+std::vector<std::string_view> list_lines(std::string_view text) {
+  std::vector<std::string_view> said;
+  for (const std::string_view line : split_lines(text)) {
+    const std::string_view trimmed = trim_white_space(line);
+    if (!trimmed.empty() && trimmed.front() != '#') said.push_back(trimmed);
   }
-  return std::nullopt;
+  return said;
 }
 
 // The words of a line, split at runs of white space.
@@ -151,10 +150,9 @@ bool is_newer_version(std::string_view candidate, std::string_view running) {
 
 std::expected<std::optional<UpdateOffer>, std::string> read_version_list(
     std::string_view text, std::string_view running_version, std::string_view platform_word) {
-  std::string_view rest = text;
-  auto first = next_list_line(rest);
-  if (!first) return std::unexpected(unreadable_list);
-  auto header = split_fields(*first);
+  const std::vector<std::string_view> lines = list_lines(text);
+  if (lines.empty()) return std::unexpected(unreadable_list);
+  auto header = split_fields(lines.front());
   if (header.size() != 2 || header[0] != "format" || header[1] != "1") {
     if (!header.empty() && header[0] == "format") {
       return std::unexpected(
@@ -163,8 +161,8 @@ std::expected<std::optional<UpdateOffer>, std::string> read_version_list(
     }
     return std::unexpected(unreadable_list);
   }
-  while (auto line = next_list_line(rest)) {
-    auto words = split_fields(*line);
+  for (std::size_t index = 1; index < lines.size(); ++index) {
+    auto words = split_fields(lines[index]);
     if (words.front() != platform_word) continue;
     // The first line for this platform decides, sound or not.
     if (words.size() != 5) return std::unexpected(unreadable_list);
