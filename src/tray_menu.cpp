@@ -1,9 +1,7 @@
 #include "tray_menu.h"
 
 #include <utility>
-#include <vector>
 
-#include "lines.h"
 #include "worker_starts.h"
 
 namespace zelk {
@@ -75,8 +73,7 @@ void show_address(TrayMenu& menu, const AppEntry& entry) {
 
 void set_status_line(WindowApp& app, std::string text) {
   // A menu item is one line; the page shows the whole text.
-  const std::vector<std::string_view> lines = split_lines(text);
-  app.menu.items.at(app.status_item).text = lines.empty() ? std::string() : std::string(lines.front());
+  app.menu.items.at(app.status_item).text = text.substr(0, text.find('\n'));
   app.status_line = std::move(text);
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <span>
 #include <system_error>
 
 #include "addresses.h"
@@ -25,14 +26,14 @@ constexpr std::chrono::seconds download_run_limit{900};
 
 const std::string unreadable_list = "The list of versions on the website is not one this Zelk can read.";
 
-// The lines that say something: trimmed, not empty and not a "#" comment.
-std::vector<std::string_view> list_lines(std::string_view text) {
-  std::vector<std::string_view> said;
-  for (const std::string_view line : split_lines(text)) {
-    const std::string_view trimmed = trim_white_space(line);
-    if (!trimmed.empty() && trimmed.front() != '#') said.push_back(trimmed);
+// The next line that says something: trimmed, not empty and not a "#" comment. Advances
+// `at` past it in the text's lines (split_lines); none at the end of the text.
+std::optional<std::string_view> next_list_line(std::span<const std::string_view> lines, std::size_t& at) {
+  while (at < lines.size()) {
+    const std::string_view line = trim_white_space(lines[at++]);
+    if (!line.empty() && line.front() != '#') return line;
   }
-  return said;
+  return std::nullopt;
 }
 
 // The words of a line, split at runs of white space.
@@ -150,9 +151,11 @@ bool is_newer_version(std::string_view candidate, std::string_view running) {
 
 std::expected<std::optional<UpdateOffer>, std::string> read_version_list(
     std::string_view text, std::string_view running_version, std::string_view platform_word) {
-  const std::vector<std::string_view> lines = list_lines(text);
-  if (lines.empty()) return std::unexpected(unreadable_list);
-  auto header = split_fields(lines.front());
+  const std::vector<std::string_view> lines = split_lines(text);
+  std::size_t at = 0;
+  auto first = next_list_line(lines, at);
+  if (!first) return std::unexpected(unreadable_list);
+  auto header = split_fields(*first);
   if (header.size() != 2 || header[0] != "format" || header[1] != "1") {
     if (!header.empty() && header[0] == "format") {
       return std::unexpected(
@@ -161,8 +164,8 @@ std::expected<std::optional<UpdateOffer>, std::string> read_version_list(
     }
     return std::unexpected(unreadable_list);
   }
-  for (std::size_t index = 1; index < lines.size(); ++index) {
-    auto words = split_fields(lines[index]);
+  while (auto line = next_list_line(lines, at)) {
+    auto words = split_fields(*line);
     if (words.front() != platform_word) continue;
     // The first line for this platform decides, sound or not.
     if (words.size() != 5) return std::unexpected(unreadable_list);
