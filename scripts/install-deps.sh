@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
 # Installs with apt-get whatever the build and the tests need and this machine lacks.
-# Usage: scripts/install-deps.sh [build|test]   (build: just the native build)
+# Usage: scripts/install-deps.sh [build|run|test]
+#   build: just the native build; run: the native build and the container runtime zelk runs
+#   apps with (Podman); test: everything the test suites need.
 set -euo pipefail
 
 want=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev curl libgcrypt20-dev)
+if [ "${1:-test}" = run ]; then
+  want+=(podman runc)
+fi
 if [ "${1:-test}" = test ]; then
   want+=(g++-mingw-w64-x86-64 mingw-w64-tools libgcrypt-mingw-w64-dev wine wine64 xvfb xauth python3 nodejs
          podman runc busybox-static docker.io docker-registry afl++ chromium)

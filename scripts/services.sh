@@ -5,14 +5,16 @@
 # that already answers is used as it is and left alone. Every wait is bounded, and a service
 # that does not come up is reported without stopping the test run (its tests then fail).
 # A local image registry on 127.0.0.1:5000 serves the tests of image pulls through Podman's API.
-# Installs nothing. Usage: scripts/services.sh start|stop WORKDIR
+# "configure" only writes Podman's configuration where there is none yet (scripts/zelk.sh uses
+# it, so that apps run on a fresh machine), and starts nothing.
+# Installs nothing. Usage: scripts/services.sh start|stop WORKDIR | configure
 set -uo pipefail
 action=${1:-} work=${2:-}
-if [ -z "$action" ] || [ -z "$work" ]; then
-  echo "Usage: $0 start|stop WORKDIR" >&2
+if [ "$action" != configure ] && { [ -z "$action" ] || [ -z "$work" ]; }; then
+  echo "Usage: $0 start|stop WORKDIR | configure" >&2
   exit 2
 fi
-mkdir -p "$work"
+[ -z "$work" ] || mkdir -p "$work"
 
 sudo_cmd=""
 [ "$(id -u)" -ne 0 ] && command -v sudo >/dev/null && sudo_cmd="sudo -n"
@@ -40,9 +42,11 @@ podman_api_answers() { timeout 5 curl -sf --unix-socket "$podman_socket" http://
 
 # Podman's default open-file limit for containers is above this machine's hard limit, and
 # crun cannot run on its cgroup layout: containers get the machine's own limit and runc.
+# With "keep", a configuration that is there already is left as it is.
 configure_podman() {
   command -v podman >/dev/null || { say "podman is not installed"; return; }
   local hard conf=/etc/containers/containers.conf wanted
+  if [ "${1:-}" = keep ] && [ -f "$conf" ]; then return; fi
   hard=$(ulimit -Hn)
   if [ "$hard" = unlimited ] || [ "$hard" -gt 1048576 ]; then hard=1048576; fi
   wanted="[containers]
@@ -147,6 +151,9 @@ case "$action" in
     start_registry
     start_podman_api
     ;;
+  configure)
+    configure_podman keep
+    ;;
   stop)
     for pidfile in "$work"/*.pid; do
       [ -e "$pidfile" ] || continue
@@ -154,7 +161,7 @@ case "$action" in
     done
     ;;
   *)
-    echo "Usage: $0 start|stop WORKDIR" >&2
+    echo "Usage: $0 start|stop WORKDIR | configure" >&2
     exit 2
     ;;
 esac

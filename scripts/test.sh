@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds both targets and runs every test suite:
-# Linux, Linux under AddressSanitizer and UndefinedBehaviorSanitizer, and the Windows build
-# under Wine. Every service it starts is stopped by its PID when it ends.
+# Linux, Linux under AddressSanitizer and UndefinedBehaviorSanitizer, the suites of code that
+# runs on several threads under ThreadSanitizer, and the Windows build under Wine. Every
+# service it starts is stopped by its PID when it ends.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
@@ -44,6 +45,11 @@ cmake --build build/linux -j"$jobs"
 echo "== build: linux with sanitizers"
 cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZELK_SANITIZE=ON >/dev/null
 cmake --build build/sanitize -j"$jobs"
+# ThreadSanitizer only needs the suites whose code runs on several threads (below): just the
+# programs that hold them are built.
+echo "== build: linux with ThreadSanitizer"
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZELK_THREAD_SANITIZE=ON >/dev/null
+cmake --build build/tsan -j"$jobs" --target zelk_tests zelk_window_tests page_bridge fake_podman
 echo "== build: windows"
 cmake -S . -B build/windows -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake >/dev/null
@@ -74,6 +80,12 @@ fi
 # whose only C++ is the documents' writer; the bridge between page and loop does run here.
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   run_suite sanitize build/sanitize -j"$jobs" -LE '^(e2e|page)$' || failed=1
+# The code that runs on several threads: the probes side by side and the reads of the apps, the
+# command runner with its readers, the window's workers and its loop (the bridge runs the real
+# loop and workers behind the page).
+threaded='^(HttpProbe|Servers/HttpProbeServed|AppStates|ReadApps|ListCommand|CapturedRun|RunnerTest'
+threaded+='|Workers|WorkersWithoutHome|LineWriter|WindowLoop|WindowFlow|EventQueue|LoopDispatcher)\.|^page-bridge$'
+TSAN_OPTIONS=second_deadlock_stack=1 run_suite threads build/tsan -j"$jobs" -R "$threaded" || failed=1
 
 echo "== preparing Wine in $WINEPREFIX"
 wineboot -i >/dev/null 2>&1 || true

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Installs what the build needs, builds the console program and runs it with the given
-# arguments ("list" when none are given). The build reports on standard error, and only when
-# there is something to build: its progress while it runs, its errors when it fails. When the
-# program is up to date, all that is printed is the program's own output.
+# Installs what the build and the apps need (Podman, configured as this machine needs it),
+# builds the console program and runs it with the given arguments ("list" when none are given).
+# The build reports on standard error, and only when there is something to build: its progress
+# while it runs, its errors when it fails. When the program is up to date, all that is printed
+# is the program's own output.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build="$here/build/run"
 
-"$here/scripts/install-deps.sh" build >&2
+"$here/scripts/install-deps.sh" run >&2
+"$here/scripts/services.sh" configure >&2
 
 if [ ! -f "$build/build.ninja" ]; then
   echo "Preparing the build in $build ..." >&2

@@ -12,7 +12,10 @@ bool EventQueue::send(UserEvent event) const {
     was_empty = events_.empty();
     events_.push_back(std::move(event));
   }
-  if (was_empty && wake_) wake_();
+  if (was_empty) {
+    const std::lock_guard waking(wake_mutex_);
+    if (wake_) wake_();
+  }
   return true;
 }
 
@@ -22,9 +25,13 @@ std::deque<UserEvent> EventQueue::take_all() {
 }
 
 void EventQueue::close() {
-  std::lock_guard lock(mutex_);
-  closed_ = true;
-  events_.clear();
+  {
+    const std::lock_guard lock(mutex_);
+    closed_ = true;
+    events_.clear();
+  }
+  const std::lock_guard waking(wake_mutex_);
+  wake_ = nullptr;
 }
 
 }  // namespace zelk

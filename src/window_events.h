@@ -72,7 +72,8 @@ struct ShelvesRead {
 };
 
 /// A look for a newer version ended: an offer (Found), none (NoNewer) or the message (Failed).
-/// `asked` is true when the user asked for the look.
+/// `asked` is true when the user asked for the look, and for the update thread's own failures
+/// (an unexpected error, a thread that could not start): only an asked look's outcome is shown.
 struct UpdateChecked {
   std::expected<std::optional<UpdateOffer>, std::string> outcome;
   bool asked = false;

@@ -19,15 +19,7 @@ using FailureEvent = std::function<UserEvent(std::string sentence)>;
 // not left waiting for ever.
 void start(WindowSeams& seams, std::function<void()> work, FailureEvent failed) {
   auto guarded = [proxy = seams.proxy, work = std::move(work), failed]() {
-    std::optional<std::string> error;
-    try {
-      work();
-    } catch (const std::exception& thrown) {
-      error = thrown.what();
-    } catch (...) {
-      error = "an error of unknown kind";
-    }
-    if (error) proxy->send(failed(worker_failure(*error)));
+    if (std::optional<std::string> failure = failure_of(work)) proxy->send(failed(std::move(*failure)));
   };
   auto started = seams.services.start_worker(std::move(guarded));
   if (!started) seams.proxy->send(failed(worker_start_failure(started.error())));
@@ -53,6 +45,17 @@ std::string worker_failure(std::string_view error) {
   return "The work stopped on an unexpected error: " + std::string(error);
 }
 
+std::optional<std::string> failure_of(const std::function<void()>& work) {
+  try {
+    work();
+  } catch (const std::exception& thrown) {
+    return worker_failure(thrown.what());
+  } catch (...) {
+    return worker_failure("an error of unknown kind");
+  }
+  return std::nullopt;
+}
+
 void start_refresh(WindowApp& app, WindowSeams& seams) {
   const std::uint64_t number = ++app.refreshes_started;
   app.last_refresh = seams.services.clock->now();
@@ -74,10 +77,11 @@ void start_resume(WindowApp& app, WindowSeams& seams) {
 }
 
 void start_update_thread(WindowApp&, WindowSeams& seams) {
+  // Without the thread no look comes again: that is shown, as an asked look's failure is.
   start(
       seams,
       [proxy = seams.proxy, services = seams.services.workers] { check_updates_periodically(*proxy, *services); },
-      [](std::string sentence) { return UpdateChecked{std::unexpected(std::move(sentence)), false}; });
+      [](std::string sentence) { return UpdateChecked{std::unexpected(std::move(sentence)), true}; });
 }
 
 void spawn_app_command(WindowApp& app, WindowSeams& seams, AppEntry& entry, std::string_view word) {

@@ -3,6 +3,7 @@
 /// shared services, the catalogue in use) and returns at once. A worker that cannot do its
 /// work, because its thread cannot be started or because it stopped on an error, reports that
 /// as its own result event with a plain sentence, so the loop clears whatever waited for it.
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +18,9 @@ std::string worker_start_failure(std::string_view error);
 
 /// "The work stopped on an unexpected error: <error>"
 std::string worker_failure(std::string_view error);
+
+/// Runs the work; gives none, or the sentence worker_failure makes of an error it threw.
+std::optional<std::string> failure_of(const std::function<void()>& work);
 
 /// Numbers a new refresh, sets the last refresh to now and starts `refresh_states` with the
 /// catalogue in use.

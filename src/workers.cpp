@@ -6,10 +6,12 @@
 #include <utility>
 #include <vector>
 
+#include "apps_read.h"
 #include "envfile.h"
 #include "runtime.h"
 #include "shelf.h"
 #include "update.h"
+#include "worker_starts.h"
 #include "zelk/app_containers.h"
 #include "zelk/commands.h"
 
@@ -46,16 +48,9 @@ LineWriter::LineWriter(std::shared_ptr<const LoopProxy> proxy, std::shared_ptr<c
     : proxy_(std::move(proxy)), recipe_(std::move(recipe)) {}
 
 void LineWriter::write(std::string_view bytes) {
-  while (!bytes.empty()) {
-    const std::size_t end = bytes.find('\n');
-    if (end == std::string_view::npos) {
-      buffer_.append(bytes);
-      return;
-    }
-    buffer_.append(bytes.substr(0, end));
-    bytes.remove_prefix(end + 1);
-    std::string line = decode_utf8_lossy(std::exchange(buffer_, {}));
-    if (!line.empty()) proxy_->send(CommandLine{std::move(line), recipe_});
+  lines_.add(bytes);
+  while (const std::optional<std::string_view> line = lines_.next()) {
+    if (!line->empty()) proxy_->send(CommandLine{decode_utf8_lossy(*line), recipe_});
   }
 }
 
@@ -67,7 +62,13 @@ void check_updates_periodically(const LoopProxy& proxy, const WorkerServices& se
   }
   services.sleep(25s);
   for (;;) {
-    if (!proxy.send(UpdateChecked{check_for_update(*services.runner, zelk_version), false})) return;
+    // A look that stops on an error is that day's look only: the looks go on, and the error is
+    // shown, as an asked look's failure and every other worker's unexpected error are.
+    UpdateChecked checked{std::nullopt, false};
+    if (auto failure = failure_of([&] { checked.outcome = check_for_update(*services.runner, zelk_version); })) {
+      checked = UpdateChecked{std::unexpected(std::move(*failure)), true};
+    }
+    if (!proxy.send(std::move(checked))) return;
     services.sleep(86400s);
   }
 }

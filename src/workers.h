@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "apps.h"
+#include "lines.h"
 #include "loop_seams.h"
 #include "window_services.h"
 #include "zelk/context.h"
@@ -35,7 +36,7 @@ class LineWriter final : public OutputWriter {
 
  private:
   std::shared_ptr<const LoopProxy> proxy_;
-  std::string buffer_;
+  LineCutter lines_;
   std::shared_ptr<const Recipe> recipe_;
 };
 
@@ -50,7 +51,8 @@ inline constexpr std::string_view no_home_message = "No home directory was found
 
 /// The update thread: after 5 s it removes what an earlier download left in <home>/update,
 /// after 25 s more it looks for a newer version and sends UpdateChecked (asked false), then
-/// looks again every 86,400 s. Ends when a send fails (the loop is gone).
+/// looks again every 86,400 s. Ends when a send fails (the loop is gone). A look that stops on
+/// an error sends that error (worker_failure) as shown (asked true), and the looks go on.
 void check_updates_periodically(const LoopProxy& proxy, const WorkerServices& services);
 
 /// Runs "resume" with a discarding writer; sends Resumed.

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The README's first command, scripts/zelk.sh, on a copy of the source tree: a first build
 # shows its progress on standard error and the program's output alone on standard output; a
-# second run, with nothing to build, prints the program's output and nothing else; a build that
-# fails shows the compiler's error and ends with a failure code.
+# second run, with nothing to build, prints the program's output and nothing else; on a machine
+# without Podman it installs Podman with the rest; a build that fails shows the compiler's error
+# and ends with a failure code.
 # Usage: zelk_script_test.sh <source folder>
 set -uo pipefail
 source_dir=$1
@@ -40,6 +41,23 @@ check "an up-to-date run ends with exit code 0 (was $code)" [ "$code" -eq 0 ]
 check "an up-to-date run prints the program's output alone" [ "$(cat "$work/out2")" = "$version" ]
 check "an up-to-date run prints nothing else: [$(cat "$work/err2")]" [ ! -s "$work/err2" ]
 
+# A machine where Podman and runc are missing, as the package tools tell it (stand-ins that
+# write down what they are asked to install).
+mkdir "$work/tools"
+cat >"$work/tools/dpkg-query" <<'TOOL'
+#!/usr/bin/env bash
+case "${!#}" in podman | runc) exit 1 ;; *) printf 'install ok installed' ;; esac
+TOOL
+printf '#!/usr/bin/env bash\necho "$*" >>"%s"\n' "$work/apt-get.log" >"$work/tools/apt-get"
+printf '#!/usr/bin/env bash\nexec "$@"\n' >"$work/tools/sudo"
+chmod +x "$work/tools/dpkg-query" "$work/tools/apt-get" "$work/tools/sudo"
+PATH="$work/tools:$PATH" "$work/scripts/zelk.sh" version >"$work/out5" 2>"$work/err5"
+code=$?
+check "a run without Podman ends with exit code 0 (was $code)" [ "$code" -eq 0 ]
+check "a run without Podman still prints the program's output alone" [ "$(cat "$work/out5")" = "$version" ]
+check "a run without Podman installs it: [$(tr '\n' '|' <"$work/apt-get.log" 2>/dev/null)]" \
+  grep -qx -- "install -y -qq podman runc" "$work/apt-get.log"
+
 echo '#error this build fails on purpose' >>"$work/src/zelk-core/src/yaml.cpp"
 "$work/scripts/zelk.sh" version >"$work/out3" 2>"$work/err3"
 code=$?
@@ -62,6 +80,6 @@ check "a build that cannot be prepared says so" contains "$err" "zelk.sh: the bu
 
 if [ "$failures" -gt 0 ]; then
   echo "--- standard error of the runs"
-  cat "$work/err1" "$work/err2" "$work/err3" "$work/err4" | tail -n 40
+  cat "$work/err1" "$work/err2" "$work/err5" "$work/err3" "$work/err4" | tail -n 40
   exit 1
 fi

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <fstream>
+#include <new>
 
+#include "apps_read.h"
 #include "envfile.h"
 #include "files.h"
 #include "platform.h"
@@ -343,6 +345,20 @@ TEST(AppStates, NeverHasMoreProbesUnderWayThanItsBound) {
   EXPECT_TRUE(late.met()) << "fewer than " << probes_at_once << " probes were ever under way at once";
   EXPECT_EQ(late.most_at_once(), probes_at_once);
   EXPECT_EQ(fake.probes.size(), recipes.size());
+}
+
+TEST(AppStates, AProbeThatThrowsOnAHelperThreadThrowsOnTheReadsOwnThread) {
+  TestFolder home;
+  const std::vector<Recipe> recipes{recipe_named("app0", 6000), recipe_named("app1", 6001)};
+  const ContainerMap containers{{"torvo-app0", running}, {"torvo-app1", running}};
+  // Both probes are under way at once, so one of them runs on a helper thread.
+  ProbesInFlight late(2, [](std::uint16_t, std::string_view) -> std::optional<std::uint16_t> {
+    throw std::bad_alloc();
+  });
+  TestContext fake(home.path());
+  fake.probe_answer = [&late](std::uint16_t port, std::string_view path) { return late(port, path); };
+  EXPECT_THROW(app_states(fake.context(), recipes, containers), std::bad_alloc);
+  EXPECT_TRUE(late.met());
 }
 
 }  // namespace

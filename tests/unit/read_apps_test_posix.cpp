@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "apps_read.h"
 #include "envfile.h"
 #include "platform.h"
 #include "scoped_env.h"

@@ -58,7 +58,12 @@ class ScriptedPipe final : public PipeSource {
     std::string bytes;
     std::shared_ptr<Gate> after;  // wait for this before giving the piece; none: at once
   };
-  explicit ScriptedPipe(std::vector<Piece> pieces) : pieces_(pieces.begin(), pieces.end()) {}
+  explicit ScriptedPipe(std::vector<Piece> pieces, std::shared_ptr<Gate> closed = nullptr)
+      : pieces_(pieces.begin(), pieces.end()), closed_(std::move(closed)) {}
+  // Its reader is done with it: raises `closed`, if given.
+  ~ScriptedPipe() override {
+    if (closed_) closed_->raise();
+  }
 
   std::size_t read(char* buffer, std::size_t size) override {
     if (pieces_.empty()) return 0;
@@ -74,6 +79,7 @@ class ScriptedPipe final : public PipeSource {
 
  private:
   std::deque<Piece> pieces_;
+  std::shared_ptr<Gate> closed_;
 };
 
 std::unique_ptr<PipeSource> pipe_of(std::string text) {
@@ -251,6 +257,34 @@ TEST(CapturedRun, PipesHeldOpenAreReadUntilTheDeadlineWhenThatIsLater) {
   held->raise();
   ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
   EXPECT_EQ(run->stdout_text, "first second");
+}
+
+TEST(CapturedRun, NoLineReachesTheCallerAfterTheRunHasReturned) {
+  // The program is killed at its limit while a process of its own still holds the output pipe
+  // and writes a line into it once the run has returned.
+  auto released = std::make_shared<Gate>();
+  auto closed = std::make_shared<Gate>();
+  ScriptedChild child({running()}, true);
+  auto output = std::make_unique<ScriptedPipe>(
+      std::vector<ScriptedPipe::Piece>{{"first\n", nullptr}, {"late\n", released}}, closed);
+  std::mutex mutex;
+  bool returned = false;
+  std::vector<std::string> heard_after;
+  const OutputLineFn each_line = [&](std::string_view line) {
+    const std::lock_guard lock(mutex);
+    if (returned) heard_after.emplace_back(line);
+  };
+  auto run = finish_captured_run(child, std::move(output), pipe_of(""), 50ms, &each_line);
+  {
+    const std::lock_guard lock(mutex);
+    returned = true;
+  }
+  released->raise();
+  closed->wait();  // the reader has read "late" and the end of the pipe
+  ASSERT_FALSE(run.has_value());
+  EXPECT_EQ(run.error(), RunError::timed_out());
+  const std::lock_guard lock(mutex);
+  EXPECT_EQ(heard_after, std::vector<std::string>{});
 }
 
 }  // namespace

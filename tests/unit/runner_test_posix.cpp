@@ -9,16 +9,17 @@
 #include <expected>
 #include <cstdio>
 #include <fstream>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "lines.h"
 #include "platform.h"
 #include "runner.h"
 #include "scoped_env.h"
 #include "scripts_posix.h"
 #include "test_folder.h"
-#include "text_files.h"
 
 namespace zelk {
 namespace {
@@ -210,6 +211,17 @@ TEST_F(RunnerTest, HandsEachLineOverWhileTheProgramStillRuns) {
   ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
   EXPECT_EQ(run->stdout_text, "first\r\nsecond\nheard in time");
   EXPECT_EQ(lines, (std::vector<std::string>{"first", "second", "heard in time"}));
+}
+
+TEST_F(RunnerTest, AnErrorTheLinesCallerThrowsComesBackToItOnItsOwnThread) {
+  const std::string program = script("lines", "echo first\necho second\nexit 0");
+  std::vector<std::string> lines;
+  const OutputLineFn each_line = [&](std::string_view line) {
+    lines.emplace_back(line);
+    throw std::bad_alloc();
+  };
+  EXPECT_THROW(runner.run_captured_lines(program, {}, generous, each_line), std::bad_alloc);
+  EXPECT_EQ(lines, std::vector<std::string>{"first"});  // no line after the error
 }
 
 void ignore_signal(int) {}
@@ -425,6 +437,8 @@ TEST_F(RunnerTest, AHiddenAttachedRunKeepsTheEndOfWhatItWrote) {
   const SystemRunner hidden_runner(SystemRunner::hidden);
   std::string last_thirteen;
   for (int i = 17; i < 30; ++i) last_thirteen += std::to_string(i) + std::string(297, 'x') + "\n";
+  std::string last_eight;
+  for (int i = 2; i < 10; ++i) last_eight += std::to_string(i) + std::string(510, 'z') + "\n";
   std::string last_twenty;
   for (int i = 980; i < 1000; ++i) last_twenty += "line " + std::to_string(i) + "\n";
   struct Case {
@@ -440,6 +454,9 @@ TEST_F(RunnerTest, AHiddenAttachedRunKeepsTheEndOfWhatItWrote) {
       // Long lines: what lies within the last 4 KiB, from a line's start.
       {"i=0; while [ $i -lt 30 ]; do printf '%d' $i; printf '%0297d\\n' 0 | tr 0 x; i=$((i+1)); done; exit 1", 1,
        last_thirteen},
+      // Lines of 512 bytes: the last 4 KiB begin at a line's start, so they are kept whole.
+      {"i=0; while [ $i -lt 10 ]; do printf '%d' $i; printf '%0510d\\n' 0 | tr 0 z; i=$((i+1)); done; exit 1", 1,
+       last_eight},
       // One line longer than 4 KiB: its end.
       {"head -c 10000 /dev/zero | tr '\\0' y; exit 2", 2, std::string(4096, 'y')},
       {"echo bye; kill -9 $$", std::nullopt, "bye\n"},
@@ -450,6 +467,33 @@ TEST_F(RunnerTest, AHiddenAttachedRunKeepsTheEndOfWhatItWrote) {
     EXPECT_EQ(run->exit_code, c.code) << c.body;
     EXPECT_EQ(run->kept_output, c.kept) << c.body;
   }
+}
+
+// The threads of this process.
+std::size_t thread_count() {
+  const std::filesystem::directory_iterator tasks("/proc/self/task");
+  return static_cast<std::size_t>(std::distance(begin(tasks), end(tasks)));
+}
+
+TEST_F(RunnerTest, AHiddenAttachedRunEndsWithItsProgramWhileAProcessOfItsOwnHoldsTheOutput) {
+  const SystemRunner hidden_runner(SystemRunner::hidden);
+  const std::string program = script("leaves-one",
+                                     "sleep 30 &\n"
+                                     "echo $! > '" + file("helper").string() + "'\n"
+                                     "echo done\n"
+                                     "echo noted >&2\n"
+                                     "exit 4");
+  const std::size_t threads_before = thread_count();
+  auto run = hidden_runner.run_attached(program, {}, {}, AttachMode::ErrorsOnly);
+  const std::size_t threads_after = thread_count();
+  const pid_t helper = std::stoi(wait_for_text(file("helper")));
+  leftovers.push_back(helper);
+  ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
+  EXPECT_EQ(run->exit_code, 4);
+  EXPECT_EQ(run->kept_output, "done\nnoted\n");
+  // Nothing is left reading the output that the helper still holds.
+  EXPECT_LE(threads_after, threads_before);
+  EXPECT_TRUE(process_alive(helper));
 }
 
 TEST_F(RunnerTest, EnvironmentPairsReplaceInheritedVariables) {

@@ -1,6 +1,7 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 #include <shellapi.h>
+#include <tlhelp32.h>
 
 #include <chrono>
 #include <future>
@@ -303,6 +304,38 @@ TEST_F(WindowsRunnerTest, AHiddenAttachedRunKeepsTheEndOfWhatItWrote) {
   ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
   EXPECT_EQ(run->exit_code, 3);
   EXPECT_EQ(run->kept_output, last_twenty);
+}
+
+// The threads of this process.
+std::size_t thread_count() {
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  std::size_t count = 0;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+  }
+  CloseHandle(snapshot);
+  return count;
+}
+
+TEST_F(WindowsRunnerTest, AHiddenAttachedRunEndsWithItsProgramWhileAProcessOfItsOwnHoldsTheOutput) {
+  const SystemRunner hidden_runner(SystemRunner::hidden);
+  const std::size_t threads_before = thread_count();
+  auto run = hidden_runner.run_attached(
+      tool, {"spawn", "30000", file_text("helper"), "out", "done\n", "err", "noted\n", "exit", "4"}, {},
+      AttachMode::ErrorsOnly);
+  const std::size_t threads_after = thread_count();
+  const std::string pid_text = wait_for_text(file("helper"));
+  ASSERT_FALSE(pid_text.empty());
+  const auto helper = static_cast<DWORD>(std::stoul(pid_text));
+  leftovers.push_back(helper);
+  ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
+  EXPECT_EQ(run->exit_code, 4);
+  EXPECT_EQ(run->kept_output, "done\nnoted\n");
+  // Nothing is left reading the output that the helper still holds.
+  EXPECT_LE(threads_after, threads_before);
+  EXPECT_TRUE(process_running(helper));
 }
 
 // Where one standard stream of an attached run goes: the console's own, the null device, or

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -55,6 +58,37 @@ TEST(EventQueue, WakesOnlyWhenAnEventArrivesAtAnEmptyQueue) {
   EXPECT_TRUE(std::holds_alternative<ShowWindow>(events[1]));
   EXPECT_TRUE(queue.send(RefreshTick{}));
   EXPECT_EQ(wakes, 2);
+}
+
+TEST(EventQueue, AWakeUpUnderWayEndsBeforeCloseReturns) {
+  // The loop closes the queue and then lets go of what a wake-up reaches (the window that takes
+  // the wake message): no sender's wake-up may still be running once close() has returned.
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool waking = false;
+  bool closed = false;  // close() has returned
+  bool woke_past_close = false;
+  EventQueue queue([&] {
+    std::unique_lock lock(mutex);
+    waking = true;
+    changed.notify_all();
+    // Far longer than close() takes, were it not to wait for this wake-up.
+    changed.wait_for(lock, std::chrono::seconds(2), [&] { return closed; });
+    woke_past_close = closed;
+  });
+  std::thread sender([&] { queue.send(RefreshTick{}); });
+  {
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return waking; });
+  }
+  queue.close();
+  {
+    const std::lock_guard lock(mutex);
+    closed = true;
+  }
+  changed.notify_all();
+  sender.join();
+  EXPECT_FALSE(woke_past_close);
 }
 
 TEST(EventQueue, AClosedQueueRefusesAndDropsEvents) {

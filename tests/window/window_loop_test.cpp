@@ -578,7 +578,6 @@ TEST(WindowLoop, AWorkerThatFailsComesBackAsItsOwnResultAndLeavesNothingWaiting)
     const std::string why = refused ? "The work could not be started: no more threads"
                                     : "The work stopped on an unexpected error: the runtime broke";
     rig.start();
-    if (rig.update_thread) rig.update_thread();
     rig.settle();
     EXPECT_FALSE(rig.app().resuming);
     EXPECT_EQ(rig.app().status_line, why);

@@ -349,6 +349,28 @@ TEST_F(Workers, TheUpdateThreadCleansUpAfter5sLooksAfter25sMoreThenDailyAndEndsW
   }
 }
 
+TEST_F(Workers, ADailyLookThatStopsOnAnErrorIsShownAndTheLooksGoOn) {
+  ScopedEnv address("ZELK_UPDATE_ADDRESS", list_address);
+  serve(*world.runner, list_address, version_list("9.1.0"));
+  world.runner->throws = "the list broke";
+  world.records->on_sleep = [&](std::chrono::nanoseconds slept) {
+    if (slept == 86400s) world.runner->throws.reset();
+  };
+  RecordingProxy two_sends(2);
+
+  check_updates_periodically(two_sends, *world.services());
+
+  const auto events = two_sends.events();
+  ASSERT_EQ(events.size(), 2u);
+  const auto& failed = std::get<UpdateChecked>(events[0]);
+  EXPECT_TRUE(failed.asked);  // shown
+  EXPECT_EQ(failed.outcome.error(), "The work stopped on an unexpected error: the list broke");
+  const auto& next_day = std::get<UpdateChecked>(events[1]);
+  EXPECT_FALSE(next_day.asked);
+  ASSERT_TRUE(next_day.outcome && *next_day.outcome);
+  EXPECT_EQ((*next_day.outcome)->version, "9.1.0");
+}
+
 TEST_F(Workers, AnAskedLookSaysNoNewerOrTheMessage) {
   ScopedEnv address("ZELK_UPDATE_ADDRESS", list_address);
   serve(*world.runner, list_address, version_list("0.1.0"));

@@ -7,6 +7,7 @@
 
 #include "apps.h"
 #include "files.h"
+#include "lines.h"
 #include "platform.h"
 #include "runner.h"
 #include "text_files.h"
@@ -54,17 +55,8 @@ std::string recipe_origin(const std::filesystem::path& home, std::string_view id
                           std::string_view text) {
   const std::expected<std::string, std::string> origin = read_text_file(origin_path(home, id));
   if (!origin) return "";
-  // Lines end at "\n"; a "\r" before it belongs to the line end. A last line without "\n"
-  // still counts.
-  std::vector<std::string_view> lines;
-  std::string_view rest = *origin;
-  while (!rest.empty() && lines.size() < 2) {
-    const std::size_t end = rest.find('\n');
-    std::string_view line = rest.substr(0, end);
-    if (end != std::string_view::npos && line.ends_with('\r')) line.remove_suffix(1);
-    lines.push_back(line);
-    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-  }
+  // A last line without "\n" still counts, as it stands.
+  const std::vector<std::string_view> lines = split_lines(*origin, LoneReturn::Kept);
   if (lines.size() < 2 || lines[1] != recipe_hash_line(text)) return "";
   return std::string(lines[0]);
 }

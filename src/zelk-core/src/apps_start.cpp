@@ -1,6 +1,6 @@
 #include "apps_start.h"
 #include "runner.h"
-#include "text_files.h"
+#include "lines.h"
 
 #include <charconv>
 #include <algorithm>

@@ -1,14 +1,9 @@
 #include "envfile.h"
-#include "text_files.h"
 
-#include <algorithm>
-#include <deque>
-#include <functional>
-#include <mutex>
 #include <system_error>
-#include <thread>
 
 #include "files.h"
+#include "lines.h"
 #include "platform.h"
 #include "unicode.h"
 #include "utf8.h"
@@ -17,7 +12,6 @@
 namespace zelk {
 
 namespace {
-
 
 bool sets_key(std::string_view line, std::string_view key) {
   return line.size() > key.size() && line.starts_with(key) && line[key.size()] == '=';
@@ -158,10 +152,6 @@ std::vector<const Recipe*> next_left_running(const std::filesystem::path& home,
   return left;
 }
 
-namespace {
-
-/// The state the containers alone give, or none when all of the app's containers run and its
-/// ready address decides.
 std::optional<AppState> state_of_containers(const Recipe& recipe, const ContainerMap& containers) {
   const auto main = containers.find(recipe.container);
   if (main == containers.end()) return AppState::not_installed();
@@ -179,165 +169,14 @@ std::optional<std::uint16_t> probe_app(const CommandContext& ctx, const Recipe& 
   return ctx.probe(app_port(ctx.home, recipe), recipe.ready);
 }
 
-/// Runs tasks side by side, at most `bound` at a time, each on a thread of its own or on the
-/// thread that waits for them. Tasks may be added from any thread until wait() begins.
-class SideBySide {
- public:
-  explicit SideBySide(std::size_t bound) : bound_(bound) {}
-  SideBySide(const SideBySide&) = delete;
-  SideBySide& operator=(const SideBySide&) = delete;
-  ~SideBySide() { wait(); }
-
-  /// Queues the task; with `now`, it starts at once on a thread of its own while fewer than
-  /// `bound` tasks run. A thread the system refuses leaves the task to wait().
-  void add(std::function<void()> task, bool now) {
-    const std::lock_guard lock(mutex_);
-    queue_.push_back(std::move(task));
-    if (now && running_ < bound_) start_helper();
-  }
-
-  /// Runs what is queued, taking part itself, and returns when every task has ended.
-  void wait() {
-    std::unique_lock lock(mutex_);
-    // The waiting thread takes one place; helpers take the others the queue can use.
-    while (running_ + 1 < bound_ && queue_.size() > helpers_waiting_ + 1) {
-      if (!start_helper()) break;
-    }
-    while (!queue_.empty() && running_ < bound_) {
-      ++running_;
-      run_queue(lock);
-    }
-    lock.unlock();
-    for (std::thread& helper : helpers_) {
-      if (helper.joinable()) helper.join();
-    }
-  }
-
- private:
-  // Called with the lock held.
-  bool start_helper() {
-    ++running_;
-    ++helpers_waiting_;
-    try {
-      helpers_.emplace_back([this] {
-        std::unique_lock lock(mutex_);
-        --helpers_waiting_;
-        run_queue(lock);
-      });
-      return true;
-    } catch (const std::system_error&) {
-      --running_;
-      --helpers_waiting_;
-      return false;
-    }
-  }
-
-  // Takes tasks until none is left, then gives up its place. Called with the lock held.
-  void run_queue(std::unique_lock<std::mutex>& lock) {
-    while (!queue_.empty()) {
-      std::function<void()> task = std::move(queue_.front());
-      queue_.pop_front();
-      lock.unlock();
-      task();
-      lock.lock();
-    }
-    --running_;
-  }
-
-  const std::size_t bound_;
-  std::mutex mutex_;
-  std::deque<std::function<void()>> queue_;
-  std::size_t running_ = 0;          // tasks' places taken, by helpers and the waiting thread
-  std::size_t helpers_waiting_ = 0;  // helpers started that have not yet taken a task
-  std::vector<std::thread> helpers_;
-};
-
 AppState state_of_status(std::optional<std::uint16_t> status) {
   if (status && *status >= 200 && *status <= 299) return AppState::ready();
   return AppState::starting();
 }
 
-}  // namespace
-
 AppState app_state(const CommandContext& ctx, const Recipe& recipe, const ContainerMap& containers) {
   if (std::optional<AppState> known = state_of_containers(recipe, containers)) return std::move(*known);
   return state_of_status(probe_app(ctx, recipe));
-}
-
-std::vector<AppState> app_states(const CommandContext& ctx, std::span<const Recipe* const> recipes,
-                                 const ContainerMap& containers) {
-  std::vector<AppState> states(recipes.size());
-  {
-    SideBySide probes(probes_at_once);
-    for (std::size_t index = 0; index < recipes.size(); ++index) {
-      if (std::optional<AppState> known = state_of_containers(*recipes[index], containers)) {
-        states[index] = std::move(*known);
-      } else {
-        // Each task writes only its own app's state; the wait makes every write seen here.
-        probes.add([&ctx, &states, &recipes, index] { states[index] = state_of_status(probe_app(ctx, *recipes[index])); },
-                   false);
-      }
-    }
-    probes.wait();
-  }
-  return states;
-}
-
-std::vector<AppState> app_states(const CommandContext& ctx, std::span<const Recipe> recipes,
-                                 const ContainerMap& containers) {
-  std::vector<const Recipe*> each;
-  each.reserve(recipes.size());
-  for (const Recipe& recipe : recipes) each.push_back(&recipe);
-  return app_states(ctx, each, containers);
-}
-
-std::expected<AppsRead, std::string> read_apps(const CommandContext& ctx) {
-  const std::span<const Recipe> recipes = ctx.recipes;
-  // A probe started while a runtime's list arrives, with the runtime whose list showed the app's
-  // containers running. Its status is written by its task alone and read after the wait.
-  struct Early {
-    std::string runtime;
-    std::optional<std::uint16_t> status;
-  };
-  std::vector<Early> early(recipes.size());
-  std::vector<std::optional<std::uint16_t>> late(recipes.size());
-  std::mutex early_mutex;
-  SideBySide probes(probes_at_once);
-
-  const ContainersSeenFn seen = [&](std::string_view command, const ContainerMap& so_far) {
-    const std::lock_guard lock(early_mutex);
-    for (std::size_t index = 0; index < recipes.size(); ++index) {
-      if (!early[index].runtime.empty() || state_of_containers(recipes[index], so_far)) continue;
-      early[index].runtime = std::string(command);
-      probes.add([&ctx, &early, recipes, index] { early[index].status = probe_app(ctx, recipes[index]); }, true);
-    }
-  };
-  auto choice = choose_runtime(ctx.runner, seen);
-  if (!choice) {
-    probes.wait();
-    return std::unexpected(choice.error());
-  }
-
-  std::vector<AppState> states(recipes.size());
-  std::vector<bool> from_early(recipes.size(), false);
-  {
-    const std::lock_guard lock(early_mutex);
-    for (std::size_t index = 0; index < recipes.size(); ++index) {
-      if (std::optional<AppState> known = state_of_containers(recipes[index], choice->containers)) {
-        states[index] = std::move(*known);
-      } else if (early[index].runtime == choice->runtime.command) {
-        from_early[index] = true;
-      } else {
-        probes.add([&ctx, &late, recipes, index] { late[index] = probe_app(ctx, recipes[index]); }, false);
-      }
-    }
-  }
-  probes.wait();
-  for (std::size_t index = 0; index < recipes.size(); ++index) {
-    if (state_of_containers(recipes[index], choice->containers)) continue;
-    states[index] = state_of_status(from_early[index] ? early[index].status : late[index]);
-  }
-  return AppsRead{std::move(*choice), std::move(states)};
 }
 
 }  // namespace zelk

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "lines.h"
 #include "unicode.h"
 #include "utf8.h"
 
@@ -34,45 +35,31 @@ class LineReader {
 
   /// The next line, none at the end of the stream, or the failure of a read.
   std::expected<std::optional<std::string>, std::string> next() {
-    std::string line;
-    while (true) {
-      if (start_ == filled_) {
-        if (ended_) break;
-        auto got = stream_.read_some(buffer_);
-        if (!got) return std::unexpected(got.error());
-        start_ = 0;
-        filled_ = *got;
-        if (filled_ == 0) {
-          ended_ = true;
-          break;
-        }
+    while (!ended_) {
+      if (const std::optional<std::string_view> line = lines_.next()) return finish(*line);
+      auto got = stream_.read_some(buffer_);
+      if (!got) return std::unexpected(got.error());
+      if (*got == 0) {
+        ended_ = true;
+        break;
       }
-      const std::string_view rest(buffer_.data() + start_, filled_ - start_);
-      const std::size_t end = rest.find('\n');
-      if (end == std::string_view::npos) {
-        line.append(rest);
-        start_ = filled_;
-        continue;
-      }
-      line.append(rest.substr(0, end));
-      start_ += end + 1;
-      return finish(std::move(line));
+      lines_.add(std::string_view(buffer_.data(), *got));
     }
-    if (line.empty()) return std::optional<std::string>{};
-    return finish(std::move(line));
+    const std::string last = lines_.rest();
+    if (last.empty()) return std::optional<std::string>{};
+    return finish(last);
   }
 
  private:
-  static std::expected<std::optional<std::string>, std::string> finish(std::string line) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  static std::expected<std::optional<std::string>, std::string> finish(std::string_view line) {
+    line = without_carriage_return(line);
     if (!is_valid_utf8(line)) return std::unexpected("a line of the answer is not UTF-8");
-    return std::optional<std::string>(std::move(line));
+    return std::optional<std::string>(line);
   }
 
   ApiStream& stream_;
   std::array<char, 8192> buffer_{};
-  std::size_t start_ = 0;
-  std::size_t filled_ = 0;
+  LineCutter lines_;
   bool ended_ = false;
 };
 

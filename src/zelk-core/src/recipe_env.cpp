@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <unordered_set>
 
+#include "lines.h"
 #include "recipe_reading.h"
 
 namespace zelk {
@@ -148,13 +149,8 @@ class SettingsText {
  public:
   /// Appends one or more whole lines (a default may hold a line feed of its own).
   void add_lines(const std::string& lines) {
-    std::size_t start = 0;
-    while (start < lines.size()) {
-      const std::size_t end = lines.find('\n', start);
-      const std::string_view line = std::string_view(lines).substr(start, end - start);
+    for (const std::string_view line : split_lines(lines)) {
       set_names_.insert(std::string(line.substr(0, line.find('='))));
-      if (end == std::string::npos) break;
-      start = end + 1;
     }
     text_ += lines;
   }

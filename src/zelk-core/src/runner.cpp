@@ -1,5 +1,7 @@
 #include "runner.h"
 
+#include "lines.h"
+
 namespace zelk {
 
 std::expected<RunOutput, RunError> CommandRunner::run_captured_lines(const std::string& program,
@@ -25,14 +27,7 @@ std::expected<RunOutput, RunError> SystemRunner::run_captured_lines(const std::s
 }
 
 void for_each_output_line(std::string_view text, const OutputLineFn& each) {
-  while (!text.empty()) {
-    const std::size_t end = text.find('\n');
-    std::string_view line = text.substr(0, end);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    each(line);
-    if (end == std::string_view::npos) break;
-    text.remove_prefix(end + 1);
-  }
+  for (const std::string_view line : split_lines(text)) each(line);
 }
 
 std::string fmt_run_error(const RunError& error) {

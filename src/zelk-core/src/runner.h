@@ -94,7 +94,9 @@ class CommandRunner {
 
 /// The real runner. Bit 0 of the flags hides every started program: no console window; an
 /// attached run reads nothing, and its output and errors go to one pipe whose end is kept
-/// (AttachedRun::kept_output), the mode notwithstanding.
+/// (AttachedRun::kept_output), the mode notwithstanding. The run's own thread reads that pipe
+/// and returns once the program has ended, with what it had written by then, even when a
+/// process it left behind still holds the pipe.
 ///
 /// A captured run that reaches its limit returns at once, even when a process the program
 /// started still holds its pipes. Once the program has ended by itself, its output is read
@@ -125,8 +127,8 @@ class SystemRunner final : public CommandRunner {
   std::uint8_t flags_;
 };
 
-/// Calls `each` with every line of the text, as OutputLineFn hears them: split at "\n", a final
-/// "\r" of each line dropped, and no empty last line for a text that ends with "\n".
+/// Calls `each` with every line of the text, as OutputLineFn hears them: the lines of
+/// split_lines (lines.h).
 void for_each_output_line(std::string_view text, const OutputLineFn& each);
 
 /// Decodes bytes as UTF-8, one U+FFFD for each maximal subpart of an ill-formed sequence.

@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 #include <string>
 #include <system_error>
 #include <thread>
 #include <utility>
+
+#include "lines.h"
 
 namespace zelk::capture {
 
@@ -19,80 +22,88 @@ struct Collected {
   std::condition_variable finished;
   std::string bytes;
   bool done = false;
-  /// With a limit, only about the last `keep` bytes are held (between keep and twice keep).
-  std::size_t keep = std::string::npos;
+  std::exception_ptr thrown;  // an error that stopped the reader
 
   void append(const char* chunk, std::size_t size) {
     const std::lock_guard lock(mutex);
     bytes.append(chunk, size);
-    if (keep != std::string::npos && bytes.size() > 2 * keep) bytes.erase(0, bytes.size() - keep);
   }
 
-  // What has been read once the reader is done, or at the deadline whatever it has so far.
+  // What has been read once the reader is done, or at the deadline whatever it has so far. An
+  // error that stopped the reader is thrown here, on the run's own thread.
   std::string take(Clock::time_point deadline) {
     std::unique_lock lock(mutex);
     finished.wait_until(lock, deadline, [this] { return done; });
+    if (thrown) std::rethrow_exception(thrown);
     return done ? std::move(bytes) : bytes;
   }
 };
 
 // Hands the lines of the output to the run's caller while the run lasts. The reader may read on
 // after the run has returned (a time-out, or a pipe held open), so the run cuts the caller off
-// when it returns, waiting for a line being handed over to be done.
+// when it returns, waiting for a line being handed over to be done. An error the caller throws
+// for a line ends the handing over, not the reading, and is the run's to throw.
 class LineFeed {
  public:
   explicit LineFeed(const OutputLineFn* each_line) : each_line_(each_line) {}
 
   // Reader thread only: the bytes that just arrived, then at the end of the stream none.
   void add(std::string_view bytes) {
-    partial_.append(bytes);
-    std::size_t start = 0;
-    for (std::size_t end = partial_.find('\n'); end != std::string::npos; end = partial_.find('\n', start)) {
-      hand_over(std::string_view(partial_).substr(start, end - start));
-      start = end + 1;
-    }
-    partial_.erase(0, start);
+    cutter_.add(bytes);
+    while (const std::optional<std::string_view> line = cutter_.next()) hand_over(*line);
   }
   void end() {
-    if (!partial_.empty()) hand_over(partial_);
-    partial_.clear();
+    if (const std::string last = cutter_.rest(); !last.empty()) hand_over(last);
   }
 
-  void cut_off() {
+  // Gives what the caller threw, once cut off.
+  std::exception_ptr cut_off() {
     const std::lock_guard lock(mutex_);
     each_line_ = nullptr;
+    return thrown_;
   }
 
  private:
   void hand_over(std::string_view line) {
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     const std::lock_guard lock(mutex_);
-    if (each_line_ != nullptr) (*each_line_)(decode_utf8_lossy(line));
+    if (each_line_ == nullptr) return;
+    try {
+      (*each_line_)(decode_utf8_lossy(without_carriage_return(line)));
+    } catch (...) {
+      thrown_ = std::current_exception();
+      each_line_ = nullptr;
+    }
   }
 
   std::mutex mutex_;
   const OutputLineFn* each_line_;
-  std::string partial_;
+  std::exception_ptr thrown_;
+  LineCutter cutter_;  // the reader's alone
 };
 
 std::expected<std::shared_ptr<Collected>, RunError> start_reader(std::unique_ptr<PipeSource> source,
-                                                                 std::size_t keep = std::string::npos,
                                                                  std::shared_ptr<LineFeed> lines = nullptr) {
   auto collected = std::make_shared<Collected>();
-  collected->keep = keep;
   try {
     std::thread([collected, source = std::move(source), lines = std::move(lines)]() mutable {
-      char chunk[16384];
-      for (;;) {
-        const std::size_t got = source->read(chunk, sizeof chunk);
-        if (got == 0) break;
-        if (lines) lines->add(std::string_view(chunk, got));
-        collected->append(chunk, got);
+      // An error here (no memory left) stops the reading and reaches the run, not the program.
+      std::exception_ptr thrown;
+      try {
+        char chunk[16384];
+        for (;;) {
+          const std::size_t got = source->read(chunk, sizeof chunk);
+          if (got == 0) break;
+          if (lines) lines->add(std::string_view(chunk, got));
+          collected->append(chunk, got);
+        }
+        if (lines) lines->end();
+      } catch (...) {
+        thrown = std::current_exception();
       }
-      if (lines) lines->end();
       source.reset();
       {
         const std::lock_guard lock(collected->mutex);
+        collected->thrown = std::move(thrown);
         collected->done = true;
       }
       collected->finished.notify_all();
@@ -111,43 +122,12 @@ std::chrono::nanoseconds bounded(std::chrono::nanoseconds limit) {
 
 bool is_continuation_byte(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) == 0x80; }
 
-}  // namespace
-
-std::string kept_output_tail(std::string_view bytes) {
-  // The last lines: a line feed that ends the text closes its last line, not one more.
-  std::size_t start = 0;
-  std::size_t lines = 0;
-  for (std::size_t at = bytes.size(); at > 0; --at) {
-    if (bytes[at - 1] != '\n' || at == bytes.size()) continue;
-    if (++lines == kept_output_lines) {
-      start = at;
-      break;
-    }
-  }
-  if (bytes.size() - start > kept_output_bytes) {
-    const std::size_t cut = bytes.size() - kept_output_bytes;
-    const std::size_t line_start = bytes.find('\n', cut);
-    if (line_start != std::string_view::npos && line_start + 1 < bytes.size()) {
-      start = line_start + 1;
-    } else {
-      start = cut;
-      while (start < bytes.size() && is_continuation_byte(bytes[start])) ++start;
-    }
-  }
-  return decode_utf8_lossy(bytes.substr(start));
-}
-
-std::expected<RunOutput, RunError> finish_captured_run(ChildProcess& child,
-                                                       std::unique_ptr<PipeSource> output,
-                                                       std::unique_ptr<PipeSource> errors,
-                                                       std::chrono::nanoseconds limit,
-                                                       const OutputLineFn* each_line) {
-  const auto lines = each_line != nullptr ? std::make_shared<LineFeed>(each_line) : nullptr;
-  // Whichever way the run returns, its caller hears no line after that.
-  const std::unique_ptr<LineFeed, void (*)(LineFeed*)> cut_off_on_return(lines.get(), [](LineFeed* feed) {
-    if (feed != nullptr) feed->cut_off();
-  });
-  auto output_reader = start_reader(std::move(output), std::string::npos, lines);
+// Starts the readers and waits on the process until it ends or the limit passes.
+std::expected<RunOutput, RunError> watch_captured_run(ChildProcess& child, std::unique_ptr<PipeSource> output,
+                                                      std::unique_ptr<PipeSource> errors,
+                                                      std::chrono::nanoseconds limit,
+                                                      const std::shared_ptr<LineFeed>& lines) {
+  auto output_reader = start_reader(std::move(output), lines);
   if (!output_reader) return std::unexpected(output_reader.error());
   auto errors_reader = start_reader(std::move(errors));
   if (!errors_reader) return std::unexpected(errors_reader.error());
@@ -171,18 +151,62 @@ std::expected<RunOutput, RunError> finish_captured_run(ChildProcess& child,
   }
 }
 
-std::expected<AttachedRun, RunError> finish_kept_run(ChildProcess& child, std::unique_ptr<PipeSource> output) {
-  // Without a reader the pipe is closed at once: the program then writes into nothing, which
-  // costs only what it said.
-  auto reader = start_reader(std::move(output), 2 * kept_output_bytes);
-  const Clock::time_point far = Clock::now() + bounded(std::chrono::nanoseconds::max());
+}  // namespace
+
+std::string kept_output_tail(std::string_view bytes) {
+  // The last lines: a line feed that ends the text closes its last line, not one more.
+  std::size_t start = 0;
+  std::size_t lines = 0;
+  for (std::size_t at = bytes.size(); at > 0; --at) {
+    if (bytes[at - 1] != '\n' || at == bytes.size()) continue;
+    if (++lines == kept_output_lines) {
+      start = at;
+      break;
+    }
+  }
+  if (bytes.size() - start > kept_output_bytes) {
+    // The first line that starts within the last bytes: the cut itself when a line feed
+    // comes just before it.
+    const std::size_t cut = bytes.size() - kept_output_bytes;
+    const std::size_t line_end = bytes.find('\n', cut - 1);
+    if (line_end != std::string_view::npos && line_end + 1 < bytes.size()) {
+      start = line_end + 1;
+    } else {
+      start = cut;
+      while (start < bytes.size() && is_continuation_byte(bytes[start])) ++start;
+    }
+  }
+  return decode_utf8_lossy(bytes.substr(start));
+}
+
+std::expected<RunOutput, RunError> finish_captured_run(ChildProcess& child,
+                                                       std::unique_ptr<PipeSource> output,
+                                                       std::unique_ptr<PipeSource> errors,
+                                                       std::chrono::nanoseconds limit,
+                                                       const OutputLineFn* each_line) {
+  const auto lines = each_line != nullptr ? std::make_shared<LineFeed>(each_line) : nullptr;
+  // Whichever way the run returns, its caller hears no line after that.
+  const std::unique_ptr<LineFeed, void (*)(LineFeed*)> cut_off_on_return(lines.get(), [](LineFeed* feed) {
+    if (feed != nullptr) feed->cut_off();
+  });
+  auto run = watch_captured_run(child, std::move(output), std::move(errors), limit, lines);
+  // What the caller threw for a line comes back to it here, on its own thread.
+  if (lines) {
+    if (std::exception_ptr thrown = lines->cut_off()) std::rethrow_exception(thrown);
+  }
+  return run;
+}
+
+std::expected<AttachedRun, RunError> finish_kept_run(WatchedOutput& watched) {
+  // Enough of the end to cut the last kept_output_bytes at a line start.
+  constexpr std::size_t held = 2 * kept_output_bytes;
+  std::string kept;
   for (;;) {
-    auto state = child.wait_until(far);
-    if (!state) return std::unexpected(state.error());
-    if (!*state) continue;
-    std::string kept;
-    if (reader) kept = kept_output_tail((*reader)->take(Clock::now() + reader_grace));
-    return AttachedRun{**state, std::move(kept)};
+    auto news = watched.wait();
+    if (!news) return std::unexpected(news.error());
+    kept.append(news->bytes);
+    if (kept.size() > 2 * held) kept.erase(0, kept.size() - held);
+    if (news->ended) return AttachedRun{*news->ended, kept_output_tail(kept)};
   }
 }
 

@@ -69,9 +69,25 @@ std::expected<RunOutput, RunError> finish_captured_run(ChildProcess& child,
                                                        std::chrono::nanoseconds limit,
                                                        const OutputLineFn* each_line = nullptr);
 
-/// Starts one reader for the pipe that carries both of the program's streams, then waits on the
-/// process without limit. The reader keeps only the end of what it reads; once the process has
-/// ended it is waited for as a captured run's readers are (reader_grace).
-std::expected<AttachedRun, RunError> finish_kept_run(ChildProcess& child, std::unique_ptr<PipeSource> output);
+/// A started process and the one pipe that carries both of its streams, watched together by the
+/// thread that runs it, so that no thread is left reading once the run is over.
+class WatchedOutput {
+ public:
+  /// What one wait brought.
+  struct News {
+    std::string bytes;  ///< what arrived on the pipe, in order; maybe nothing
+    /// Once the process has ended: its exit code (itself none when it ended without one).
+    std::optional<std::optional<std::int32_t>> ended;
+  };
+
+  virtual ~WatchedOutput() = default;
+  /// Waits without limit until bytes arrive or the process ends. Once it has ended, the bytes
+  /// are all that was in the pipe at that moment, and nothing more is read: a process of the
+  /// program's own that still holds the pipe keeps nothing waiting.
+  virtual std::expected<News, RunError> wait() = 0;
+};
+
+/// Watches the process until it ends, keeping only the end of what it wrote (kept_output_tail).
+std::expected<AttachedRun, RunError> finish_kept_run(WatchedOutput& watched);
 
 }  // namespace zelk::capture

@@ -2,6 +2,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -195,6 +196,74 @@ class PosixChild final : public capture::ChildProcess {
   OwnedFd ended_;
 };
 
+// A hidden attached run's pipe and process, watched by the run's thread alone: it sleeps until
+// the process ends or bytes arrive, and reads only what is there, so a process of the program's
+// own that holds the pipe open keeps nothing waiting.
+class PosixWatchedOutput final : public capture::WatchedOutput {
+ public:
+  PosixWatchedOutput(pid_t pid, OwnedFd pipe)
+      : pid_(pid), ended_(open_process_descriptor(pid)), pipe_(std::move(pipe)) {
+    ::fcntl(pipe_.get(), F_SETFL, ::fcntl(pipe_.get(), F_GETFL) | O_NONBLOCK);
+  }
+
+  std::expected<News, RunError> wait() override {
+    for (;;) {
+      News news;
+      int status = 0;
+      pid_t got = 0;
+      do {
+        got = ::waitpid(pid_, &status, WNOHANG);
+      } while (got < 0 && errno == EINTR);
+      if (got < 0) return std::unexpected(RunError::os(os_error_text(errno)));
+      if (got != 0) {
+        // All the program wrote is in the pipe now; what comes later is another process's.
+        int left = 0;
+        if (pipe_.get() >= 0 && ::ioctl(pipe_.get(), FIONREAD, &left) == 0 && left > 0) {
+          read_ready(news.bytes, static_cast<std::size_t>(left));
+        }
+        news.ended = exit_code_of(status);
+        return news;
+      }
+      read_ready(news.bytes, chunk);
+      if (!news.bytes.empty()) return news;
+
+      pollfd watched[2] = {{ended_.get(), POLLIN, 0}, {pipe_.get(), POLLIN, 0}};
+      // Without a descriptor of the process, look at it again in short steps.
+      const timespec step{0, std::chrono::nanoseconds(fallback_step).count()};
+      if (::ppoll(watched, 2, ended_.get() < 0 ? &step : nullptr, nullptr) < 0 && errno != EINTR) {
+        return std::unexpected(RunError::os(os_error_text(errno)));
+      }
+    }
+  }
+
+ private:
+  static constexpr std::size_t chunk = 65536;
+  static constexpr std::chrono::milliseconds fallback_step{5};
+
+  // Appends up to `most` bytes that can be read without waiting; at the end of the stream, or
+  // when reading fails, the pipe is closed and no longer watched.
+  void read_ready(std::string& into, std::size_t most) {
+    char buffer[chunk];
+    while (most > 0 && pipe_.get() >= 0) {
+      const ssize_t got = ::read(pipe_.get(), buffer, std::min(most, sizeof buffer));
+      if (got > 0) {
+        into.append(buffer, static_cast<std::size_t>(got));
+        most -= static_cast<std::size_t>(got);
+      } else if (got < 0 && errno == EINTR) {
+        continue;
+      } else if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        return;
+      } else {
+        pipe_.reset();
+      }
+    }
+  }
+
+  pid_t pid_;
+  OwnedFd ended_;
+  OwnedFd pipe_;
+};
+
 struct Pipe {
   OwnedFd read;
   OwnedFd write;
@@ -272,8 +341,8 @@ std::expected<AttachedRun, RunError> SystemRunner::run_attached(const std::strin
     auto pid = spawn(program, args, Stream::null(), Stream::to(kept->write.get()), Stream::to(kept->write.get()), env);
     if (!pid) return std::unexpected(pid.error());
     kept->write.reset();
-    PosixChild child(*pid);
-    return capture::finish_kept_run(child, std::make_unique<FdSource>(std::move(kept->read)));
+    PosixWatchedOutput watched(*pid, std::move(kept->read));
+    return capture::finish_kept_run(watched);
   }
 
   Stream in = Stream::null();

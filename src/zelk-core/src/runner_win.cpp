@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <memory>
 
@@ -74,10 +75,121 @@ class WindowsChild final : public capture::ChildProcess {
   Handle process_;
 };
 
+// A hidden attached run's pipe and process, watched by the run's thread alone: one read is
+// under way on the pipe while the program runs, and the thread sleeps until it completes or the
+// process ends. Once the process has ended, only what the pipe holds then is read, so a process
+// of the program's own that holds the pipe open keeps nothing waiting.
+class WindowsWatchedOutput final : public capture::WatchedOutput {
+ public:
+  WindowsWatchedOutput(Handle process, Handle pipe, Handle read_done)
+      : process_(std::move(process)), pipe_(std::move(pipe)), read_done_(std::move(read_done)) {}
+  // The system must be done with the read's buffer before it goes.
+  ~WindowsWatchedOutput() override {
+    std::string dropped;
+    call_off_read(dropped);
+  }
+  WindowsWatchedOutput(const WindowsWatchedOutput&) = delete;
+  WindowsWatchedOutput& operator=(const WindowsWatchedOutput&) = delete;
+
+  std::expected<News, RunError> wait() override {
+    News news;
+    if (open_ && !reading_) start_read(chunk);
+    // The process comes first: when both are signalled, its end is what counts.
+    const HANDLE waited[2] = {process_.get(), read_done_.get()};
+    const DWORD which = WaitForMultipleObjects(reading_ ? 2 : 1, waited, FALSE, INFINITE);
+    if (which == WAIT_OBJECT_0 + 1) {
+      collect_read(news.bytes, false);
+      return news;
+    }
+    if (which != WAIT_OBJECT_0) return std::unexpected(RunError::os(os_error_text(static_cast<int>(GetLastError()))));
+    DWORD code = 0;
+    if (!GetExitCodeProcess(process_.get(), &code)) {
+      return std::unexpected(RunError::os(os_error_text(static_cast<int>(GetLastError()))));
+    }
+    call_off_read(news.bytes);
+    DWORD left = 0;
+    if (open_ && PeekNamedPipe(pipe_.get(), nullptr, 0, nullptr, &left, nullptr)) {
+      while (open_ && left > 0) {
+        start_read(std::min(left, chunk));
+        left -= std::min(left, collect_read(news.bytes, true));
+      }
+    }
+    news.ended = static_cast<std::int32_t>(code);
+    return news;
+  }
+
+ private:
+  static constexpr DWORD chunk = 65536;
+
+  void start_read(DWORD size) {
+    overlapped_ = OVERLAPPED{};
+    overlapped_.hEvent = read_done_.get();
+    if (ReadFile(pipe_.get(), buffer_.get(), size, nullptr, &overlapped_) || GetLastError() == ERROR_IO_PENDING) {
+      reading_ = true;
+    } else {
+      open_ = false;  // every writer has let go of the pipe, or it failed
+    }
+  }
+
+  // Appends what the read got and gives its size; `wait`: waits for the read to be over. A read
+  // that failed for another reason than being called off ends the stream.
+  DWORD collect_read(std::string& into, bool wait) {
+    if (!reading_) return 0;
+    DWORD got = 0;
+    if (GetOverlappedResult(pipe_.get(), &overlapped_, &got, wait ? TRUE : FALSE)) {
+      reading_ = false;
+      into.append(buffer_.get(), got);
+      return got;
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_IO_INCOMPLETE) return 0;
+    reading_ = false;
+    if (error != ERROR_OPERATION_ABORTED) open_ = false;
+    return 0;
+  }
+
+  // Calls off the read under way; what it got before that is appended.
+  void call_off_read(std::string& into) {
+    if (!reading_) return;
+    CancelIoEx(pipe_.get(), &overlapped_);
+    collect_read(into, true);
+  }
+
+  Handle process_;
+  Handle pipe_;
+  Handle read_done_;
+  OVERLAPPED overlapped_{};
+  std::unique_ptr<char[]> buffer_ = std::make_unique<char[]>(chunk);
+  bool reading_ = false;
+  bool open_ = true;
+};
+
 struct Pipe {
   Handle read;
   Handle write;
 };
+
+// A pipe whose read end is read with overlapped reads, which a wait can sleep on together with
+// the process; an anonymous pipe has no such reads, so it is a named one with a name of its own.
+std::expected<Pipe, RunError> make_watchable_pipe() {
+  static std::atomic<unsigned> made{0};
+  for (int attempt = 0;; ++attempt) {
+    const std::wstring name = L"\\\\.\\pipe\\zelk-run-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                              std::to_wstring(made++);
+    constexpr DWORD open_mode = PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE;
+    constexpr DWORD pipe_mode = PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;
+    Handle read(CreateNamedPipeW(name.c_str(), open_mode, pipe_mode, 1, 0, 65536, 0, nullptr));
+    if (!read) {
+      // A name another process took first is passed over.
+      if (GetLastError() == ERROR_ACCESS_DENIED && attempt < 16) continue;
+      return std::unexpected(run_error_from_io(static_cast<int>(GetLastError())));
+    }
+    Handle write(CreateFileW(name.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0,
+                             nullptr));
+    if (!write) return std::unexpected(run_error_from_io(static_cast<int>(GetLastError())));
+    return Pipe{std::move(read), std::move(write)};
+  }
+}
 
 std::expected<Pipe, RunError> make_pipe() {
   // Neither end is inheritable: the start gives the child its own copy of the write end.
@@ -163,15 +275,17 @@ std::expected<AttachedRun, RunError> SystemRunner::run_attached(const std::strin
   if ((flags_ & hidden) != 0) {
     // Nobody sees a hidden run: its output and errors go to one pipe, whose end is kept so
     // that a failure can say what the program said.
-    auto kept = make_pipe();
+    auto kept = make_watchable_pipe();
     if (!kept) return std::unexpected(kept.error());
+    Handle read_done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!read_done) return std::unexpected(run_error_from_io(static_cast<int>(GetLastError())));
     start.std_output = kept->write.get();
     start.std_error = kept->write.get();
     auto process = win::start_process(start);
     if (!process) return std::unexpected(run_error_from_io(static_cast<int>(process.error())));
     kept->write.reset();
-    WindowsChild child(std::move(*process));
-    return capture::finish_kept_run(child, std::make_unique<HandleSource>(std::move(kept->read)));
+    WindowsWatchedOutput watched(std::move(*process), std::move(kept->read), std::move(read_done));
+    return capture::finish_kept_run(watched);
   }
 
   if (mode == AttachMode::ErrorsOnly) {

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "lines.h"
 #include "unicode.h"
 #include "zelk/context.h"
 
@@ -122,7 +123,7 @@ void read_container_line(std::string_view line, ContainerMap& containers) {
 
 ContainerMap parse_container_list(std::string_view output) {
   ContainerMap containers;
-  for_each_output_line(output, [&](std::string_view line) { read_container_line(line, containers); });
+  for (const std::string_view line : split_lines(output)) read_container_line(line, containers);
   return containers;
 }
 
@@ -205,10 +206,10 @@ std::expected<RuntimeChoice, std::string> choose_runtime(const CommandRunner& ru
 
 std::string it_said_suffix(std::string_view error_text) {
   std::string_view last;
-  for_each_output_line(error_text, [&](std::string_view line) {
+  for (const std::string_view line : split_lines(error_text)) {
     const std::string_view trimmed = trim_white_space(line);
     if (!trimmed.empty()) last = trimmed;
-  });
+  }
   if (last.empty()) return {};
   return "\n    It said: " + std::string(last);
 }

@@ -5,6 +5,7 @@
 
 #include "addresses.h"
 #include "files.h"
+#include "lines.h"
 #include "unicode.h"
 #include "utf8.h"
 #include "yaml.h"
@@ -114,13 +115,9 @@ std::vector<std::string> shelf_addresses(const std::filesystem::path& home) {
   auto text = read_file(shelves_path(home));
   if (!text || !is_valid_utf8(*text)) return {std::string(default_shelf_address)};
   std::vector<std::string> addresses;
-  std::string_view rest = *text;
-  while (!rest.empty()) {
-    std::size_t cut = rest.find('\n');
-    std::string line(trim_white_space(rest.substr(0, cut)));
-    if (check_web_address(line)) addresses.push_back(std::move(line));
-    if (cut == std::string_view::npos) break;
-    rest.remove_prefix(cut + 1);
+  for (const std::string_view line : split_lines(*text)) {
+    std::string address(trim_white_space(line));
+    if (check_web_address(address)) addresses.push_back(std::move(address));
   }
   return addresses;
 }

@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace zelk {
 
@@ -17,9 +16,5 @@ bool is_utf8(std::string_view bytes);
 /// The whole file as text, or the system's error text, or "stream did not contain valid
 /// UTF-8" for bytes that are not UTF-8.
 std::expected<std::string, std::string> read_text_file(const std::filesystem::path& path);
-
-/// The lines of a text: split at "\n", a final "\r" of each line dropped, and no empty last
-/// line for a text that ends with "\n" (so an empty text has no lines). Views into `text`.
-std::vector<std::string_view> split_lines(std::string_view text);
 
 }  // namespace zelk

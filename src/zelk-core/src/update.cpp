@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <charconv>
+#include <span>
 #include <system_error>
 
 #include "addresses.h"
 #include "files.h"
+#include "lines.h"
 #include "platform.h"
 #include "runner.h"
 #include "sha256.h"
@@ -32,12 +34,10 @@ std::string curl_missing() {
 }
 
 // The next line that says something: trimmed, not empty and not a "#" comment. Advances
-// `rest` past it; none at the end of the text.
-std::optional<std::string_view> next_list_line(std::string_view& rest) {
-  while (!rest.empty()) {
-    std::size_t cut = rest.find('\n');
-    std::string_view line = trim_white_space(rest.substr(0, cut));
-    rest = cut == std::string_view::npos ? std::string_view() : rest.substr(cut + 1);
+// `at` past it in the text's lines (split_lines); none at the end of the text.
+std::optional<std::string_view> next_list_line(std::span<const std::string_view> lines, std::size_t& at) {
+  while (at < lines.size()) {
+    const std::string_view line = trim_white_space(lines[at++]);
     if (!line.empty() && line.front() != '#') return line;
   }
   return std::nullopt;
@@ -158,8 +158,9 @@ bool is_newer_version(std::string_view candidate, std::string_view running) {
 
 std::expected<std::optional<UpdateOffer>, std::string> read_version_list(
     std::string_view text, std::string_view running_version, std::string_view platform_word) {
-  std::string_view rest = text;
-  auto first = next_list_line(rest);
+  const std::vector<std::string_view> lines = split_lines(text);
+  std::size_t at = 0;
+  auto first = next_list_line(lines, at);
   if (!first) return std::unexpected(unreadable_list);
   auto header = split_fields(*first);
   if (header.size() != 2 || header[0] != "format" || header[1] != "1") {
@@ -170,7 +171,7 @@ std::expected<std::optional<UpdateOffer>, std::string> read_version_list(
     }
     return std::unexpected(unreadable_list);
   }
-  while (auto line = next_list_line(rest)) {
+  while (auto line = next_list_line(lines, at)) {
     auto words = split_fields(*line);
     if (words.front() != platform_word) continue;
     // The first line for this platform decides, sound or not.

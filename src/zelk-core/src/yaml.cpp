@@ -4,6 +4,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "lines.h"
 #include "unicode.h"
 
 namespace zelk {
@@ -288,11 +289,8 @@ std::expected<YamlValue, std::string> parse_yaml_list(const std::vector<YamlLine
 std::expected<YamlValue, std::string> read_yaml(std::string_view text) {
   std::vector<YamlLine> lines;
   std::size_t number = 0;
-  for (std::size_t start = 0; start <= text.size();) {
+  for (const std::string_view raw : split_lines(text, LoneReturn::Kept)) {
     ++number;
-    const std::size_t end = text.find('\n', start);
-    std::string_view raw = text.substr(start, end == npos ? npos : end - start);
-    if (raw.ends_with('\r') && end != npos) raw.remove_suffix(1);
     std::size_t indent = 0;
     while (indent < raw.size() && raw[indent] == ' ') ++indent;
     YamlLine line{trim_trailing_white_space(raw.substr(indent)), number, indent};
@@ -305,8 +303,6 @@ std::expected<YamlValue, std::string> read_yaml(std::string_view text) {
       }
       lines.push_back(line);
     }
-    if (end == npos) break;
-    start = end + 1;
   }
   if (lines.empty()) return std::unexpected("The file is empty.");
   std::size_t position = 0;

@@ -1,3 +1,4 @@
+#include "apps_read.h"
 #include "envfile.h"
 #include "runtime.h"
 #include "zelk/commands.h"

@@ -1,3 +1,4 @@
+#include "apps_read.h"
 #include "apps_start.h"
 #include "envfile.h"
 #include "runtime.h"
