@@ -1,6 +1,6 @@
 #include "window_texts.h"
 
-#include "runner.h"
+#include "lines.h"
 #include "unicode.h"
 #include "zelk/commands.h"
 
@@ -102,10 +102,10 @@ std::string command_error_note(std::string_view name, std::string_view error) {
   std::string note = first.starts_with(name) ? std::move(first) : std::string(name) + ": " + first;
   // The quoted cause is the last "It said:" line: the message ends with it.
   std::string_view cause;
-  for_each_output_line(error, [&](std::string_view line) {
+  for (std::string_view line : split_lines(error)) {
     line = trim_white_space(line);
     if (line.starts_with(said_lead)) cause = trim_white_space(line.substr(said_lead.size()));
-  });
+  }
   if (!cause.empty()) note += "\n" + std::string(said_lead) + valid_text(cause);
   return note;
 }

@@ -326,12 +326,12 @@ struct LogLine {
 /// The last line of one stream of the runtime's "logs --timestamps" whose text is not blank.
 std::optional<LogLine> last_written(std::string_view stream) {
   std::optional<LogLine> last;
-  for_each_output_line(stream, [&](std::string_view line) {
+  for (const std::string_view line : split_lines(stream)) {
     const std::size_t blank = line.find(' ');
-    if (blank == std::string_view::npos) return;
+    if (blank == std::string_view::npos) continue;
     const std::string_view text = trim_white_space(line.substr(blank + 1));
     if (!text.empty()) last = LogLine{sortable_time(line.substr(0, blank)), text};
-  });
+  }
   return last;
 }
 

@@ -9,7 +9,9 @@ std::expected<RunOutput, RunError> CommandRunner::run_captured_lines(const std::
                                                                     std::chrono::nanoseconds limit,
                                                                     const OutputLineFn& each_line) const {
   auto run = run_captured(program, args, limit);
-  if (run) for_each_output_line(run->stdout_text, each_line);
+  if (run) {
+    for (const std::string_view line : split_lines(run->stdout_text)) each_line(line);
+  }
   return run;
 }
 
@@ -24,10 +26,6 @@ std::expected<RunOutput, RunError> SystemRunner::run_captured_lines(const std::s
                                                                     std::chrono::nanoseconds limit,
                                                                     const OutputLineFn& each_line) const {
   return captured(program, args, limit, &each_line);
-}
-
-void for_each_output_line(std::string_view text, const OutputLineFn& each) {
-  for (const std::string_view line : split_lines(text)) each(line);
 }
 
 std::string fmt_run_error(const RunError& error) {

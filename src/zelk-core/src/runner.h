@@ -127,10 +127,6 @@ class SystemRunner final : public CommandRunner {
   std::uint8_t flags_;
 };
 
-/// Calls `each` with every line of the text, as OutputLineFn hears them: the lines of
-/// split_lines (lines.h).
-void for_each_output_line(std::string_view text, const OutputLineFn& each);
-
 /// Decodes bytes as UTF-8, one U+FFFD for each maximal subpart of an ill-formed sequence.
 std::string decode_utf8_lossy(std::string_view bytes);
 
