@@ -204,12 +204,15 @@ std::expected<Comparison, std::string> side_by_side(const std::string& what, con
 }
 
 // What a run printed, or why it failed, for the checks before the timing.
-std::expected<RunOutput, std::string> captured(const zelk::CommandRunner& runner, const std::vector<std::string>& command) {
-  auto run = runner.run_captured(command[0], std::vector<std::string>(command.begin() + 1, command.end()), program_limit);
+std::expected<RunOutput, std::string> captured(const zelk::CommandRunner& runner,
+                                               const std::vector<std::string>& command) {
+  auto run =
+      runner.run_captured(command[0], std::vector<std::string>(command.begin() + 1, command.end()), program_limit);
   std::string line;
   for (const std::string& word : command) line += " " + word;
   if (!run) return std::unexpected("\"" + line.substr(1) + "\" failed: " + zelk::fmt_run_error(run.error()));
-  if (!run->success()) return std::unexpected("\"" + line.substr(1) + "\" failed:\n" + run->stdout_text + run->stderr_text);
+  if (!run->success())
+    return std::unexpected("\"" + line.substr(1) + "\" failed:\n" + run->stdout_text + run->stderr_text);
   return *run;
 }
 
@@ -295,7 +298,8 @@ class RuntimeLeftovers {
  public:
   explicit RuntimeLeftovers(const zelk::CommandRunner& runner) : runner_(runner) {}
   ~RuntimeLeftovers() {
-    for (const std::string& container : containers) (void)runner_.run_captured(runtime, {"rm", "-f", container}, program_limit);
+    for (const std::string& container : containers)
+      (void)runner_.run_captured(runtime, {"rm", "-f", container}, program_limit);
     for (const std::string& image : images) (void)runner_.run_captured(runtime, {"rmi", "-f", image}, program_limit);
   }
   RuntimeLeftovers(const RuntimeLeftovers&) = delete;
@@ -322,7 +326,8 @@ std::expected<Comparison, std::string> time_slow_list(const zelk::CommandRunner&
     const std::string id = "slow-" + pid + "-" + std::to_string(n);
     const std::uint16_t port = zelk::unused_port();
     std::string recipe = zelk::e2e::test_page_recipe(id, port, image);
-    recipe.replace(recipe.find("ready: /index.html"), std::string("ready: /index.html").size(), "ready: " + silent_path);
+    recipe.replace(recipe.find("ready: /index.html"), std::string("ready: /index.html").size(),
+                   "ready: " + silent_path);
     std::ofstream(home.path() / "recipes" / (id + ".yaml"), std::ios::binary) << recipe;
     // Started by the runtime itself: "zelk start" would wait for an answer that never comes.
     leftovers.containers.push_back("torvo-" + id);

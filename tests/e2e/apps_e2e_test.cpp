@@ -124,7 +124,8 @@ class AppsOnRealRuntime : public RealRuntime {
     // A stand-in for the runtime's program, first on PATH: it writes down every argument list
     // and environment it is given, then runs the real program.
     // The PATH under test may hold the runtime alone, so every other program is named by path.
-    auto located = runner_.run_captured("sh", {"-c", "command -v " + runtime() + " && command -v env && command -v sed"}, program_limit);
+    auto located = runner_.run_captured(
+        "sh", {"-c", "command -v " + runtime() + " && command -v env && command -v sed"}, program_limit);
     ASSERT_TRUE(located && located->success()) << describe(located);
     std::istringstream where(located->stdout_text);
     std::string real, env_program, sed_program;
@@ -484,8 +485,9 @@ TEST_P(AppsOnRealRuntime, ModelAsksOllamaInsideItsContainer) {
     CommandContext ctx = here.fake.context(&runner_);
     CommandResult failed = run_command(ctx, {"model", "missing:1b"});
     ASSERT_FALSE(failed);
-    EXPECT_EQ(failed.error(),
-              "Ollama could not fetch missing:1b (exit code 1). Check the name and the connection. See: zelk logs ollama");
+    EXPECT_EQ(
+        failed.error(),
+        "Ollama could not fetch missing:1b (exit code 1). Check the name and the connection. See: zelk logs ollama");
     EXPECT_EQ(here.fake.output.text, "Fetching the model missing:1b into Ollama ...\n");
   }
 }

@@ -183,7 +183,8 @@ TEST_P(BackupsWithPodman, ABackupOfAStoppedAppLeavesItStopped) {
   const fs::path folder = made_folder(base, before, std::chrono::system_clock::now());
   ASSERT_EQ(backup.code, 0) << backup.err;
   EXPECT_EQ(backup.out, "Copying " + pages + " ...\nCopying " + notes + " ...\nKeeper is backed up in " +
-                            path_to_utf8(folder) + ". Keep the whole folder: it holds the app's data and its passwords.\n");
+                            path_to_utf8(folder) +
+                            ". Keep the whole folder: it holds the app's data and its passwords.\n");
   EXPECT_EQ(state(), "exited");
   auto listed = runner_.run_captured("tar", {"-tf", path_to_utf8(folder / (notes + ".tar"))}, std::chrono::seconds(60));
   ASSERT_TRUE(listed && listed->success()) << describe(listed);
@@ -198,7 +199,8 @@ class BackupsWithDocker : public Backups {};
 TEST_P(BackupsWithDocker, AreRefused) {
   ASSERT_EQ(zelk({"start", id}).code, 0);
   for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"backup", id}, std::vector<std::string>{"restore", id, path_to_utf8(backups_.path())}}) {
+       {std::vector<std::string>{"backup", id},
+        std::vector<std::string>{"restore", id, path_to_utf8(backups_.path())}}) {
     const ProgramRun refused = zelk(args);
     EXPECT_EQ(refused.code, 1);
     EXPECT_EQ(refused.out, "");

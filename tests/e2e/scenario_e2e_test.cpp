@@ -31,7 +31,8 @@ std::string list_row(const std::string& id, const std::string& state, std::uint1
 /// The table "zelk list" shows of the built-in apps, none of them installed, then the rows given.
 std::string list_table(const std::string& more_rows = {}) {
   std::string table = "APP          STATE          ADDRESS\n";
-  for (const Recipe& recipe : builtin_recipes()) table += list_row(recipe.id, "not installed", recipe.port, recipe.open);
+  for (const Recipe& recipe : builtin_recipes())
+    table += list_row(recipe.id, "not installed", recipe.port, recipe.open);
   return table + more_rows;
 }
 
@@ -84,7 +85,8 @@ class NewUser : public RealRuntime {
   }
 
   std::string ready() {
-    return "Waiting for Keeper to answer on port " + std::to_string(port) + " ...\nKeeper is ready: " + address() + "\n";
+    return "Waiting for Keeper to answer on port " + std::to_string(port) + " ...\nKeeper is ready: " + address() +
+           "\n";
   }
 
   std::string address() { return "http://127.0.0.1:" + std::to_string(port) + "/"; }
@@ -190,10 +192,12 @@ TEST_P(NewUser, WalksFromAnEmptyDataFolderToRemovingEverything) {
                 "This removes for good: 0 containers and 0 data volumes with everything saved in the apps.\n"
                 "Back up what you want to keep first: zelk backup <app>\n"
                 "To go ahead: zelk remove --everything --yes\n");
-  expect_output({"remove", "--everything", "--yes"},
-                "The data folder " + path_to_utf8(data) + " was named with ZELK_HOME, so it is left for you to delete.\n"
-                "Every app and its data are removed. Uninstall the Zelk, and Podman if nothing else needs it, the way "
-                "you installed them.\n");
+  expect_output(
+      {"remove", "--everything", "--yes"},
+      "The data folder " + path_to_utf8(data) +
+          " was named with ZELK_HOME, so it is left for you to delete.\n"
+          "Every app and its data are removed. Uninstall the Zelk, and Podman if nothing else needs it, the way "
+          "you installed them.\n");
   EXPECT_TRUE(fs::exists(data));
   // The forgotten app is no longer one of "every app": its data stays until the user removes it.
   EXPECT_TRUE(volume_exists(pages));

@@ -1,8 +1,9 @@
 #pragma once
 // The tiny web-server image the end-to-end tests and the benchmark run: busybox and a few of
 // its applet links, a page at /www/index.html, a path /cgi-bin/silent that takes a request and
-// never answers it in time, and an entry script that serves /www on port 8080. It is made here without any network and imported into the runtime under a name of the
-// caller's choosing. No test framework is needed, so the benchmark shares it.
+// never answers it in time, and an entry script that serves /www on port 8080. It is made here
+// without any network and imported into the runtime under a name of the caller's choosing. No
+// test framework is needed, so the benchmark shares it.
 
 #include <cstdint>
 #include <expected>

@@ -189,7 +189,8 @@ int rm(State& state, const Args& args) {
   const Args names = operands(args, 1);
   if (names.empty()) return fail("rm needs a container");
   for (const std::string& name : names) {
-    if (!find_container(state, name)) return fail("no container with ID or name \"" + name + "\" found: no such container", 1);
+    if (!find_container(state, name))
+      return fail("no container with ID or name \"" + name + "\" found: no such container", 1);
     state.containers.erase(std::remove_if(state.containers.begin(), state.containers.end(),
                                           [&](const Container& c) { return c.name == name; }),
                            state.containers.end());
@@ -230,7 +231,8 @@ int network(State& state, const Args& args) {
     return 0;
   }
   if (what == "rm") {
-    if (!holds(state.networks, name)) return fail("unable to find network with name or ID " + name + ": network not found", 1);
+    if (!holds(state.networks, name))
+      return fail("unable to find network with name or ID " + name + ": network not found", 1);
     drop(state.networks, name);
     out(name + "\n");
     return 0;

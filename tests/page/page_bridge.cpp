@@ -134,7 +134,8 @@ int run(const std::string& fake_podman) {
     std::fprintf(stderr, "page_bridge: %s\n", copied.message().c_str());
     return 1;
   }
-  if (!write_file_atomically(fake / "state.txt", "image\tlocalhost/zelk/flow:1.0\nimage\tlocalhost/zelk/flowdb:1.0\n") ||
+  if (!write_file_atomically(fake / "state.txt",
+                             "image\tlocalhost/zelk/flow:1.0\nimage\tlocalhost/zelk/flowdb:1.0\n") ||
       !write_file_atomically(data / "recipes" / "flow.yaml", flow_recipe(listener.port()))) {
     std::fprintf(stderr, "page_bridge: the data folder could not be written\n");
     return 1;

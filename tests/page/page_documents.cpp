@@ -53,9 +53,9 @@ std::string recipe_text(const RecipeShape& shape) {
   for (int i = 1; i <= shape.helpers; ++i) {
     text += "  helper" + std::to_string(i) + ":\n    image: localhost/zelk/helper:" + std::to_string(i) + ".0\n";
   }
-  text += "x-zelk:\n  format: " + std::string(shape.helpers > 0 ? "2" : "1") + "\n  id: " + shape.id + "\n  name: " + quoted_yaml(shape.name) +
-          "\n  category: " + quoted_yaml(shape.category) + "\n  summary: " + quoted_yaml(shape.summary) +
-          "\n  port: " + std::to_string(shape.port) + "\n  ready: /\n";
+  text += "x-zelk:\n  format: " + std::string(shape.helpers > 0 ? "2" : "1") + "\n  id: " + shape.id +
+          "\n  name: " + quoted_yaml(shape.name) + "\n  category: " + quoted_yaml(shape.category) +
+          "\n  summary: " + quoted_yaml(shape.summary) + "\n  port: " + std::to_string(shape.port) + "\n  ready: /\n";
   return text;
 }
 
@@ -90,11 +90,15 @@ struct Recipes {
                            "https://course.example.org/zelk/pad.yaml");
   Recipe kanban = made_recipe({"kanban", "Kanban board", "Planning",
                                "Cards and columns for the tasks of a small team.", 40411, 2});
-  Recipe sketch = made_recipe({"sketch", "Sketch", "Drawing", "A whiteboard for quick drawings and diagrams.", 40412, 0});
-  Recipe quiz = made_recipe({"quiz", "Quiz maker", "Teaching", "Make quizzes and let the class answer them in a browser.", 40413, 0});
+  Recipe sketch =
+      made_recipe({"sketch", "Sketch", "Drawing", "A whiteboard for quick drawings and diagrams.", 40412, 0});
+  Recipe quiz = made_recipe(
+      {"quiz", "Quiz maker", "Teaching", "Make quizzes and let the class answer them in a browser.", 40413, 0});
   Recipe changed = made_recipe({"pad", "Pad", "Writing", "Write documents together, in real time (newer).", 40410, 0});
-  Recipe duplicate = made_recipe({"kanban", "Kanban board (second shelf)", "Planning", "The same id on another shelf.", 40414, 0});
-  Recipe already = made_recipe({"notes", "Notes (from a shelf)", "Writing", "An offer whose id is already an app.", 40415, 0});
+  Recipe duplicate =
+      made_recipe({"kanban", "Kanban board (second shelf)", "Planning", "The same id on another shelf.", 40414, 0});
+  Recipe already =
+      made_recipe({"notes", "Notes (from a shelf)", "Writing", "An offer whose id is already an app.", 40415, 0});
 
   Recipes() { wiki.from = std::string(maker_shelf_folder()) + "wiki.yaml"; }
 

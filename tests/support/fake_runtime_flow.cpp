@@ -123,7 +123,8 @@ struct Walk {
 
   std::string table(const std::string& flow_state) {
     std::string text = "APP          STATE          ADDRESS\n";
-    for (const Recipe& builtin : builtin_recipes()) text += row(builtin.id, "not installed", builtin.port, builtin.open);
+    for (const Recipe& builtin : builtin_recipes())
+      text += row(builtin.id, "not installed", builtin.port, builtin.open);
     return text + row("flow", flow_state, port, "/");
   }
 
@@ -147,7 +148,8 @@ void walk_through_the_fake_runtime() {
   fs::copy_file(path_from_utf8(helper_program("fake_podman")), walk.bin / path_from_utf8("podman" + exe), copied);
   ASSERT_FALSE(copied) << copied.message();
   ASSERT_TRUE(write_file_atomically(walk.data / "recipes" / "flow.yaml", flow_recipe(walk.port)));
-  ASSERT_TRUE(write_file_atomically(walk.fake / "state.txt", "image\tlocalhost/zelk/flow:1.0\nimage\tlocalhost/zelk/flowdb:1.0\n"));
+  ASSERT_TRUE(write_file_atomically(walk.fake / "state.txt",
+                                    "image\tlocalhost/zelk/flow:1.0\nimage\tlocalhost/zelk/flowdb:1.0\n"));
   ASSERT_EQ(walk.recipe.id, "flow");
 
   const std::string separator = platform_word == "windows" ? ";" : ":";
@@ -198,10 +200,11 @@ void walk_through_the_fake_runtime() {
   EXPECT_FALSE(fs::exists(running_marker_path(walk.data, "flow")));
   EXPECT_EQ(walk.zelk({"list"}, walk.table("exited")), std::vector<std::string>{walk.list_call()});
 
-  EXPECT_EQ(walk.zelk({"start", "flow"},
-                      "Starting Flow's helper \"db\" with Podman ...\nStarting Flow with Podman ...\n" + walk.ready_lines()),
-            (std::vector<std::string>{walk.list_call(), walk.call({"start", "torvo-flow-db"}),
-                                      walk.call({"start", "torvo-flow"})}));
+  EXPECT_EQ(
+      walk.zelk({"start", "flow"},
+                "Starting Flow's helper \"db\" with Podman ...\nStarting Flow with Podman ...\n" + walk.ready_lines()),
+      (std::vector<std::string>{walk.list_call(), walk.call({"start", "torvo-flow-db"}),
+                                walk.call({"start", "torvo-flow"})}));
 
   EXPECT_EQ(walk.zelk({"remove", "flow"}, "Flow is removed. Its data volumes and settings are kept.\n"),
             (std::vector<std::string>{walk.list_call(), walk.call({"rm", "-f", "-v", "torvo-flow"}),
@@ -214,9 +217,10 @@ void walk_through_the_fake_runtime() {
             "it back. Then uninstall the Zelk and Podman in the list of installed apps.\n"
           : "Every app and its data are removed. Uninstall the Zelk, and Podman if nothing else needs it, the way you "
             "installed them.\n";
-  const std::vector<std::string> everything = walk.zelk(
-      {"remove", "--everything", "--yes"},
-      "The data folder " + path_to_utf8(walk.data) + " was named with ZELK_HOME, so it is left for you to delete.\n" + closing);
+  const std::vector<std::string> everything =
+      walk.zelk({"remove", "--everything", "--yes"},
+                "The data folder " + path_to_utf8(walk.data) +
+                    " was named with ZELK_HOME, so it is left for you to delete.\n" + closing);
   std::vector<std::string> of_flow;
   for (const std::string& line : everything) {
     if (line.find("flow") != std::string::npos) of_flow.push_back(line);

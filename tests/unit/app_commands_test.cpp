@@ -255,7 +255,8 @@ TEST_F(RemoveEverything, DockerIsAskedForVolumesWithInspect) {
   fake.runner.on("docker", {"volume", "inspect"}, ScriptedRunner::failed(1, "Error: No such volume"));
   fake.runner.on("docker", {"volume", "inspect", "torvo-solo-data"}, ScriptedRunner::ok("[{}]"));
   ASSERT_TRUE(run({"remove", "--everything"}));
-  EXPECT_TRUE(fake.output.text.starts_with("This removes for good: 1 containers and 1 data volumes ")) << fake.output.text;
+  EXPECT_TRUE(fake.output.text.starts_with("This removes for good: 1 containers and 1 data volumes "))
+      << fake.output.text;
   EXPECT_EQ(runs_without_lists(), (std::vector<std::string>{"docker volume inspect torvo-solo-data"}));
 }
 

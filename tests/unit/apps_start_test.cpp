@@ -33,7 +33,8 @@ const std::string ps_format = "{{.Names}}\t{{.State}}\t{{.Labels}}";
 
 struct StartAppTest : ::testing::Test {
   TestFolder home;
-  std::vector<Recipe> recipes{read_test_recipe(solo_recipe_text), read_test_recipe(duo_recipe_text), read_test_recipe(user_recipe_text(""))};
+  std::vector<Recipe> recipes{read_test_recipe(solo_recipe_text), read_test_recipe(duo_recipe_text),
+                              read_test_recipe(user_recipe_text(""))};
   TestContext fake{home.path(), recipes};
   const ContainerRuntime podman = runtime_table[0];
   const ContainerRuntime docker = runtime_table[1];
@@ -73,7 +74,9 @@ struct StartAppTest : ::testing::Test {
     return start_app(ctx, runtime ? *runtime : podman, recipe, containers);
   }
 
-  std::string settings_text(std::string_view id) { return read_file(settings_path(home.path(), id)).value_or("<none>"); }
+  std::string settings_text(std::string_view id) {
+    return read_file(settings_path(home.path(), id)).value_or("<none>");
+  }
 
   void write_settings_file(std::string_view id, std::string_view text) {
     fs::create_directories(app_folder(home.path(), id));
@@ -255,9 +258,10 @@ TEST_F(StartAppTest, DfFieldsAreSplitAtAnyWhiteSpace) {
 }
 
 TEST_F(StartAppTest, AnUnreadableAnswerSkipsTheDiskCheck) {
-  for (auto reply : {ScriptedRunner::Reply(ScriptedRunner::ok("garbage\n")), ScriptedRunner::Reply(ScriptedRunner::failed(1)),
-                     ScriptedRunner::Reply(std::unexpected(RunError::timed_out())),
-                     ScriptedRunner::Reply(ScriptedRunner::ok("Filesystem x\n/dev/sda1 1 2 lots 3 /\n"))}) {
+  for (auto reply :
+       {ScriptedRunner::Reply(ScriptedRunner::ok("garbage\n")), ScriptedRunner::Reply(ScriptedRunner::failed(1)),
+        ScriptedRunner::Reply(std::unexpected(RunError::timed_out())),
+        ScriptedRunner::Reply(ScriptedRunner::ok("Filesystem x\n/dev/sda1 1 2 lots 3 /\n"))}) {
     fake.runner.on("df", {}, reply);
     EXPECT_TRUE(start(solo()));
   }

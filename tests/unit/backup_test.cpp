@@ -229,9 +229,10 @@ TEST_F(BackupCommands, BackupOfAStoppedAppCopiesWithoutStoppingOrStarting) {
                               "Keep is backed up in " + path_to_utf8(stamped) +
                                   ". Keep the whole folder: it holds the app's data and its passwords.\n");
   EXPECT_EQ(runs_without_lists(),
-            (std::vector<std::string>{"podman volume exists torvo-keep-files", "podman volume exists torvo-keep-db",
-                                      "attached: podman volume export torvo-keep-files -o " + tar(stamped, "torvo-keep-files"),
-                                      "attached: podman volume export torvo-keep-db -o " + tar(stamped, "torvo-keep-db")}));
+            (std::vector<std::string>{
+                "podman volume exists torvo-keep-files", "podman volume exists torvo-keep-db",
+                "attached: podman volume export torvo-keep-files -o " + tar(stamped, "torvo-keep-files"),
+                "attached: podman volume export torvo-keep-db -o " + tar(stamped, "torvo-keep-db")}));
   EXPECT_EQ(list_calls(), 1u);
   for (const RecordedRun& r : fake.runner.runs()) {
     if (r.attached) {
@@ -260,11 +261,12 @@ TEST_F(BackupCommands, BackupOfARunningAppStopsItForTheCopyAndStartsItAgain) {
                               "Keep is backed up in " + path_to_utf8(stamped) +
                                   ". Keep the whole folder: it holds the app's data and its passwords.\n");
   EXPECT_EQ(runs_without_lists(),
-            (std::vector<std::string>{"podman volume exists torvo-keep-files", "podman volume exists torvo-keep-db",
-                                      "podman stop torvo-keep", "podman stop torvo-keep-db",
-                                      "attached: podman volume export torvo-keep-files -o " + tar(stamped, "torvo-keep-files"),
-                                      "attached: podman volume export torvo-keep-db -o " + tar(stamped, "torvo-keep-db"),
-                                      "podman start torvo-keep-db", "podman start torvo-keep"}));
+            (std::vector<std::string>{
+                "podman volume exists torvo-keep-files", "podman volume exists torvo-keep-db", "podman stop torvo-keep",
+                "podman stop torvo-keep-db",
+                "attached: podman volume export torvo-keep-files -o " + tar(stamped, "torvo-keep-files"),
+                "attached: podman volume export torvo-keep-db -o " + tar(stamped, "torvo-keep-db"),
+                "podman start torvo-keep-db", "podman start torvo-keep"}));
   EXPECT_EQ(list_calls(), 2u);  // the choice, and the choice again before the start
   EXPECT_TRUE(fs::exists(running_marker_path(home, "keep")));
   EXPECT_EQ(text_of(settings_path(home, "keep")), keep_settings);  // the start changed nothing
@@ -313,7 +315,8 @@ TEST_F(BackupCommands, BackupIntoANamedFolderMakesTheStampedFolderInsideIt) {
   EXPECT_TRUE(fs::is_directory(inside));
   EXPECT_FALSE(fs::exists(base));
   EXPECT_FALSE(fs::exists(inside / "settings.env"));  // the app had no settings file
-  EXPECT_EQ(runs_without_lists().at(2), "attached: podman volume export torvo-keep-files -o " + tar(inside, "torvo-keep-files"));
+  EXPECT_EQ(runs_without_lists().at(2),
+            "attached: podman volume export torvo-keep-files -o " + tar(inside, "torvo-keep-files"));
   EXPECT_TRUE(fake.output.text.ends_with("Keep is backed up in " + path_to_utf8(inside) +
                                          ". Keep the whole folder: it holds the app's data and its passwords.\n"));
 }
@@ -396,7 +399,8 @@ TEST_F(BackupCommands, AFailedStopEndsTheBackup) {
   fake.runner.on("podman", {"ps"}, ScriptedRunner::ok(keep_list("running")));
   fake.runner.on("podman", {"stop", "torvo-keep-db"}, ScriptedRunner::failed(125, "Error: cannot stop\n\n"));
   auto result = run({"backup", "keep"});
-  EXPECT_EQ(result, std::unexpected(std::string("\"podman stop torvo-keep-db\" failed.\n    It said: Error: cannot stop")));
+  EXPECT_EQ(result,
+            std::unexpected(std::string("\"podman stop torvo-keep-db\" failed.\n    It said: Error: cannot stop")));
   EXPECT_EQ(fake.output.text, "Stopping Keep for the copy ...\n");
   EXPECT_EQ(runs_without_lists().back(), "podman stop torvo-keep-db");
 }
@@ -444,7 +448,8 @@ TEST_F(BackupCommands, ARuntimeGoneAfterTheCopyIsTheErrorShown) {
   fake.runner.on("podman", {"ps"}, std::unexpected(RunError::not_found()));
   fake.runner.on("docker", {"ps"}, std::unexpected(RunError::not_found()));
   EXPECT_EQ(run({"backup", "keep"}), std::unexpected(std::string(no_runtime)));
-  EXPECT_EQ(fake.output.text, "Stopping Keep for the copy ...\nCopying torvo-keep-files ...\nCopying torvo-keep-db ...\n");
+  EXPECT_EQ(fake.output.text,
+            "Stopping Keep for the copy ...\nCopying torvo-keep-files ...\nCopying torvo-keep-db ...\n");
 }
 
 // ---- restore -----------------------------------------------------------------------------
@@ -472,12 +477,13 @@ TEST_F(RestoreCommands, PutsTheVolumesAndTheSettingsBack) {
   EXPECT_EQ(fake.output.text, "Putting back torvo-keep-files ...\n"
                               "Putting back torvo-keep-db ...\n"
                               "Keep is restored. Start it: zelk start keep\n");
-  EXPECT_EQ(runs_without_lists(),
-            (std::vector<std::string>{"podman volume exists torvo-keep-files", "podman volume exists torvo-keep-db",
-                                      "podman volume create torvo-keep-files",
-                                      "attached: podman volume import torvo-keep-files " + tar(backup, "torvo-keep-files"),
-                                      "podman volume create torvo-keep-db",
-                                      "attached: podman volume import torvo-keep-db " + tar(backup, "torvo-keep-db")}));
+  EXPECT_EQ(
+      runs_without_lists(),
+      (std::vector<std::string>{"podman volume exists torvo-keep-files", "podman volume exists torvo-keep-db",
+                                "podman volume create torvo-keep-files",
+                                "attached: podman volume import torvo-keep-files " + tar(backup, "torvo-keep-files"),
+                                "podman volume create torvo-keep-db",
+                                "attached: podman volume import torvo-keep-db " + tar(backup, "torvo-keep-db")}));
   for (const RecordedRun& r : fake.runner.runs()) {
     if (r.attached) {
       EXPECT_EQ(r.mode, AttachMode::ErrorsOnly);
@@ -540,7 +546,8 @@ TEST_F(RestoreCommands, TheFirstVolumeWithDataEndsTheQuestions) {
   fake.runner.on("podman", {"volume", "exists"}, ScriptedRunner::ok());
   auto result = run({"restore", "keep", backup_text()});
   ASSERT_FALSE(result);
-  EXPECT_TRUE(result.error().starts_with("Keep still has data on this computer, in torvo-keep-files. ")) << result.error();
+  EXPECT_TRUE(result.error().starts_with("Keep still has data on this computer, in torvo-keep-files. "))
+      << result.error();
   EXPECT_EQ(runs_without_lists(), std::vector<std::string>{"podman volume exists torvo-keep-files"});
 }
 
@@ -550,7 +557,8 @@ TEST_F(RestoreCommands, AFailedImportEndsTheRestore) {
   auto result = run({"restore", "keep", backup_text()});
   EXPECT_EQ(result, std::unexpected(std::string("\"podman volume import torvo-keep-files\" failed (exit code 2).")));
   EXPECT_EQ(fake.output.text, "Putting back torvo-keep-files ...\n");
-  EXPECT_EQ(runs_without_lists().back(), "attached: podman volume import torvo-keep-files " + tar(backup, "torvo-keep-files"));
+  EXPECT_EQ(runs_without_lists().back(),
+            "attached: podman volume import torvo-keep-files " + tar(backup, "torvo-keep-files"));
   EXPECT_FALSE(fs::exists(settings_path(home, "keep")));
 }
 

@@ -329,7 +329,8 @@ TEST(SetupCommand, WindowsWithoutWinget) {
   setup.fake.runner.on("winget", {}, std::unexpected(RunError::not_found()));
   auto result = setup.run("windows");
   ASSERT_FALSE(result);
-  EXPECT_EQ(result.error(), "\"winget\" is not on this computer. Install Podman from https://podman.io and run: zelk setup");
+  EXPECT_EQ(result.error(),
+            "\"winget\" is not on this computer. Install Podman from https://podman.io and run: zelk setup");
   EXPECT_EQ(setup.fake.output.text, installing);
 }
 

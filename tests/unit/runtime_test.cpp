@@ -707,7 +707,8 @@ TEST(CheckWsl, AdviceWhenWslIsMissingOrFails) {
   TestFolder home;
   for (const ScriptedRunner::Reply& reply :
        {ScriptedRunner::Reply(std::unexpected(RunError::not_found())), ScriptedRunner::Reply(ScriptedRunner::failed(1)),
-        ScriptedRunner::Reply(RunOutput{"", "", std::nullopt}), ScriptedRunner::Reply(std::unexpected(RunError::timed_out()))}) {
+        ScriptedRunner::Reply(RunOutput{"", "", std::nullopt}),
+        ScriptedRunner::Reply(std::unexpected(RunError::timed_out()))}) {
     TestContext fake(home.path());
     fake.platform = "windows";
     fake.runner.on("wsl", {}, reply);

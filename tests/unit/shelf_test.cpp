@@ -108,9 +108,9 @@ TEST(ShelfFileName, Table) {
                            std::string(60, 'a') + ".yaml"}) {
     EXPECT_TRUE(is_shelf_file_name(good)) << good;
   }
-  for (const std::string& bad : std::vector<std::string>{"Notes.yaml", "-x.yaml", "a..b.yaml", "x.txt", ".yaml", "_a.yaml",
-                          ".a.yaml", "a/b.yaml", "a b.yaml", "a.YAML", "a.yaml ", "",
-                          std::string(61, 'a') + ".yaml"}) {
+  for (const std::string& bad :
+       std::vector<std::string>{"Notes.yaml", "-x.yaml", "a..b.yaml", "x.txt", ".yaml", "_a.yaml", ".a.yaml",
+                                "a/b.yaml", "a b.yaml", "a.YAML", "a.yaml ", "", std::string(61, 'a') + ".yaml"}) {
     EXPECT_FALSE(is_shelf_file_name(bad)) << bad;
   }
 }

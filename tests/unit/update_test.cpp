@@ -382,10 +382,11 @@ struct StartCall {
 
 TEST(LaunchInstaller, FirstStartBreaksAwayFromTheJob) {
   std::vector<StartCall> calls;
-  auto result = launch_installer("/x/setup.exe", true, [&](const std::filesystem::path& p, bool tray, std::uint32_t flags) {
-    calls.push_back({p, tray, flags});
-    return std::expected<void, std::string>();
-  });
+  auto result =
+      launch_installer("/x/setup.exe", true, [&](const std::filesystem::path& p, bool tray, std::uint32_t flags) {
+        calls.push_back({p, tray, flags});
+        return std::expected<void, std::string>();
+      });
   EXPECT_TRUE(result);
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_EQ(calls[0].flags, 0x01000208u);
@@ -394,12 +395,13 @@ TEST(LaunchInstaller, FirstStartBreaksAwayFromTheJob) {
 
 TEST(LaunchInstaller, SecondStartWithoutBreakawayAndTheFirstErrorDropped) {
   std::vector<StartCall> calls;
-  auto result = launch_installer("/x/setup.exe", false, [&](const std::filesystem::path& p, bool tray, std::uint32_t flags)
-                                     -> std::expected<void, std::string> {
-    calls.push_back({p, tray, flags});
-    if (calls.size() == 1) return std::unexpected("Access is denied. (os error 5)");
-    return {};
-  });
+  auto result = launch_installer(
+      "/x/setup.exe", false,
+      [&](const std::filesystem::path& p, bool tray, std::uint32_t flags) -> std::expected<void, std::string> {
+        calls.push_back({p, tray, flags});
+        if (calls.size() == 1) return std::unexpected("Access is denied. (os error 5)");
+        return {};
+      });
   EXPECT_TRUE(result);
   ASSERT_EQ(calls.size(), 2u);
   EXPECT_EQ(calls[1].flags, 0x208u);

@@ -128,8 +128,9 @@ TEST_F(RealFetch, ShelvesWithEveryOfferState) {
   EXPECT_EQ(views[0].offers[3].state, ShelfOffer::State::Refused);
   EXPECT_EQ(views[0].offers[3].message, "The id \"n8n\" belongs to n8n, which is built in. Choose another id.");
   EXPECT_FALSE(views[0].offers[3].recipe);
-  EXPECT_EQ(views[1].error, server.address("gone/shelf.yaml") +
-                                " could not be fetched.\n    It said: curl: (22) The requested URL returned error: 404");
+  EXPECT_EQ(views[1].error,
+            server.address("gone/shelf.yaml") +
+                " could not be fetched.\n    It said: curl: (22) The requested URL returned error: 404");
 }
 
 TEST_F(RealFetch, InstallerWithTheRightSizeAndSha256) {
@@ -150,7 +151,8 @@ TEST_F(RealFetch, InstallerOfAnotherSizeIsDeleted) {
   server.put("downloads/zelk-setup.run", bytes);
   auto path = download_update(home.path(), runner, UpdateOffer{"9.0.0", "zelk-setup.run", sha256_hex(bytes), 200001});
   ASSERT_FALSE(path);
-  EXPECT_EQ(path.error(), "The fetched file has 200000 bytes and should have 200001. It was deleted; nothing was changed.");
+  EXPECT_EQ(path.error(),
+            "The fetched file has 200000 bytes and should have 200001. It was deleted; nothing was changed.");
   EXPECT_FALSE(std::filesystem::exists(home.path() / "update" / "zelk-setup.run"));
 }
 
@@ -266,20 +268,26 @@ TEST_F(ZelkProgram, ShelfAddThenListWithEveryState) {
 
   auto listed = zelk({"shelf"});
   ASSERT_EQ(listed.code, 0) << listed.err;
-  EXPECT_EQ(listed.out,
-            "Course  (" + shelf + ")\n"
-            "  notes        Notes\n"
-            "      zelk add " + server.address("course/notes.yaml") + "\n"
-            "  diary        Diary\n"
-            "      on this Zelk\n"
-            "  board        Board\n"
-            "      on this Zelk with another text; the shelf's one: zelk add " + server.address("course/board.yaml") + "\n"
-            "  n8n.yaml\n"
-            "      not usable here: The id \"n8n\" belongs to n8n, which is built in. Choose another id.\n"
-            "\n"
-            "A shelf other than the Zelk's own is kept by whoever gave you its address; the Zelk team did not review "
-            "what is on it.\n"
-            "\"zelk check <address>\" shows what a recipe would run before you add it.\n");
+  EXPECT_EQ(
+      listed.out,
+      "Course  (" + shelf +
+          ")\n"
+          "  notes        Notes\n"
+          "      zelk add " +
+          server.address("course/notes.yaml") +
+          "\n"
+          "  diary        Diary\n"
+          "      on this Zelk\n"
+          "  board        Board\n"
+          "      on this Zelk with another text; the shelf's one: zelk add " +
+          server.address("course/board.yaml") +
+          "\n"
+          "  n8n.yaml\n"
+          "      not usable here: The id \"n8n\" belongs to n8n, which is built in. Choose another id.\n"
+          "\n"
+          "A shelf other than the Zelk's own is kept by whoever gave you its address; the Zelk team did not review "
+          "what is on it.\n"
+          "\"zelk check <address>\" shows what a recipe would run before you add it.\n");
 
   auto forgotten = zelk({"shelf", "forget", shelf});
   EXPECT_EQ(forgotten.code, 0) << forgotten.err;
