@@ -141,6 +141,16 @@ std::optional<std::int32_t> exit_code_of(int status) {
 
 // A descriptor that becomes readable when the process ends, so a run can sleep until then
 // and no longer; -1 on a kernel without pidfd_open (before Linux 5.3) or where it is refused.
+// waitpid without waiting: the pid once the process has ended (its status in `status`), 0 while
+// it runs, -1 with errno on failure.
+pid_t reap_if_ended(pid_t pid, int& status) {
+  pid_t got = 0;
+  do {
+    got = ::waitpid(pid, &status, WNOHANG);
+  } while (got < 0 && errno == EINTR);
+  return got;
+}
+
 int open_process_descriptor(pid_t pid) {
 #ifdef SYS_pidfd_open
   const long fd = ::syscall(SYS_pidfd_open, pid, 0);
@@ -159,10 +169,7 @@ class PosixChild final : public capture::ChildProcess {
       capture::Clock::time_point deadline) override {
     for (;;) {
       int status = 0;
-      pid_t got = 0;
-      do {
-        got = ::waitpid(pid_, &status, WNOHANG);
-      } while (got < 0 && errno == EINTR);
+      const pid_t got = reap_if_ended(pid_, status);
       if (got < 0) return std::unexpected(RunError::os(os_error_text(errno)));
       if (got != 0) return std::optional<std::optional<std::int32_t>>(exit_code_of(status));
 
@@ -210,10 +217,7 @@ class PosixWatchedOutput final : public capture::WatchedOutput {
     for (;;) {
       News news;
       int status = 0;
-      pid_t got = 0;
-      do {
-        got = ::waitpid(pid_, &status, WNOHANG);
-      } while (got < 0 && errno == EINTR);
+      const pid_t got = reap_if_ended(pid_, status);
       if (got < 0) return std::unexpected(RunError::os(os_error_text(errno)));
       if (got != 0) {
         // All the program wrote is in the pipe now; what comes later is another process's.
