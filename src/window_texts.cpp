@@ -74,14 +74,9 @@ bool can_forget(bool built_in, const AppState& status) {
 }
 
 std::string first_line(std::string_view text) {
-  for (std::size_t start = 0; start <= text.size();) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view candidate = text.substr(start, end - start);
-    if (!candidate.empty() && candidate.back() == '\r') candidate.remove_suffix(1);
-    candidate = trim_white_space(candidate);
+  for (const std::string_view line : split_lines(text)) {
+    const std::string_view candidate = trim_white_space(line);
     if (!candidate.empty()) return valid_text(candidate);
-    start = end + 1;
   }
   return {};
 }
