@@ -37,6 +37,23 @@ class RunnerTest : public ::testing::Test {
   }
   std::filesystem::path file(std::string_view name) const { return folder.path() / std::string(name); }
 
+  // A program that writes to both streams and ends with 4, leaving behind a process of its own
+  // that still holds its output.
+  std::string program_that_leaves_a_helper() {
+    return script("leaves-one",
+                  "sleep 30 &\n"
+                  "echo $! > '" + file("helper").string() + "'\n"
+                  "echo done\n"
+                  "echo noted >&2\n"
+                  "exit 4");
+  }
+  // The process that program left behind, killed at the end of the test.
+  pid_t helper_left_behind() {
+    const pid_t helper = std::stoi(wait_for_text(file("helper")));
+    leftovers.push_back(helper);
+    return helper;
+  }
+
   // Kills every process a test left running on purpose.
   void TearDown() override {
     for (pid_t pid : leftovers) ::kill(pid, SIGKILL);
@@ -150,15 +167,8 @@ TEST_F(RunnerTest, ReturnsAtTheLimitWhileAProcessOfTheProgramHoldsThePipes) {
 }
 
 TEST_F(RunnerTest, AProgramThatEndedKeepsItsOutputWhileAProcessOfItsOwnHoldsThePipes) {
-  const std::string program = script("leaves-one",
-                                     "sleep 30 &\n"
-                                     "echo $! > '" + file("grandchild").string() + "'\n"
-                                     "echo done\n"
-                                     "echo noted >&2\n"
-                                     "exit 4");
-  auto run = runner.run_captured(program, {}, startup);
-  const pid_t grandchild = std::stoi(wait_for_text(file("grandchild")));
-  leftovers.push_back(grandchild);
+  auto run = runner.run_captured(program_that_leaves_a_helper(), {}, startup);
+  const pid_t grandchild = helper_left_behind();
   ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
   EXPECT_EQ(run->stdout_text, "done\n");
   EXPECT_EQ(run->stderr_text, "noted\n");
@@ -477,17 +487,11 @@ std::size_t thread_count() {
 
 TEST_F(RunnerTest, AHiddenAttachedRunEndsWithItsProgramWhileAProcessOfItsOwnHoldsTheOutput) {
   const SystemRunner hidden_runner(SystemRunner::hidden);
-  const std::string program = script("leaves-one",
-                                     "sleep 30 &\n"
-                                     "echo $! > '" + file("helper").string() + "'\n"
-                                     "echo done\n"
-                                     "echo noted >&2\n"
-                                     "exit 4");
+  const std::string program = program_that_leaves_a_helper();
   const std::size_t threads_before = thread_count();
   auto run = hidden_runner.run_attached(program, {}, {}, AttachMode::ErrorsOnly);
   const std::size_t threads_after = thread_count();
-  const pid_t helper = std::stoi(wait_for_text(file("helper")));
-  leftovers.push_back(helper);
+  const pid_t helper = helper_left_behind();
   ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());
   EXPECT_EQ(run->exit_code, 4);
   EXPECT_EQ(run->kept_output, "done\nnoted\n");
