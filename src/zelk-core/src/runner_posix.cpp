@@ -139,8 +139,6 @@ std::optional<std::int32_t> exit_code_of(int status) {
   return std::nullopt;
 }
 
-// A descriptor that becomes readable when the process ends, so a run can sleep until then
-// and no longer; -1 on a kernel without pidfd_open (before Linux 5.3) or where it is refused.
 // waitpid without waiting: the pid once the process has ended (its status in `status`), 0 while
 // it runs, -1 with errno on failure.
 pid_t reap_if_ended(pid_t pid, int& status) {
@@ -151,6 +149,8 @@ pid_t reap_if_ended(pid_t pid, int& status) {
   return got;
 }
 
+// A descriptor that becomes readable when the process ends, so a run can sleep until then
+// and no longer; -1 on a kernel without pidfd_open (before Linux 5.3) or where it is refused.
 int open_process_descriptor(pid_t pid) {
 #ifdef SYS_pidfd_open
   const long fd = ::syscall(SYS_pidfd_open, pid, 0);
