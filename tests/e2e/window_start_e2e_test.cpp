@@ -141,7 +141,9 @@ class WindowStartOfAnAppThatEnds : public WindowStart {};
 TEST_P(WindowStartOfAnAppThatEnds, TheNoteQuotesTheLastLineTheAppWrote) {
   id_ = app_id("x");  // short, so that the note's first line is not cut
   const std::string said = "No settings were found in /data";
-  add_recipe(id_, free_port(), {"sh", "-c", "echo Reading the settings; echo " + said + " >&2; exit 3"});
+  // Docker stamps each stream as it reads it, so two lines written on the two streams at once
+  // may come back in either order: the app pauses between them, as an app reading its settings.
+  add_recipe(id_, free_port(), {"sh", "-c", "echo Reading the settings; sleep 0.2; echo " + said + " >&2; exit 3"});
   TrayWindow window(home_.path(), zelk_path());
   const std::optional<std::string> note = window.note_of("open", id_);
   ASSERT_TRUE(note);
