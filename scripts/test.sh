@@ -46,9 +46,7 @@ failures_of() {  # suite-name log
     /^ *[0-9]+\/[0-9]+ Test +#[0-9]+: / { flush(); next }
     # The frame GoogleTest prints around a test says nothing of why it failed.
     /^\[(----------|==========|  PASSED  | RUN      |       OK )\]|^\[  FAILED  \] [^ ]+$/ { next }
-    /^Running main\(\) from |^Note: Google Test filter|FAILED TESTS?$|listed below:$/ {
-      next
-    }
+    /^Running main\(\) from |^Note: Google Test filter|FAILED TESTS?$|listed below:$/ { next }
     name != "" { buf[++n] = $0 }
     END { flush() }' "$2"
 }
