@@ -5,6 +5,7 @@
 
 #include "apps.h"
 #include "http.h"
+#include "interrupt.h"
 #include "platform.h"
 #include "zelk/commands.h"
 
@@ -44,6 +45,10 @@ int console_main(const std::vector<std::string>& args) {
   const FillRandomFn random = [](std::span<std::uint8_t> buffer) { return fill_random(buffer); };
   const OpenInBrowserFn browser = [](const std::string& address) { return open_in_browser(address); };
   const ClockFn clock = [] { return std::chrono::system_clock::now(); };
+  const InterruptWatch interrupts{
+      .watch = [] { watch_interrupts(); },
+      .requested = [] { return interrupt_requested(); },
+  };
   CommandContext ctx{
       .home = *home,
       .recipes = catalogue.recipes,
@@ -55,13 +60,17 @@ int console_main(const std::vector<std::string>& args) {
       .open_in_browser = browser,
       .platform = platform_word,
       .now = clock,
+      .interrupts = &interrupts,
   };
 
   CommandResult result = run_command(ctx, args);
-  if (result) return 0;
+  // A command the user stopped ends as a program stopped by that request would, whatever it
+  // managed to clean up first, so a script that runs zelk sees the stop.
+  const int failed = interrupt_requested() ? interrupt_exit_code() : 1;
+  if (result) return interrupt_requested() ? failed : 0;
   std::fflush(stdout);
   write_error("zelk: " + result.error() + "\n");
-  return 1;
+  return failed;
 }
 
 }  // namespace zelk

@@ -29,6 +29,15 @@ using FillRandomFn = std::function<std::expected<void, std::string>(std::span<st
 using OpenInBrowserFn = std::function<std::expected<void, std::string>(const std::string&)>;
 using ClockFn = std::function<std::chrono::system_clock::time_point()>;
 
+/// The user's request to stop the command (Ctrl-C in the console). Until a command calls
+/// `watch`, a request ends the program at once, as usual. A command that must clean up what it
+/// made calls `watch` before it makes anything; from then on a request is only noted and
+/// `requested` says so. A second request ends the program at once.
+struct InterruptWatch {
+  std::function<void()> watch;
+  std::function<bool()> requested;
+};
+
 /// Everything a command may use. Owns only `home`; the rest is borrowed from the front end
 /// and outlives the command.
 struct CommandContext {
@@ -45,7 +54,15 @@ struct CommandContext {
   /// Set by a front end that offers no "zelk logs" (the window program): a start that finds
   /// the app stopped quotes the app's last log line in its message.
   bool quote_app_logs = false;
+  /// None where no one can ask a command to stop (the window program's workers).
+  const InterruptWatch* interrupts = nullptr;
 };
+
+/// Starts the watch of `ctx.interrupts`, when there is one.
+void watch_interrupts(const CommandContext& ctx);
+
+/// Whether the user has asked the command in `ctx` to stop since its watch started.
+bool stop_requested(const CommandContext& ctx);
 
 /// Writes the text and "\n" in one write through the writer.
 void say(OutputWriter& output, std::string_view text);

@@ -107,6 +107,14 @@ const std::array<CommandGroup, 19> command_table{{
 
 }  // namespace
 
+void watch_interrupts(const CommandContext& ctx) {
+  if (ctx.interrupts != nullptr) ctx.interrupts->watch();
+}
+
+bool stop_requested(const CommandContext& ctx) {
+  return ctx.interrupts != nullptr && ctx.interrupts->requested();
+}
+
 void say(OutputWriter& output, std::string_view text) {
   std::string line;
   line.reserve(text.size() + 1);
