@@ -188,4 +188,70 @@ std::string shorten_text(std::string_view text, std::size_t limit) {
   return shown;
 }
 
+bool is_bidi_control(char32_t c) {
+  return c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+std::string visible_text(std::string_view text) {
+  static constexpr char digits[] = "0123456789abcdef";
+  std::string shown;
+  shown.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    const CodePoint c = code_point_at(text, at);
+    const bool broken = c.value == replacement && text.substr(at, c.size) != "\xEF\xBF\xBD";
+    if (broken || (c.value < 0x80 && is_control_character(c.value))) {
+      const auto byte = static_cast<unsigned char>(text[at]);
+      switch (byte) {
+        case '\n': shown += "\\n"; break;
+        case '\r': shown += "\\r"; break;
+        case '\t': shown += "\\t"; break;
+        default:
+          shown += "\\x";
+          shown += digits[byte >> 4];
+          shown += digits[byte & 0xF];
+      }
+      at += 1;
+      continue;
+    }
+    if (is_control_character(c.value) || is_bidi_control(c.value)) {
+      shown += "\\u";
+      for (int shift = 12; shift >= 0; shift -= 4) shown += digits[(c.value >> shift) & 0xF];
+    } else {
+      shown.append(text.substr(at, c.size));
+    }
+    at += c.size;
+  }
+  return shown;
+}
+
+std::string without_terminal_codes(std::string_view text) {
+  constexpr char escape = '\x1b';
+  std::string plain;
+  plain.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    if (text[at] != escape) {
+      plain.push_back(text[at++]);
+      continue;
+    }
+    ++at;
+    if (at >= text.size()) break;
+    const char kind = text[at++];
+    if (kind == '[') {
+      // A control sequence: parameters and intermediates, then one final byte from @ to ~.
+      while (at < text.size() && (static_cast<unsigned char>(text[at]) < 0x40 || text[at] > '~')) ++at;
+      if (at < text.size()) ++at;
+    } else if (kind == ']' || kind == 'P' || kind == '_' || kind == '^') {
+      // A string (a window title, say) ends with BEL or with ESC and a backslash.
+      while (at < text.size() && text[at] != '\a' && text[at] != escape) ++at;
+      if (at < text.size() && text[at] == '\a') {
+        ++at;
+      } else if (at + 1 < text.size() && text[at + 1] == '\\') {
+        at += 2;
+      }
+    }
+    // Any other escape is two bytes long, and both go.
+  }
+  return plain;
+}
+
 }  // namespace zelk

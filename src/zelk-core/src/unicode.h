@@ -65,4 +65,19 @@ inline constexpr std::string_view shortened_mark = " ...";
 /// they are.
 std::string shorten_text(std::string_view text, std::size_t limit);
 
+/// True for the characters that change the direction of the text around them (U+200E,
+/// U+200F, U+202A-U+202E, U+2066-U+2069): shown as they are, they can make a text read as
+/// another.
+bool is_bidi_control(char32_t c);
+
+/// The one way a stranger's text (a recipe's, a shelf's, an app's output) is shown: control
+/// characters and direction marks become their escapes ("\x1b", "\r", "\n", "\u202e"), and so
+/// does a byte that is not UTF-8 ("\xff"), so the text cannot move the cursor, hide what
+/// follows, start a line of its own or read backwards. Everything else is kept byte for byte.
+std::string visible_text(std::string_view text);
+
+/// The text without the terminal's escape sequences (colours, cursor moves, titles), as a
+/// program writes them for a console: what is left reads as plain text.
+std::string without_terminal_codes(std::string_view text);
+
 }  // namespace zelk
