@@ -478,7 +478,9 @@ TEST_F(BackupCommands, ARuntimeGoneAfterTheCopyIsTheErrorShown) {
   fake.runner.on("docker", {"ps"}, std::unexpected(RunError::not_found()));
   EXPECT_EQ(run({"backup", "keep"}), std::unexpected(std::string(no_runtime)));
   // The copy is whole and kept; the line says where before the start's error.
-  EXPECT_EQ(fake.output.text, "Stopping Keep for the copy ...\nCopying torvo-keep-files ...\nCopying torvo-keep-db ...\n"
+  EXPECT_EQ(fake.output.text, "Stopping Keep for the copy ...\n"
+                              "Copying torvo-keep-files ...\n"
+                              "Copying torvo-keep-db ...\n"
                               "Keep is backed up in " + path_to_utf8(stamped) +
                                   ". Keep the whole folder: it holds the app's data and its passwords.\n");
 }

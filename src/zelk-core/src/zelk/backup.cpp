@@ -333,7 +333,8 @@ CommandResult cmd_backup(CommandContext& ctx, const Args& args) {
       copied = std::unexpected(placed.error().text);
       break;
     }
-    copied = run_attached_checked(ctx.runner, podman, {"volume", "export", volume, "-o", path_to_utf8_exact(tar).value()});
+    copied = run_attached_checked(ctx.runner, podman,
+                                  {"volume", "export", volume, "-o", path_to_utf8_exact(tar).value()});
     // The copy running at the request got it too and has ended; what it wrote goes.
     if (stop_requested(ctx)) return place.stopped_by_request(working, true, stopped_any);
     if (copied) copied = sync_file(tar);
