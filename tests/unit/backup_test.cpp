@@ -334,6 +334,54 @@ TEST_F(BackupCommands, AFullDiskSaysSoAndLeavesNothing) {
   EXPECT_EQ(runs_without_lists().back(), "podman start torvo-keep");  // the app runs again
 }
 
+TEST_F(BackupCommands, ACtrlCDuringTheCopyKeepsNothingAndSaysHowTheAppIsLeft) {
+  struct StopCase {
+    const char* state;
+    std::vector<std::string> runs;
+    const char* output;
+    const char* message;
+  };
+  const std::string first_copy = "attached: podman volume export torvo-keep-files -o " + tar(working, "torvo-keep-files");
+  const std::vector<StopCase> cases{
+      {"exited", {first_copy}, "Copying torvo-keep-files ...\n",
+       "The backup was stopped; nothing was kept. Keep is left stopped, as it was."},
+      {"running",
+       {"podman stop torvo-keep", "podman stop torvo-keep-db", first_copy, "podman start torvo-keep-db",
+        "podman start torvo-keep"},
+       "Stopping Keep for the copy ...\n"
+       "Copying torvo-keep-files ...\n"
+       "Starting Keep's helper \"db\" with Podman ...\n"
+       "Starting Keep with Podman ...\n"
+       "Waiting for Keep to answer on port 40555 ...\n"
+       "Keep is ready: http://127.0.0.1:40555/\n",
+       "The backup was stopped; nothing was kept. Keep runs again."},
+  };
+  settings(keep_settings);
+  fake.runner.on("podman", {"ps"}, ScriptedRunner::ok(keep_list("exited")));
+  for (const StopCase& c : cases) {
+    fake.output.text.clear();
+    const std::size_t earlier = runs_without_lists().size();
+    fake.runner.once("podman", {"ps"}, ScriptedRunner::ok(keep_list(c.state)));
+    // The Ctrl-C comes while the first copy runs: the copy is the first attached run.
+    int watches = 0;
+    const InterruptWatch interrupts{
+        .watch = [&] { ++watches; },
+        .requested = [&] { return !fake.runner.runs().empty() && fake.runner.runs().back().attached; },
+    };
+    CommandContext ctx = fake.context();
+    ctx.interrupts = &interrupts;
+    EXPECT_EQ(run_command(ctx, {"backup", "keep"}), std::unexpected(std::string(c.message))) << c.state;
+    EXPECT_EQ(fake.output.text, c.output) << c.state;
+    std::vector<std::string> expected_runs{"podman volume exists torvo-keep-files", "podman volume exists torvo-keep-db"};
+    expected_runs.insert(expected_runs.end(), c.runs.begin(), c.runs.end());
+    const std::vector<std::string> all = runs_without_lists();
+    EXPECT_EQ(std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(earlier), all.end()), expected_runs)
+        << c.state;
+    EXPECT_EQ(watches, 1) << c.state;
+    EXPECT_TRUE(entry_names(base).empty()) << c.state;
+  }
+}
+
 TEST_F(BackupCommands, BackupIntoANamedFolderMakesTheStampedFolderInsideIt) {
   const fs::path mine = folder.path() / "my backups" / "deeper";
   const fs::path inside = mine / "keep-2024-03-05-1407";

@@ -138,7 +138,10 @@ struct BackupPlace {
   /// Puts the whole working folder on disk and gives it the first free name of the minute,
   /// "<id>-<stamp>", "<id>-<stamp>-2", ...: a backup never goes over another.
   std::expected<fs::path, std::string> keep(WorkingFolder& working) const {
-    if (auto synced = sync_folder(working.path); !synced) return std::unexpected(synced.error());
+    const std::string working_text = path_to_utf8(working.path);
+    if (auto synced = sync_folder(working.path); !synced) {
+      return std::unexpected("The copies in " + working_text + " could not be put on disk: " + synced.error());
+    }
     std::string last;
     for (int attempt = 1; attempt <= name_attempts; ++attempt) {
       fs::path final_name = base / path_from_utf8(numbered(stem, attempt));
@@ -149,7 +152,10 @@ struct BackupPlace {
         (void)sync_folder(base);
         return final_name;
       }
-      if (!renamed.error().taken) return std::unexpected(renamed.error().text);
+      if (!renamed.error().taken) {
+        return std::unexpected(working_text + " could not be named " + path_to_utf8(final_name) + ": " +
+                               renamed.error().text);
+      }
       last = renamed.error().text;
     }
     return std::unexpected(path_to_utf8(base / path_from_utf8(stem)) + " could not be made: " + last);
@@ -311,15 +317,16 @@ CommandResult cmd_backup(CommandContext& ctx, const Args& args) {
     const auto found = choice->containers.find(name);
     if (found != choice->containers.end() && found->second.state == "running") running.push_back(name);
   }
+  const bool was_running = !running.empty();
   bool stopped_any = false;
-  if (stop_requested(ctx)) return place.stopped_by_request(working, !running.empty(), stopped_any);
-  if (!running.empty()) {
+  if (stop_requested(ctx)) return place.stopped_by_request(working, was_running, stopped_any);
+  if (was_running) {
     // A running app may write while its volume is read; the copy is only whole when it rests.
     say(ctx.output, "Stopping " + recipe.name + " for the copy ...");
     for (const std::string& name : running) {
       stopped_any = true;
       auto stopped = run_checked(ctx.runner, podman, {"stop", name});
-      if (stop_requested(ctx)) return place.stopped_by_request(working, true, stopped_any);
+      if (stop_requested(ctx)) return place.stopped_by_request(working, was_running, stopped_any);
       if (!stopped) return stopped;
     }
   }
@@ -330,15 +337,18 @@ CommandResult cmd_backup(CommandContext& ctx, const Args& args) {
     // Podman writes through a link at the path it is given: it gets a file just made here.
     const fs::path tar = working.path / path_from_utf8(volume + ".tar");
     if (auto placed = write_fresh_file(tar, ""); !placed) {
-      copied = std::unexpected(placed.error().text);
+      copied = std::unexpected(path_to_utf8(tar) + " could not be made: " + placed.error().text);
       break;
     }
     copied = run_attached_checked(ctx.runner, podman,
                                   {"volume", "export", volume, "-o", path_to_utf8_exact(tar).value()});
     // The copy running at the request got it too and has ended; what it wrote goes.
-    if (stop_requested(ctx)) return place.stopped_by_request(working, true, stopped_any);
-    if (copied) copied = sync_file(tar);
+    if (stop_requested(ctx)) return place.stopped_by_request(working, was_running, stopped_any);
     if (!copied) break;
+    if (auto synced = sync_file(tar); !synced) {
+      copied = std::unexpected("The copy " + path_to_utf8(tar) + " could not be put on disk: " + synced.error());
+      break;
+    }
   }
 
   std::optional<fs::path> kept;
