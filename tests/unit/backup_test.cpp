@@ -341,7 +341,8 @@ TEST_F(BackupCommands, ACtrlCDuringTheCopyKeepsNothingAndSaysHowTheAppIsLeft) {
     const char* output;
     const char* message;
   };
-  const std::string first_copy = "attached: podman volume export torvo-keep-files -o " + tar(working, "torvo-keep-files");
+  const std::string first_copy =
+      "attached: podman volume export torvo-keep-files -o " + tar(working, "torvo-keep-files");
   const std::vector<StopCase> cases{
       {"exited", {first_copy}, "Copying torvo-keep-files ...\n",
        "The backup was stopped; nothing was kept. Keep is left stopped, as it was."},
@@ -372,7 +373,8 @@ TEST_F(BackupCommands, ACtrlCDuringTheCopyKeepsNothingAndSaysHowTheAppIsLeft) {
     ctx.interrupts = &interrupts;
     EXPECT_EQ(run_command(ctx, {"backup", "keep"}), std::unexpected(std::string(c.message))) << c.state;
     EXPECT_EQ(fake.output.text, c.output) << c.state;
-    std::vector<std::string> expected_runs{"podman volume exists torvo-keep-files", "podman volume exists torvo-keep-db"};
+    std::vector<std::string> expected_runs{"podman volume exists torvo-keep-files",
+                                           "podman volume exists torvo-keep-db"};
     expected_runs.insert(expected_runs.end(), c.runs.begin(), c.runs.end());
     const std::vector<std::string> all = runs_without_lists();
     EXPECT_EQ(std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(earlier), all.end()), expected_runs)
