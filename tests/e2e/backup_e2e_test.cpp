@@ -1,7 +1,15 @@
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <fstream>
+#include <thread>
 
 #include "e2e_support.h"
 #include "envfile.h"
@@ -15,6 +23,65 @@ namespace zelk::e2e {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+/// The zelk program run as a terminal runs a command: in a process group of its own, which a
+/// Ctrl-C reaches as a whole. Its output and errors go to files.
+class GroupRun {
+ public:
+  GroupRun(const fs::path& home, const std::string& path, const std::vector<std::string>& args, const fs::path& logs)
+      : out_(logs / "out.txt"), err_(logs / "err.txt") {
+    std::vector<std::string> command{"/usr/bin/env", "ZELK_HOME=" + path_to_utf8(home), "PATH=" + path, ZELK_BINARY};
+    command.insert(command.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : command) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&files, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    if (posix_spawn(&pid_, argv[0], &files, &attributes, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&files);
+  }
+
+  ~GroupRun() {
+    if (pid_ > 0 && !ended_) {
+      ::killpg(pid_, SIGKILL);
+      (void)::waitpid(pid_, &status_, 0);
+    }
+  }
+
+  bool started() const { return pid_ > 0; }
+
+  /// Whether the program has ended, without waiting.
+  bool ended() {
+    if (!ended_ && ::waitpid(pid_, &status_, WNOHANG) == pid_) ended_ = true;
+    return ended_;
+  }
+
+  /// Ctrl-C, as a terminal sends it: SIGINT to every process of the group.
+  bool interrupt() const { return ::killpg(pid_, SIGINT) == 0; }
+
+  /// Waits, a bounded time, for the end; the exit code, or -1 (ended by a signal, or still running).
+  int wait() {
+    for (int attempt = 0; attempt < 3000 && !ended(); ++attempt) std::this_thread::sleep_for(100ms);
+    return ended_ && WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
+  }
+
+  std::string out() const { return read_file(out_).value_or("<none>"); }
+  std::string err() const { return read_file(err_).value_or("<none>"); }
+
+ private:
+  fs::path out_, err_;
+  pid_t pid_ = -1;
+  int status_ = 0;
+  bool ended_ = false;
+};
 
 /// An added app with two data volumes, and everything the test made removed at its end.
 class Backups : public RealRuntime {
@@ -189,6 +256,80 @@ TEST_P(BackupsWithPodman, ABackupOfAStoppedAppLeavesItStopped) {
   auto listed = runner_.run_captured("tar", {"-tf", path_to_utf8(folder / (notes + ".tar"))}, std::chrono::seconds(60));
   ASSERT_TRUE(listed && listed->success()) << describe(listed);
   EXPECT_NE(listed->stdout_text.find("two.txt"), std::string::npos) << listed->stdout_text;
+}
+
+TEST_P(BackupsWithPodman, ACtrlCInTheCopyKeepsNothingStartsTheAppAgainAndLeavesTheFirstBackup) {
+  ASSERT_EQ(zelk({"start", id}).code, 0);
+  put_in_app("/www/pages/one.html", "pages one");
+  // Enough data that the copy takes a moment.
+  ASSERT_TRUE(
+      run_runtime({"exec", container, "busybox", "dd", "if=/dev/zero", "of=/www/pages/big", "bs=1M", "count=250"}));
+  const fs::path base = backups_.path() / "my backups";
+  const ProgramRun first = zelk({"backup", id, path_to_utf8(base)});
+  ASSERT_EQ(first.code, 0) << first.err;
+  const std::vector<std::string> kept_names = entry_names(base);
+  ASSERT_EQ(kept_names.size(), 1u);
+  const fs::path kept = base / kept_names[0];
+  const std::uintmax_t kept_size = fs::file_size(kept / (pages + ".tar"));
+  const std::string kept_settings = read_file(kept / "settings.env").value_or("<none>");
+
+  // A second backup, stopped while Podman writes the copy of the big volume.
+  const fs::path logs = backups_.path() / "logs";
+  fs::create_directories(logs);
+  GroupRun second(data, zelk_path(), {"backup", id, path_to_utf8(base)}, logs);
+  ASSERT_TRUE(second.started());
+  bool copying = false;
+  for (int attempt = 0; attempt < 6000 && !copying && !second.ended(); ++attempt) {
+    // Podman writes the copy somewhere in the base folder: a new file, or the first one again.
+    for (const std::string& name : entry_names(base)) {
+      std::error_code error;
+      const std::uintmax_t size = fs::file_size(base / name / (pages + ".tar"), error);
+      if (!error && (name == kept_names[0] ? size != kept_size : size > 0)) copying = true;
+    }
+    if (!copying) std::this_thread::sleep_for(5ms);
+  }
+  ASSERT_TRUE(copying) << second.out() << second.err();
+  ASSERT_TRUE(second.interrupt());
+  EXPECT_EQ(second.wait(), 130);
+  EXPECT_EQ(second.out(), "Stopping Keeper for the copy ...\nCopying " + pages + " ...\n" + started_lines("Starting"));
+  EXPECT_EQ(second.err(), "zelk: The backup was stopped; nothing was kept. Keeper runs again.\n");
+
+  EXPECT_EQ(entry_names(base), kept_names);
+  EXPECT_EQ(fs::file_size(kept / (pages + ".tar")), kept_size);
+  EXPECT_EQ(read_file(kept / "settings.env").value_or("<none>"), kept_settings);
+  auto listed = runner_.run_captured("tar", {"-tf", path_to_utf8(kept / (pages + ".tar"))}, std::chrono::seconds(60));
+  ASSERT_TRUE(listed && listed->success()) << describe(listed);
+  EXPECT_NE(listed->stdout_text.find("big"), std::string::npos) << listed->stdout_text;
+  EXPECT_EQ(state(), "running");
+  EXPECT_EQ(page("/pages/one.html"), "pages one\n");
+}
+
+TEST_P(BackupsWithPodman, AFullDiskSaysSoAndLeavesNothing) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can mount a small disk for the test";
+  ASSERT_EQ(zelk({"start", id}).code, 0);
+  ASSERT_TRUE(
+      run_runtime({"exec", container, "busybox", "dd", "if=/dev/zero", "of=/www/pages/big", "bs=1M", "count=40"}));
+  ASSERT_EQ(zelk({"stop", id}).code, 0);
+  const fs::path small = backups_.path() / "small disk";
+  fs::create_directories(small);
+  if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=20m") != 0) GTEST_SKIP() << "no tmpfs could be mounted here";
+  struct Unmount {
+    const fs::path& folder;
+    ~Unmount() { (void)::umount2(folder.c_str(), MNT_DETACH); }
+  } unmount{small};
+
+  const ProgramRun backup = zelk({"backup", id, path_to_utf8(small)});
+  EXPECT_EQ(backup.code, 1);
+  EXPECT_EQ(backup.out, "Copying " + pages + " ...\n");
+  // Podman's own words come first, on its error stream, then the program's.
+  EXPECT_TRUE(backup.err.starts_with("Error: ") && backup.err.find("no space left on device\n") != std::string::npos)
+      << backup.err;
+  EXPECT_TRUE(backup.err.ends_with("\nzelk: The disk is full: there is no room in " + path_to_utf8(small) +
+                                   " for the backup of Keeper, so nothing was kept. Make room there, or name another "
+                                   "folder: zelk backup " + id + " <folder>\n"))
+      << backup.err;
+  EXPECT_TRUE(entry_names(small).empty());
+  EXPECT_EQ(state(), "exited");
 }
 
 INSTANTIATE_TEST_SUITE_P(Runtimes, BackupsWithPodman, ::testing::Values(RuntimeUnderTest{"podman", "Podman"}),

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 
@@ -68,6 +69,13 @@ const std::string keep_settings = "# Settings of Keep.\nTORVO_PORT=40555\nKEEP_K
 const system_clock::time_point march_fifth = sys_days{2024y / March / 5} + 14h + 7min + 59s;
 
 std::string text_of(const fs::path& path) { return read_file(path).value_or("<none>"); }
+
+std::vector<std::string> entry_names(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(path_to_utf8(entry.path().filename()));
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 // ---- the folder name and the base folder ----------------------------------------------
 
@@ -165,6 +173,7 @@ struct BackupCommands : ::testing::Test {
   fs::path home = folder.path() / "data";
   fs::path base = folder.path() / "Valdroven AI Zelk backups";
   fs::path stamped = base / "keep-2024-03-05-1407";
+  fs::path working = base / ".keep-2024-03-05-1407.incomplete";  // where the copies go until they are whole
   std::vector<Recipe> recipes{read_test_recipe(keep_recipe_text), read_test_recipe(solo_recipe_text)};
   TestContext fake{home, recipes};
 
@@ -231,9 +240,10 @@ TEST_F(BackupCommands, BackupOfAStoppedAppCopiesWithoutStoppingOrStarting) {
   EXPECT_EQ(runs_without_lists(),
             (std::vector<std::string>{
                 "podman volume exists torvo-keep-files", "podman volume exists torvo-keep-db",
-                "attached: podman volume export torvo-keep-files -o " + tar(stamped, "torvo-keep-files"),
-                "attached: podman volume export torvo-keep-db -o " + tar(stamped, "torvo-keep-db")}));
+                "attached: podman volume export torvo-keep-files -o " + tar(working, "torvo-keep-files"),
+                "attached: podman volume export torvo-keep-db -o " + tar(working, "torvo-keep-db")}));
   EXPECT_EQ(list_calls(), 1u);
+  EXPECT_EQ(entry_names(base), std::vector<std::string>{"keep-2024-03-05-1407"});
   for (const RecordedRun& r : fake.runner.runs()) {
     if (r.attached) {
       EXPECT_EQ(r.mode, AttachMode::ErrorsOnly);
@@ -264,8 +274,8 @@ TEST_F(BackupCommands, BackupOfARunningAppStopsItForTheCopyAndStartsItAgain) {
             (std::vector<std::string>{
                 "podman volume exists torvo-keep-files", "podman volume exists torvo-keep-db", "podman stop torvo-keep",
                 "podman stop torvo-keep-db",
-                "attached: podman volume export torvo-keep-files -o " + tar(stamped, "torvo-keep-files"),
-                "attached: podman volume export torvo-keep-db -o " + tar(stamped, "torvo-keep-db"),
+                "attached: podman volume export torvo-keep-files -o " + tar(working, "torvo-keep-files"),
+                "attached: podman volume export torvo-keep-db -o " + tar(working, "torvo-keep-db"),
                 "podman start torvo-keep-db", "podman start torvo-keep"}));
   EXPECT_EQ(list_calls(), 2u);  // the choice, and the choice again before the start
   EXPECT_TRUE(fs::exists(running_marker_path(home, "keep")));
@@ -288,7 +298,7 @@ TEST_F(BackupCommands, OnlyRunningContainersAreStopped) {
   EXPECT_TRUE(fake.output.text.starts_with("Stopping Keep for the copy ...\n")) << fake.output.text;
 }
 
-TEST_F(BackupCommands, TwoBackupsInOneMinuteShareTheFolder) {
+TEST_F(BackupCommands, TwoBackupsInOneMinuteEachGetAFolder) {
   settings(keep_settings);
   ASSERT_TRUE(run({"backup", "keep"}));
   settings("TORVO_PORT=40556\n");
@@ -297,14 +307,81 @@ TEST_F(BackupCommands, TwoBackupsInOneMinuteShareTheFolder) {
 
   auto again = run({"backup", "keep"});
   ASSERT_TRUE(again) << again.error();
+  const fs::path second = base / "keep-2024-03-05-1407-2";
   EXPECT_EQ(fake.output.text, "Copying torvo-keep-files ...\n"
                               "Copying torvo-keep-db ...\n"
-                              "Keep is backed up in " + path_to_utf8(stamped) +
+                              "Keep is backed up in " + path_to_utf8(second) +
                                   ". Keep the whole folder: it holds the app's data and its passwords.\n");
-  EXPECT_EQ(text_of(stamped / "settings.env"), "TORVO_PORT=40556\n");
-  std::size_t entries = 0;
-  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(base)) ++entries;
-  EXPECT_EQ(entries, 1u);
+  EXPECT_EQ(text_of(stamped / "settings.env"), keep_settings);
+  EXPECT_EQ(text_of(second / "settings.env"), "TORVO_PORT=40556\n");
+  EXPECT_EQ(entry_names(base), (std::vector<std::string>{"keep-2024-03-05-1407", "keep-2024-03-05-1407-2"}));
+}
+
+TEST_F(BackupCommands, AFullDiskSaysSoAndLeavesNothing) {
+  settings(keep_settings);
+  fake.runner.once("podman", {"ps"}, ScriptedRunner::ok(keep_list("running")));
+  fake.runner.on("podman", {"ps"}, ScriptedRunner::ok(keep_list("exited")));
+  fake.runner.keeps_output = true;  // as in the window program, where the runtime's words are kept
+  fake.runner.on("podman", {"volume", "export", "torvo-keep-db"},
+                 ScriptedRunner::failed(125, "Error: write " + tar(working, "torvo-keep-db") +
+                                                 ": no space left on device\n"));
+
+  auto result = run({"backup", "keep"});
+  EXPECT_EQ(result, std::unexpected("The disk is full: there is no room in " + path_to_utf8(base) +
+                                    " for the backup of Keep, so nothing was kept. Make room there, or name another "
+                                    "folder: zelk backup keep <folder>"));
+  EXPECT_TRUE(entry_names(base).empty());
+  EXPECT_EQ(runs_without_lists().back(), "podman start torvo-keep");  // the app runs again
+}
+
+TEST_F(BackupCommands, ACtrlCDuringTheCopyKeepsNothingAndSaysHowTheAppIsLeft) {
+  struct StopCase {
+    const char* state;
+    std::vector<std::string> runs;
+    const char* output;
+    const char* message;
+  };
+  const std::string first_copy =
+      "attached: podman volume export torvo-keep-files -o " + tar(working, "torvo-keep-files");
+  const std::vector<StopCase> cases{
+      {"exited", {first_copy}, "Copying torvo-keep-files ...\n",
+       "The backup was stopped; nothing was kept. Keep is left stopped, as it was."},
+      {"running",
+       {"podman stop torvo-keep", "podman stop torvo-keep-db", first_copy, "podman start torvo-keep-db",
+        "podman start torvo-keep"},
+       "Stopping Keep for the copy ...\n"
+       "Copying torvo-keep-files ...\n"
+       "Starting Keep's helper \"db\" with Podman ...\n"
+       "Starting Keep with Podman ...\n"
+       "Waiting for Keep to answer on port 40555 ...\n"
+       "Keep is ready: http://127.0.0.1:40555/\n",
+       "The backup was stopped; nothing was kept. Keep runs again."},
+  };
+  settings(keep_settings);
+  fake.runner.on("podman", {"ps"}, ScriptedRunner::ok(keep_list("exited")));
+  for (const StopCase& c : cases) {
+    fake.output.text.clear();
+    const std::size_t earlier = runs_without_lists().size();
+    fake.runner.once("podman", {"ps"}, ScriptedRunner::ok(keep_list(c.state)));
+    // The Ctrl-C comes while the first copy runs: the copy is the first attached run.
+    int watches = 0;
+    const InterruptWatch interrupts{
+        .watch = [&] { ++watches; },
+        .requested = [&] { return !fake.runner.runs().empty() && fake.runner.runs().back().attached; },
+    };
+    CommandContext ctx = fake.context();
+    ctx.interrupts = &interrupts;
+    EXPECT_EQ(run_command(ctx, {"backup", "keep"}), std::unexpected(std::string(c.message))) << c.state;
+    EXPECT_EQ(fake.output.text, c.output) << c.state;
+    std::vector<std::string> expected_runs{"podman volume exists torvo-keep-files",
+                                           "podman volume exists torvo-keep-db"};
+    expected_runs.insert(expected_runs.end(), c.runs.begin(), c.runs.end());
+    const std::vector<std::string> all = runs_without_lists();
+    EXPECT_EQ(std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(earlier), all.end()), expected_runs)
+        << c.state;
+    EXPECT_EQ(watches, 1) << c.state;
+    EXPECT_TRUE(entry_names(base).empty()) << c.state;
+  }
 }
 
 TEST_F(BackupCommands, BackupIntoANamedFolderMakesTheStampedFolderInsideIt) {
@@ -315,8 +392,8 @@ TEST_F(BackupCommands, BackupIntoANamedFolderMakesTheStampedFolderInsideIt) {
   EXPECT_TRUE(fs::is_directory(inside));
   EXPECT_FALSE(fs::exists(base));
   EXPECT_FALSE(fs::exists(inside / "settings.env"));  // the app had no settings file
-  EXPECT_EQ(runs_without_lists().at(2),
-            "attached: podman volume export torvo-keep-files -o " + tar(inside, "torvo-keep-files"));
+  EXPECT_EQ(runs_without_lists().at(2), "attached: podman volume export torvo-keep-files -o " +
+                                            tar(mine / ".keep-2024-03-05-1407.incomplete", "torvo-keep-files"));
   EXPECT_TRUE(fake.output.text.ends_with("Keep is backed up in " + path_to_utf8(inside) +
                                          ". Keep the whole folder: it holds the app's data and its passwords.\n"));
 }
@@ -385,13 +462,15 @@ TEST_F(BackupCommands, AFolderThatCannotBeMadeIsNamed) {
 TEST_F(BackupCommands, SettingsThatCannotBeCopiedStopTheBackupBeforeAnythingStops) {
   settings(keep_settings);
   fake.runner.on("podman", {"ps"}, ScriptedRunner::ok(keep_list("running")));
-  fs::create_directories(stamped / "settings.env" / "in the way");
+  fs::remove(settings_path(home, "keep"));
+  fs::create_directories(settings_path(home, "keep") / "in the way");
   auto result = run({"backup", "keep"});
   ASSERT_FALSE(result);
   EXPECT_TRUE(result.error().starts_with("The settings could not be copied: ")) << result.error();
   EXPECT_TRUE(result.error().ends_with(")")) << result.error();
   EXPECT_EQ(fake.output.text, "");
   EXPECT_EQ(runs_without_lists().size(), 2u);  // the two volume questions only
+  EXPECT_TRUE(entry_names(base).empty());
 }
 
 TEST_F(BackupCommands, AFailedStopEndsTheBackup) {
@@ -448,8 +527,12 @@ TEST_F(BackupCommands, ARuntimeGoneAfterTheCopyIsTheErrorShown) {
   fake.runner.on("podman", {"ps"}, std::unexpected(RunError::not_found()));
   fake.runner.on("docker", {"ps"}, std::unexpected(RunError::not_found()));
   EXPECT_EQ(run({"backup", "keep"}), std::unexpected(std::string(no_runtime)));
-  EXPECT_EQ(fake.output.text,
-            "Stopping Keep for the copy ...\nCopying torvo-keep-files ...\nCopying torvo-keep-db ...\n");
+  // The copy is whole and kept; the line says where before the start's error.
+  EXPECT_EQ(fake.output.text, "Stopping Keep for the copy ...\n"
+                              "Copying torvo-keep-files ...\n"
+                              "Copying torvo-keep-db ...\n"
+                              "Keep is backed up in " + path_to_utf8(stamped) +
+                                  ". Keep the whole folder: it holds the app's data and its passwords.\n");
 }
 
 // ---- restore -----------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 // also when a file is replaced, and a data folder an earlier version left open is tightened.
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -248,12 +249,45 @@ TEST_F(BackupModes, ANamedBaseFolderKeepsItsModeAndTheBackupInItIsPrivate) {
   EXPECT_MODE(mine, 0755);
   EXPECT_MODE(backup, 0700);
   EXPECT_MODE(backup / "settings.env", 0600);
-  // A second backup in the same minute replaces the copy, still privately.
+  // A second backup in the same minute gets a private folder of its own; the first is left as it is.
   ASSERT_EQ(::chmod(backup.c_str(), 0755), 0);
   ASSERT_EQ(::chmod((backup / "settings.env").c_str(), 0644), 0);
   ASSERT_TRUE(run({"backup", "solo", path_to_utf8(mine)}));
-  EXPECT_MODE(backup, 0700);
-  EXPECT_MODE(backup / "settings.env", 0600);
+  fs::path second = backup;
+  second += "-2";
+  EXPECT_MODE(second, 0700);
+  EXPECT_MODE(second / "settings.env", 0600);
+  EXPECT_MODE(backup, 0755);
+  EXPECT_MODE(backup / "settings.env", 0644);
+}
+
+TEST_F(BackupModes, AWorkingNameSomeoneElseMadeFirstIsNeverUsed) {
+  // In a shared folder another user can make the guessable names first: a link to a folder of
+  // theirs, and a folder they own. The backup makes a folder of its own beside them.
+  const fs::path base = folder.path() / "shared";
+  const fs::path theirs = folder.path() / "theirs";
+  fs::create_directories(theirs);
+  fs::create_directories(base);
+  const std::string working = ".solo-1970-01-01-0000.incomplete";
+  fs::create_directory_symlink(theirs, base / working);
+  const fs::path foreign = base / (working + "-2");
+  fs::create_directories(foreign);
+  ASSERT_EQ(::chown(foreign.c_str(), 65534, 65534), 0) << "the test runs as root, which can give a folder away";
+
+  auto result = run({"backup", "solo", path_to_utf8(base)});
+  ASSERT_TRUE(result) << result.error();
+  const fs::path own = base / (working + "-3");
+  std::vector<std::string> exports;
+  for (const std::string& line : fake.runner.run_lines()) {
+    if (line.starts_with("attached: ")) exports.push_back(line);
+  }
+  EXPECT_EQ(exports, std::vector<std::string>{"attached: podman volume export torvo-solo-data -o " +
+                                              path_to_utf8(own / "torvo-solo-data.tar")});
+  EXPECT_EQ(read_file(base / "solo-1970-01-01-0000" / "settings.env").value_or(""), "TORVO_PORT=40100\nSECRET=abc\n");
+  EXPECT_TRUE(fs::is_empty(theirs));
+  EXPECT_TRUE(fs::is_empty(foreign));
+  EXPECT_TRUE(fs::is_symlink(base / working));
+  EXPECT_FALSE(fs::exists(own));
 }
 
 TEST_F(BackupModes, ARestoredSettingsFileIsTheOwnersAlone) {
