@@ -229,18 +229,17 @@ CommandResult cmd_restore(CommandContext& ctx, const Args& args) {
     auto created = run_checked(ctx.runner, podman, {"volume", "create", volume});
     if (created) made.push_back(volume);
     if (stop_requested(ctx)) return std::unexpected(stopped(recipe, undo(ctx, podman, made)));
-    if (!created) return std::unexpected(created.error() + " " + undo(ctx, podman, made));
+    if (!created) return std::unexpected(created.error() + "\n" + undo(ctx, podman, made));
     auto imported = run_attached_checked(
         ctx.runner, podman, {"volume", "import", volume, path_to_utf8(folder / path_from_utf8(volume + ".tar"))});
     if (stop_requested(ctx)) return std::unexpected(stopped(recipe, undo(ctx, podman, made)));
-    if (!imported) return std::unexpected(imported.error() + " " + undo(ctx, podman, made));
+    if (!imported) return std::unexpected(imported.error() + "\n" + undo(ctx, podman, made));
   }
 
   if (*copy) {
     const OwnSettings own = own_settings(recipe, **copy);
     if (auto written = write_settings(ctx.home, recipe.id, own.text); !written) {
-      return std::unexpected("The settings could not be put back " + written.error() + ". " +
-                             undo(ctx, podman, made));
+      return std::unexpected("The settings could not be put back " + written.error() + "\n" + undo(ctx, podman, made));
     }
     if (!own.left_out.empty()) {
       say(ctx.output, "Left out of the backup's settings, as " + recipe.name +
