@@ -72,12 +72,16 @@ TEST_F(RestoreSettings, ASettingsCopyThatIsALinkOrAFolderIsRefused) {
   // Another app's settings, which a hostile backup points its copy at.
   const fs::path other = folder.path() / "other.env";
   ASSERT_TRUE(write_file_atomically(other, "SOLO_KEY=another app's secret\n"));
-  fs::create_symlink(other, backup / "settings.env");
   const std::string link = path_to_utf8(backup / "settings.env");
-  EXPECT_EQ(run({"restore", "solo", path_to_utf8(backup)}),
-            std::unexpected(link + " is a symbolic link, not a copy of settings, so nothing was restored." +
-                            damaged_advice));
-  fs::remove(backup / "settings.env");
+  std::error_code linked;
+  fs::create_symlink(other, backup / "settings.env", linked);
+  // The C++ library of the Windows build makes no symbolic links; there the folder is tried alone.
+  if (!linked) {
+    EXPECT_EQ(run({"restore", "solo", path_to_utf8(backup)}),
+              std::unexpected(link + " is a symbolic link, not a copy of settings, so nothing was restored." +
+                              damaged_advice));
+    fs::remove(backup / "settings.env");
+  }
   fs::create_directories(backup / "settings.env");
   EXPECT_EQ(run({"restore", "solo", path_to_utf8(backup)}),
             std::unexpected(link + " is a folder, not a copy of settings, so nothing was restored." + damaged_advice));

@@ -228,7 +228,12 @@ CommandResult cmd_restore(CommandContext& ctx, const Args& args) {
     say(ctx.output, "Putting back " + volume + " ...");
     auto created = run_checked(ctx.runner, podman, {"volume", "create", volume});
     if (created) made.push_back(volume);
-    if (stop_requested(ctx)) return std::unexpected(stopped(recipe, undo(ctx, podman, made)));
+    if (stop_requested(ctx)) {
+      // A create ended by the same Ctrl-C may have made the volume all the same; it had none before.
+      const std::vector<std::string> asked{volume};
+      if (!created && existing_volumes(ctx.runner, podman, asked).next()) made.push_back(volume);
+      return std::unexpected(stopped(recipe, undo(ctx, podman, made)));
+    }
     if (!created) return std::unexpected(created.error() + "\n" + undo(ctx, podman, made));
     auto imported = run_attached_checked(
         ctx.runner, podman, {"volume", "import", volume, path_to_utf8(folder / path_from_utf8(volume + ".tar"))});
