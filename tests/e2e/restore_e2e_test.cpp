@@ -117,8 +117,8 @@ TEST_P(Restores, AnArchiveThatWritesThroughALinkIsRefusedAndNothingIsMade) {
   const ProgramRun refused = zelk({"restore", id, path_to_utf8(backup)});
   EXPECT_EQ(refused.code, 1);
   EXPECT_EQ(refused.out, "");
-  EXPECT_EQ(refused.err, "zelk: " + path_to_utf8(tar_of(pages)) + " cannot be put back: the entry \"esc\" is a link to \"" +
-                             target + "\", outside the volume" + damaged_advice + "\n");
+  EXPECT_EQ(refused.err, "zelk: " + path_to_utf8(tar_of(pages)) + " cannot be put back: the entry \"esc\" is a link "
+                             "to \"" + target + "\", outside the volume" + damaged_advice + "\n");
   EXPECT_FALSE(volume_exists(pages));
   EXPECT_FALSE(volume_exists(notes));
   EXPECT_EQ(read_file(outside / "victim").value_or("<none>"), "original\n");

@@ -572,8 +572,9 @@ TEST_F(RestoreCommands, AFailedCreateEndsTheRestore) {
                  ScriptedRunner::failed(125, "Error: volume with name torvo-keep-db already exists\n"));
   auto result = run({"restore", "keep", backup_text()});
   EXPECT_EQ(result, std::unexpected(std::string("\"podman volume create torvo-keep-db\" failed.\n    It said: Error: "
-                                                "volume with name torvo-keep-db already exists\nThe volume this restore had made (torvo-keep-files) "
-                                                "is removed again, and the settings are as they were.")));
+                                                "volume with name torvo-keep-db already exists\nThe volume this "
+                                                "restore had made (torvo-keep-files) is removed again, and the "
+                                                "settings are as they were.")));
   EXPECT_EQ(fake.output.text, "Putting back torvo-keep-files ...\nPutting back torvo-keep-db ...\n");
 }
 

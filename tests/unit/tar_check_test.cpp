@@ -29,9 +29,9 @@ TEST(CheckVolumeTar, RefusesWhatWouldLeaveTheVolumeOrIsCutOrDamaged) {
   const std::string big = tar_header({"big", '0', body.size(), {}}) + body.substr(0, 600);
   const std::string deep = std::string(110, 'd') + "/../../x";
   const TarCase cases[] = {
-      {"a good archive", tar_entry("sub/", '5', {}, 0755) + tar_file("sub/f", "hi") + tar_entry("sub/l", '2', "../sub/f") +
-                             tar_entry("h", '1', "sub/f") + tar_pax({{"path", std::string(150, 'n')}}) +
-                             tar_file("n", "long") + tar_gnu_long('L', std::string(120, 'g')) + tar_file("g", "") +
+      {"a good archive", tar_entry("sub/", '5', {}, 0755) + tar_file("sub/f", "hi") +
+                             tar_entry("sub/l", '2', "../sub/f") + tar_entry("h", '1', "sub/f") +
+                             tar_pax({{"path", std::string(150, 'n')}}) + tar_file("n", "long") + tar_gnu_long('L', std::string(120, 'g')) + tar_file("g", "") +
                              tar_header({"huge", '0', 3, {}, 0644, true}) + std::string(512, 'h') + tar_end() +
                              std::string(8192, '\0'),
        ""},
@@ -43,15 +43,18 @@ TEST(CheckVolumeTar, RefusesWhatWouldLeaveTheVolumeOrIsCutOrDamaged) {
        "the entry \"data/x\" would be written through the link \"data\" made before it"},
       {"a name with \"..\"", tar_file("a/../../x", "") + tar_end(),
        "the entry \"a/../../x\" leads out of the volume with \"..\""},
-      {"an absolute name", tar_file("/etc/cron.d/x", "") + tar_end(), "the entry \"/etc/cron.d/x\" has an absolute name"},
+      {"an absolute name", tar_file("/etc/cron.d/x", "") + tar_end(),
+       "the entry \"/etc/cron.d/x\" has an absolute name"},
       {"a hard link out", tar_entry("h", '1', "../outside") + tar_end(),
        "the entry \"h\" is a hard link to \"../outside\", outside the volume"},
       {"a device", tar_entry("dev\x1b]0;x\a", '3') + tar_end(), "the entry \"dev\\x1b]0;x\\x07\" is a device"},
       {"a fifo", tar_entry("ff", '6') + tar_end(), "the entry \"ff\" is a named pipe (fifo)"},
-      {"a set-user bit", tar_file("run", "x", 04755) + tar_end(), "the entry \"run\" has the set-user or set-group bit"},
+      {"a set-user bit", tar_file("run", "x", 04755) + tar_end(),
+       "the entry \"run\" has the set-user or set-group bit"},
       {"a set-group folder", tar_entry("shared/", '5', {}, 02775) + tar_end(),
        "the entry \"shared/\" has the set-user or set-group bit"},
-      {"a cut at a header", tar_file("a", "hi") + tar_entry("b", '5').substr(0, 300), "it ends before the archive's end"},
+      {"a cut at a header", tar_file("a", "hi") + tar_entry("b", '5').substr(0, 300),
+       "it ends before the archive's end"},
       {"no end", tar_file("a", "hi"), "it ends before the archive's end"},
       {"a cut inside a file", big, "it ends inside the entry \"big\""},
       {"a wrong checksum", tar_header({"f", '0', 0, {}, 0644, false, true}) + tar_end(),

@@ -299,7 +299,9 @@ void TarCheck::take_entry(std::string_view block, char type, std::uint64_t size)
   for (const std::string& name : names) {
     if (name.starts_with('/')) return fail("the entry " + in_quotes(name) + " has an absolute name");
     if (climbs(name)) return fail("the entry " + in_quotes(name) + " leads out of the volume with \"..\"");
-    if (inside_parts(name).empty() && type != '5') return fail("the entry " + in_quotes(name) + " names the volume itself");
+    if (inside_parts(name).empty() && type != '5') {
+      return fail("the entry " + in_quotes(name) + " names the volume itself");
+    }
   }
 
   const bool plain = type == '0' || type == '\0' || type == '7';
