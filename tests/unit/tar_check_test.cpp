@@ -31,7 +31,8 @@ TEST(CheckVolumeTar, RefusesWhatWouldLeaveTheVolumeOrIsCutOrDamaged) {
   const TarCase cases[] = {
       {"a good archive", tar_entry("sub/", '5', {}, 0755) + tar_file("sub/f", "hi") +
                              tar_entry("sub/l", '2', "../sub/f") + tar_entry("h", '1', "sub/f") +
-                             tar_pax({{"path", std::string(150, 'n')}}) + tar_file("n", "long") + tar_gnu_long('L', std::string(120, 'g')) + tar_file("g", "") +
+                             tar_pax({{"path", std::string(150, 'n')}}) + tar_file("n", "long") +
+                             tar_gnu_long('L', std::string(120, 'g')) + tar_file("g", "") +
                              tar_header({"huge", '0', 3, {}, 0644, true}) + std::string(512, 'h') + tar_end() +
                              std::string(8192, '\0'),
        ""},
