@@ -123,5 +123,29 @@ TEST_F(RestoreSettings, AFolderThatHoldsNoBackupIsRefused) {
   EXPECT_EQ(fake.output.text, "");
 }
 
+TEST_F(RestoreSettings, ACtrlCThatEndsTheCreateStillTakesItsVolumeAway) {
+  ASSERT_TRUE(write_file_atomically(backup / "settings.env", "TORVO_PORT=40124\n"));
+  // The same Ctrl-C ends the runtime's create, which made the volume before it ended.
+  fake.runner.once("podman", {"volume", "exists"}, ScriptedRunner::failed(1));
+  fake.runner.on("podman", {"volume", "exists"}, ScriptedRunner::ok());
+  fake.runner.on("podman", {"volume", "create"}, ScriptedRunner::failed(130));
+  fake.runner.on("podman", {"volume", "rm"}, ScriptedRunner::ok());
+  bool watched = false;
+  const InterruptWatch ctrl_c{[&] { watched = true; }, [&] {
+                                for (const std::string& line : fake.runner.run_lines()) {
+                                  if (line.starts_with("podman volume create")) return true;
+                                }
+                                return false;
+                              }};
+  CommandContext ctx = fake.context();
+  ctx.interrupts = &ctrl_c;
+  EXPECT_EQ(run_command(ctx, {"restore", "solo", path_to_utf8(backup)}),
+            std::unexpected(std::string("The restore of Solo was stopped. The volume this restore had made "
+                                        "(torvo-solo-data) is removed again, and the settings are as they were.")));
+  EXPECT_TRUE(watched);
+  EXPECT_EQ(fake.runner.run_lines().back(), "podman volume rm torvo-solo-data");
+  EXPECT_FALSE(fs::exists(settings_path(home, "solo")));
+}
+
 }  // namespace
 }  // namespace zelk
