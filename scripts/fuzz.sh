@@ -10,6 +10,7 @@
 #   check_web_address  fuzz/seeds/check_web_address  with fuzz/web.dict
 #   parse_shelf        fuzz/seeds/parse_shelf        with fuzz/web.dict
 #   version_list       fuzz/seeds/version_list       with fuzz/web.dict
+#   tar_check          fuzz/seeds/tar_check          with fuzz/tar.dict
 # Each is built in build/fuzz (see fuzz/CMakeLists.txt) and writes what it finds to
 # fuzz/findings/<target> (ignored by git). Replay a finding with
 #   build/fuzz/fuzz/<target>_fuzz fuzz/findings/<target>/default/crashes/<file>
@@ -24,7 +25,7 @@ esac
 shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(read_recipe check_web_address parse_shelf version_list)
+  targets=(read_recipe check_web_address parse_shelf version_list tar_check)
 fi
 
 seeds_of() {
@@ -36,6 +37,7 @@ seeds_of() {
 dict_of() {
   case $1 in
     read_recipe) echo "$here/fuzz/recipe.dict" ;;
+    tar_check) echo "$here/fuzz/tar.dict" ;;
     *) echo "$here/fuzz/web.dict" ;;
   esac
 }

@@ -13,6 +13,7 @@
 #include "test_context.h"
 #include "test_folder.h"
 #include "test_recipes.h"
+#include "test_tar.h"
 #include "zelk/commands.h"
 
 namespace zelk {
@@ -543,9 +544,10 @@ struct RestoreCommands : BackupCommands {
   void SetUp() override {
     BackupCommands::SetUp();
     fake.runner.on("podman", {"volume", "exists"}, ScriptedRunner::failed(1));
+    fake.runner.on("podman", {"volume", "rm"}, ScriptedRunner::ok());
     fs::create_directories(backup);
-    ASSERT_TRUE(write_file_atomically(backup / "torvo-keep-files.tar", "files"));
-    ASSERT_TRUE(write_file_atomically(backup / "torvo-keep-db.tar", "db"));
+    ASSERT_TRUE(write_file_atomically(backup / "torvo-keep-files.tar", tar_file("files", "files") + tar_end()));
+    ASSERT_TRUE(write_file_atomically(backup / "torvo-keep-db.tar", tar_file("db", "db") + tar_end()));
   }
 
   std::string backup_text() const { return path_to_utf8(backup); }
@@ -553,7 +555,6 @@ struct RestoreCommands : BackupCommands {
 
 TEST_F(RestoreCommands, PutsTheVolumesAndTheSettingsBack) {
   ASSERT_TRUE(write_file_atomically(backup / "settings.env", keep_settings));
-  settings("TORVO_PORT=1\nKEEP_KEY=other\n");
 
   auto result = run({"restore", "keep", backup_text()});
   ASSERT_TRUE(result) << result.error();
@@ -638,10 +639,14 @@ TEST_F(RestoreCommands, AFailedImportEndsTheRestore) {
   ASSERT_TRUE(write_file_atomically(backup / "settings.env", keep_settings));
   fake.runner.on("podman", {"volume", "import", "torvo-keep-files"}, ScriptedRunner::failed(2));
   auto result = run({"restore", "keep", backup_text()});
-  EXPECT_EQ(result, std::unexpected(std::string("\"podman volume import torvo-keep-files\" failed (exit code 2).")));
+  EXPECT_EQ(result, std::unexpected(std::string("\"podman volume import torvo-keep-files\" failed (exit code 2).\nThe "
+                                                "volume this restore had made (torvo-keep-files) is removed again, "
+                                                "and the settings are as they were.")));
   EXPECT_EQ(fake.output.text, "Putting back torvo-keep-files ...\n");
-  EXPECT_EQ(runs_without_lists().back(),
-            "attached: podman volume import torvo-keep-files " + tar(backup, "torvo-keep-files"));
+  const std::vector<std::string> runs = runs_without_lists();
+  ASSERT_EQ(runs.size(), 5u);
+  EXPECT_EQ(runs[3], "attached: podman volume import torvo-keep-files " + tar(backup, "torvo-keep-files"));
+  EXPECT_EQ(runs[4], "podman volume rm torvo-keep-files");
   EXPECT_FALSE(fs::exists(settings_path(home, "keep")));
 }
 
@@ -650,7 +655,9 @@ TEST_F(RestoreCommands, AFailedCreateEndsTheRestore) {
                  ScriptedRunner::failed(125, "Error: volume with name torvo-keep-db already exists\n"));
   auto result = run({"restore", "keep", backup_text()});
   EXPECT_EQ(result, std::unexpected(std::string("\"podman volume create torvo-keep-db\" failed.\n    It said: Error: "
-                                                "volume with name torvo-keep-db already exists")));
+                                                "volume with name torvo-keep-db already exists\nThe volume this "
+                                                "restore had made (torvo-keep-files) is removed again, and the "
+                                                "settings are as they were.")));
   EXPECT_EQ(fake.output.text, "Putting back torvo-keep-files ...\nPutting back torvo-keep-db ...\n");
 }
 
@@ -664,7 +671,7 @@ TEST_F(RestoreCommands, SettingsThatCannotBePutBackAreNamedAfterTheVolumes) {
                                          path_to_utf8(home / "apps" / "keep") + "\": "))
       << result.error();
   EXPECT_EQ(fake.output.text, "Putting back torvo-keep-files ...\nPutting back torvo-keep-db ...\n");
-  EXPECT_EQ(runs_without_lists().size(), 6u);
+  EXPECT_EQ(runs_without_lists().size(), 8u);  // the two volumes made are removed again
 }
 
 TEST_F(RestoreCommands, RestoreNamesItsUsage) {
@@ -683,8 +690,8 @@ TEST_F(RestoreCommands, ABackupMadeHereGoesBack) {
   settings(keep_settings);
   fake.runner.on("podman", {"volume", "exists"}, ScriptedRunner::ok());
   ASSERT_TRUE(run({"backup", "keep"}));
-  ASSERT_TRUE(write_file_atomically(stamped / "torvo-keep-files.tar", "files"));
-  ASSERT_TRUE(write_file_atomically(stamped / "torvo-keep-db.tar", "db"));
+  ASSERT_TRUE(write_file_atomically(stamped / "torvo-keep-files.tar", tar_file("files", "files") + tar_end()));
+  ASSERT_TRUE(write_file_atomically(stamped / "torvo-keep-db.tar", tar_file("db", "db") + tar_end()));
   fs::remove(settings_path(home, "keep"));
   fake.runner.on("podman", {"volume", "exists"}, ScriptedRunner::failed(1));
   fake.output.text.clear();

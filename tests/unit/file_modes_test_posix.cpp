@@ -21,6 +21,7 @@
 #include "test_context.h"
 #include "test_folder.h"
 #include "test_recipes.h"
+#include "test_tar.h"
 #include "update.h"
 #include "zelk/commands.h"
 
@@ -296,7 +297,7 @@ TEST_F(BackupModes, ARestoredSettingsFileIsTheOwnersAlone) {
   fs::create_directories(from);
   ASSERT_TRUE(write_file_atomically(from / "settings.env", "TORVO_PORT=40101\n"));
   ASSERT_EQ(::chmod((from / "settings.env").c_str(), 0644), 0);
-  for (const char* tar : {"torvo-solo-data.tar"}) ASSERT_TRUE(write_file_atomically(from / tar, ""));
+  for (const char* tar : {"torvo-solo-data.tar"}) ASSERT_TRUE(write_file_atomically(from / tar, tar_end()));
   fake.runner.on("podman", {"volume", "exists"}, ScriptedRunner::failed(1));
   fs::remove_all(home);
   auto result = run({"restore", "solo", path_to_utf8(from)});

@@ -70,6 +70,10 @@ std::expected<void, std::string> make_data_folder(const std::filesystem::path& h
   return {};
 }
 
+std::expected<std::string, PlainFileError> read_plain_file(const std::filesystem::path& path, std::size_t limit) {
+  return files_system::read_plain_file(path, limit);
+}
+
 std::expected<std::string, std::string> read_file(const std::filesystem::path& path) {
   return files_system::read_whole_file(path);
 }

@@ -3,6 +3,7 @@
 /// through write_file_atomically, so a crash, a full disk or the other Zelk program writing the
 /// same file at the same moment leaves either one whole file or another, never half of one.
 
+#include <cstddef>
 #include <expected>
 #include <filesystem>
 #include <string>
@@ -20,6 +21,19 @@ std::expected<void, std::string> write_file_atomically(const std::filesystem::pa
 
 /// The whole file as bytes, or the system's error text.
 std::expected<std::string, std::string> read_file(const std::filesystem::path& path);
+
+/// Why read_plain_file gave no bytes: what is at the path is no plain file (a symbolic link, a
+/// folder, a device), the file is larger than asked for, or the system's error text.
+struct PlainFileError {
+  enum class Kind { NotPlain, TooLarge, System };
+  Kind kind = Kind::System;
+  std::string text;
+};
+
+/// The whole file, for a file that a stranger may have laid there: it is opened without
+/// following a symbolic link at its path (nor waiting on a pipe), and taken only when it is a
+/// plain file of at most `limit` bytes.
+std::expected<std::string, PlainFileError> read_plain_file(const std::filesystem::path& path, std::size_t limit);
 
 /// Makes the folder with every missing parent. On Linux and macOS each folder it makes is
 /// readable by its owner only (0700), and so is `folder` itself afterwards when it was there

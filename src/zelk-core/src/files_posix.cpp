@@ -76,6 +76,41 @@ std::expected<std::string, std::string> read_whole_file(const fs::path& path) {
   return bytes;
 }
 
+std::expected<std::string, PlainFileError> read_plain_file(const fs::path& path, std::size_t limit) {
+  using Kind = PlainFileError::Kind;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    const int error = errno;
+    return std::unexpected(PlainFileError{error == ELOOP ? Kind::NotPlain : Kind::System, os_error_text(error)});
+  }
+  struct stat status {};
+  std::expected<std::string, PlainFileError> result;
+  if (::fstat(fd, &status) != 0) {
+    result = std::unexpected(PlainFileError{Kind::System, os_error_text(errno)});
+  } else if (!S_ISREG(status.st_mode)) {
+    result = std::unexpected(PlainFileError{Kind::NotPlain, {}});
+  } else {
+    std::string bytes;
+    char buffer[16384];
+    while (result) {
+      const ssize_t got = ::read(fd, buffer, sizeof buffer);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) {
+        result = std::unexpected(PlainFileError{Kind::System, os_error_text(errno)});
+      } else if (got == 0) {
+        break;
+      } else if (bytes.size() + static_cast<std::size_t>(got) > limit) {
+        result = std::unexpected(PlainFileError{Kind::TooLarge, {}});
+      } else {
+        bytes.append(buffer, static_cast<std::size_t>(got));
+      }
+    }
+    if (result) result = std::move(bytes);
+  }
+  ::close(fd);
+  return result;
+}
+
 std::expected<void, std::string> replace_file(const fs::path& from, const fs::path& to) {
   if (::rename(from.c_str(), to.c_str()) != 0) return std::unexpected(os_error_text(errno));
   return {};

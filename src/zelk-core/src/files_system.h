@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "files.h"
+
 namespace zelk::files_system {
 
 /// Why a new file could not be made: `taken` when something already has its name.
@@ -24,6 +26,9 @@ std::expected<void, NewFileError> write_new_file(const std::filesystem::path& pa
 /// The whole file as bytes. On Windows it is opened so that it never keeps another process
 /// from replacing it, and a moment in which another process holds it is waited out.
 std::expected<std::string, std::string> read_whole_file(const std::filesystem::path& path);
+
+/// See read_plain_file in files.h.
+std::expected<std::string, PlainFileError> read_plain_file(const std::filesystem::path& path, std::size_t limit);
 
 /// Moves the file over `to` in one step, replacing what is there.
 std::expected<void, std::string> replace_file(const std::filesystem::path& from, const std::filesystem::path& to);

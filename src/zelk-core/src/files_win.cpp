@@ -95,6 +95,46 @@ std::expected<std::string, std::string> read_whole_file(const fs::path& path) {
   return bytes;
 }
 
+std::expected<std::string, PlainFileError> read_plain_file(const fs::path& path, std::size_t limit) {
+  using Kind = PlainFileError::Kind;
+  // The link itself is opened, not what it points to, and a folder cannot be opened this way.
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    const bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return std::unexpected(PlainFileError{folder ? Kind::NotPlain : Kind::System,
+                                          os_error_text(static_cast<int>(error))});
+  }
+  std::expected<std::string, PlainFileError> result;
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(file, &info)) {
+    result = std::unexpected(PlainFileError{Kind::System, os_error_text(static_cast<int>(GetLastError()))});
+  } else if (GetFileType(file) != FILE_TYPE_DISK ||
+             (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    result = std::unexpected(PlainFileError{Kind::NotPlain, {}});
+  } else {
+    std::string bytes;
+    char buffer[16384];
+    while (result) {
+      DWORD got = 0;
+      if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) {
+        result = std::unexpected(PlainFileError{Kind::System, os_error_text(static_cast<int>(GetLastError()))});
+      } else if (got == 0) {
+        break;
+      } else if (bytes.size() + got > limit) {
+        result = std::unexpected(PlainFileError{Kind::TooLarge, {}});
+      } else {
+        bytes.append(buffer, got);
+      }
+    }
+    if (result) result = std::move(bytes);
+  }
+  CloseHandle(file);
+  return result;
+}
+
 std::expected<void, std::string> replace_file(const fs::path& from, const fs::path& to) {
   const DWORD error = while_held(to, [&] {
     return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) ? ERROR_SUCCESS : GetLastError();
