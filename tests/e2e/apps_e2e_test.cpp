@@ -411,6 +411,32 @@ TEST_P(AppsOnRealRuntime, AnAppWhoseContainerEndsAtOnceSaysSoAndIsStoppedButKept
   EXPECT_GE(count, 1u);
 }
 
+// Neither image can be had: a registry whose name is not found, and the local registry, which
+// has no such image. Each is asked for once, through the runtime's API, and the run that would
+// ask again is not made.
+TEST_P(AppsOnRealRuntime, AnImageThatCannotBeFetchedSaysWhyOnce) {
+  const std::string id = new_id("unfetchable");
+  const std::string unknown_host = "nohost.invalid/zelk-e2e/none:1.0";
+  const std::string missing = "127.0.0.1:5000/zelk-e2e-" + std::to_string(::getpid()) + "/none:1.0";
+  write_recipe(id, single_recipe(id, "Unfetchable", unknown_host, free_port(), {}, missing));
+  RunOutput started = zelk({"start", id});
+  EXPECT_EQ(started.exit_code, 1);
+  EXPECT_EQ(started.stdout_text, "Installing Unfetchable with " + display() +
+                                     " ...\nThe image did not arrive from nohost.invalid. Trying " + missing +
+                                     " ...\n");
+  EXPECT_EQ(started.stderr_text,
+            "zelk: Unfetchable could not be installed.\nThe image " + unknown_host +
+                " could not be fetched: there is no connection (the name nohost.invalid could not be found).\n"
+                "The image " + missing + " is not there: 127.0.0.1:5000 has no image of that name and version.\n"
+                "Check the connection, then try again: zelk start " + id + "\n");
+  std::istringstream log(calls());
+  for (std::string line; std::getline(log, line);) {
+    EXPECT_FALSE(line.starts_with("ARGS run") || line.starts_with("ARGS create") || line.starts_with("ARGS pull"))
+        << line;
+  }
+  EXPECT_FALSE(exists({"container", "inspect", "torvo-" + id}));
+}
+
 TEST_P(AppsOnRealRuntime, AnAppThatNeverAnswersGivesUpAfterItsAttempts) {
   // The container runs but never listens; the probe and the sleep are the test's, so the 120
   // attempts take no time, while every fifth one lists the real containers.

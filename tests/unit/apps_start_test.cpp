@@ -226,7 +226,7 @@ TEST_F(StartAppTest, OneMegabyteLessIsRefusedBeforeAnyContainer) {
   ASSERT_FALSE(port);
   EXPECT_EQ(port.error(),
             "Solo takes about 1.0 GB on disk once downloaded, and only 3.0 GB are free on this disk. "
-            "Free at least 0.0 GB more and try again.");
+            "Free at least 1 MB more and try again.");
   EXPECT_TRUE(attached_runs().empty());
   EXPECT_TRUE(fs::exists(settings_path(home.path(), "solo")));  // the settings stay written
 }
@@ -253,7 +253,7 @@ TEST_F(StartAppTest, DfFieldsAreSplitAtAnyWhiteSpace) {
   auto port = start(solo());
   ASSERT_FALSE(port);
   EXPECT_EQ(port.error(),
-            "Solo takes about 1.0 GB on disk once downloaded, and only 0.0 GB are free on this disk. "
+            "Solo takes about 1.0 GB on disk once downloaded, and only 1 MB are free on this disk. "
             "Free at least 3.0 GB more and try again.");
 }
 
@@ -372,6 +372,10 @@ TEST_F(StartAppTest, AContainerThatNeverStartedAndWillNotIsMadeAnew) {
         << label;
     std::vector<std::string> expected{rt + " start torvo-solo", rt + " rm -f -v torvo-solo"};
     if (rt == "podman") expected.push_back("podman image exists localhost/zelk/solo:1.0");
+    if (rt == "docker") {
+      expected.push_back("docker image inspect localhost/zelk/solo:1.0");
+      expected.push_back("docker context inspect --format {{.Endpoints.docker.Host}}");
+    }
     expected.push_back("attached: " + joined(rt, run.args));
     const std::vector<std::string> lines = fake.runner.run_lines();
     EXPECT_EQ(std::vector<std::string>(lines.begin() + static_cast<std::ptrdiff_t>(runs_before), lines.end()), expected)
@@ -451,8 +455,10 @@ TEST_F(StartAppTest, AContainerFromAnotherRecipeOrSettingsIsMadeAnew) {
             "Waiting for Solo to answer on port 40123 ...\n"
             "Solo is ready: http://127.0.0.1:40123/app\n");
   const ContainerRun run = own_run(solo());
-  EXPECT_EQ(fake.runner.run_lines(), (std::vector<std::string>{"docker rm -f -v torvo-solo",
-                                                               "attached: " + joined("docker", run.args)}));
+  EXPECT_EQ(fake.runner.run_lines(),
+            (std::vector<std::string>{"docker rm -f -v torvo-solo", "docker image inspect localhost/zelk/solo:1.0",
+                                      "docker context inspect --format {{.Endpoints.docker.Host}}",
+                                      "attached: " + joined("docker", run.args)}));
   EXPECT_NE(std::find(run.args.begin(), run.args.end(), "COLOUR=green"), run.args.end());
 }
 
@@ -562,6 +568,7 @@ TEST_F(StartAppTest, DockerIsAskedForTheImageOnlyByTheDiskCheckAndWithInspect) {
   ASSERT_TRUE(start(solo(), {}, &docker));
   EXPECT_EQ(fake.runner.run_lines(),
             (std::vector<std::string>{"docker image inspect localhost/zelk/solo:1.0",
+                                      "docker image inspect localhost/zelk/solo:1.0",
                                       "attached: " + joined("docker", own_run(solo()).args)}));
 }
 
