@@ -313,8 +313,8 @@ TEST_P(AppsOnRealRuntime, TheWholeLifeOfAnAppThatUsesAnother) {
   // Logs of the app, and of its helper.
   RunOutput app_logs = zelk({"logs", full});
   ASSERT_EQ(app_logs.exit_code, 0) << app_logs.stderr_text;
-  EXPECT_TRUE(app_logs.stdout_text.ends_with("\nThese are the logs of Full app itself. Its helpers: zelk logs " +
-                                             full + " <cache>\n"))
+  EXPECT_TRUE(app_logs.stdout_text.ends_with("\nThese are the logs of Full app itself. Its helpers:\n  zelk logs " +
+                                             full + " cache\n"))
       << app_logs.stdout_text;
   RunOutput helper_logs = zelk({"logs", full, "cache"});
   ASSERT_EQ(helper_logs.exit_code, 0) << helper_logs.stderr_text;
@@ -362,27 +362,34 @@ TEST_P(AppsOnRealRuntime, TheWholeLifeOfAnAppThatUsesAnother) {
   EXPECT_EQ(not_installed.exit_code, 1);
   EXPECT_EQ(not_installed.stderr_text, "zelk: Full app is not installed.\n");
 
-  // Everything: first only the report, then for good; the folder named by ZELK_HOME stays.
+  // Everything: first only the report, then for good; the folder named by ZELK_HOME stays, and
+  // nothing is marked to come back.
+  ASSERT_EQ(zelk({"start", base}).exit_code, 0);
+  ASSERT_TRUE(fs::exists(running_marker_path(home_.path(), base)));
   RunOutput report = zelk({"remove", "--everything"});
   ASSERT_EQ(report.exit_code, 0) << report.stderr_text;
   EXPECT_EQ(report.stdout_text,
-            "This removes for good: 1 containers and 1 data volumes with everything saved in the apps.\n"
-            "Back up what you want to keep first: zelk backup <app>\n"
-            "To go ahead: zelk remove --everything --yes\n");
+            "This removes for good 1 container and 1 data volume with everything saved in the apps Base app and "
+            "Full app, and the apps' images and networks.\n" +
+                std::string(runtime() == "podman" ? "Back up what you want to keep first: zelk backup <app>\n"
+                                                  : "Backups need Podman, and the apps run with Docker here: copy "
+                                                    "what you want to keep out of the apps first.\n") +
+                "To go ahead: zelk remove --everything --yes\n");
   EXPECT_TRUE(exists({"container", "inspect", "torvo-" + base}));
   RunOutput everything = zelk({"remove", "--everything", "--yes"});
   ASSERT_EQ(everything.exit_code, 0) << everything.stderr_text;
   EXPECT_EQ(everything.stdout_text,
             "The data folder " + path_to_utf8(home_.path()) +
                 " was named with ZELK_HOME, so it is left for you to delete.\n"
-                "Every app and its data are removed. Uninstall the Zelk, and Podman if nothing else needs it, "
-                "the way you installed them.\n");
+                "Every app and its data are removed. Uninstall the Zelk, and " + rt +
+                " if nothing else needs it, the way you installed them.\n");
   EXPECT_FALSE(exists({"container", "inspect", "torvo-" + base}));
   EXPECT_FALSE(exists({"volume", "inspect", "torvo-" + full + "-data"}));
   EXPECT_FALSE(exists({"network", "inspect", "torvo-" + base}));
   EXPECT_FALSE(exists({"network", "inspect", "torvo-" + full + "_default"}));
   EXPECT_FALSE(exists({"image", "inspect", image_}));
   EXPECT_TRUE(fs::exists(settings_path(home_.path(), full)));
+  EXPECT_EQ(zelk({"resume"}).stdout_text, "No app was left running, so there is nothing to bring back.\n");
 }
 
 // The runtime restarts a container that ends at once for ever (its restart policy): the start

@@ -103,7 +103,7 @@ TEST(ListCommand, NotInstalledAppsAndDocker) {
   fake.runner.on("podman", {"ps"}, std::unexpected(RunError::not_found()));
   fake.runner.on("docker", {"ps"}, ScriptedRunner::ok("other\trunning\ttorvo.recipe=1\n"));
   CommandContext ctx = fake.context();
-  ASSERT_TRUE(run_command(ctx, {"ls", "extra"}));
+  ASSERT_TRUE(run_command(ctx, {"ls"}));
   EXPECT_EQ(fake.output.text,
             "APP          STATE          ADDRESS\n"
             "n8n          not installed  http://127.0.0.1:5678/\n");

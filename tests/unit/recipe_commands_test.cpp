@@ -70,7 +70,7 @@ TEST(IsWebAddress, Table) {
 
 TEST_F(RecipeCommand, CheckOfAFilePrintsTheDescriptionAndTheCompletenessLine) {
   const std::string file = file_with("notes.yaml", sample_recipe("notes", "Notes", 34567));
-  ASSERT_TRUE(run({"check", file, "ignored"}));
+  ASSERT_TRUE(run({"check", file}));
   EXPECT_EQ(fake->output.text, notes_description + "\n\nThe recipe is complete. This Zelk could run it.\n");
   EXPECT_TRUE(fake->runner.runs().empty());
   EXPECT_FALSE(std::filesystem::exists(home.path() / "recipes"));

@@ -489,7 +489,7 @@ TEST_F(UpdateCommand, LookOnTheNewestPrintsOneLineAndFetchesNothingMore) {
 
 TEST_F(UpdateCommand, LookWithANewerVersionPrintsTwoLinesAndDownloadsNothing) {
   fake.runner.on("curl", {}, ScriptedRunner::ok("format 1\n" + good_line));
-  ASSERT_TRUE(run({"update", "look", "extra"}));
+  ASSERT_TRUE(run({"update", "look"}));
   EXPECT_EQ(fake.output.text,
             "Version 0.3.0 is out. This Zelk is version 0.2.0-alpha.15.\n"
             "\"zelk update\" fetches it and puts it in place. The apps keep running.\n");
