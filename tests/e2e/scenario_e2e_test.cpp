@@ -171,7 +171,7 @@ TEST_P(NewUser, WalksFromAnEmptyDataFolderToRemovingEverything) {
     EXPECT_EQ(backup.err, "zelk: Backups need Podman. Docker has no command to copy an app's data volumes.\n");
   }
 
-  expect_output({"stop", "--all"}, "Stopped: Keeper. Their data stays.\n");
+  expect_output({"stop", "--all"}, "Stopped: Keeper. Its data stays.\n");
   expect_output({"list"}, list_table(list_row(id, "exited", port, "/")));
   expect_output({"resume"}, "No app was left running, so there is nothing to bring back.\n");
 

@@ -142,6 +142,10 @@ TEST_F(AppCommands, StopAllNamesTheStoppedAppsInCatalogueOrder) {
   ASSERT_TRUE(run({"stop", "--all"}));
   EXPECT_EQ(fake.output.text, "Stopped: Solo, Duo. Their data stays.\n");
   EXPECT_EQ(runs_without_lists(), (std::vector<std::string>{"podman stop torvo-solo", "podman stop torvo-duo-db"}));
+  containers("torvo-duo-db\texited\t\ntorvo-solo\trunning\t\n");
+  fake.output.text.clear();
+  ASSERT_TRUE(run({"stop", "--all"}));
+  EXPECT_EQ(fake.output.text, "Stopped: Solo. Its data stays.\n");
 }
 
 TEST_F(AppCommands, StopAllEndsAtTheFirstFailureWithoutASummary) {
@@ -444,7 +448,7 @@ TEST_F(AppCommands, ResumeReadsTheStatesOfTheMarkedAppsSideBySide) {
   ProbesInFlight late(3, [](std::uint16_t, std::string_view) { return std::optional<std::uint16_t>(200); });
   fake.probe_answer = [&late](std::uint16_t port, std::string_view path) { return late(port, path); };
   ASSERT_TRUE(run({"resume"}));
-  EXPECT_EQ(fake.output.text, "");
+  EXPECT_EQ(fake.output.text, "Every app that was left running runs already, so there is nothing to bring back.\n");
   EXPECT_TRUE(runs_without_lists().empty());
   EXPECT_TRUE(late.met()) << "the marked apps were probed one after another";
 }
