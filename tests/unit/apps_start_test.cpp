@@ -160,6 +160,21 @@ TEST_F(StartAppTest, ASettingsFileThatHoldsEverythingIsNotWrittenAgain) {
   EXPECT_NE(fake.output.text.find("Solo is ready: http://127.0.0.1:40999/app\n"), std::string::npos);
 }
 
+TEST_F(StartAppTest, ASettingsFileAsEditorsSaveItIsReadPastItsMarkAndOneNotUtf8IsRefused) {
+  write_settings_file("solo", "\xEF\xBB\xBFTORVO_PORT=40999\nSOLO_KEY=aa\nSOLO_TOKEN=bb\n");
+  auto port = start(solo());
+  ASSERT_TRUE(port) << port.error();
+  EXPECT_EQ(*port, 40999);
+  EXPECT_EQ(attached_runs().at(0).environment, (EnvPairs{{"KEY", "aa"}, {"TOKEN", "bb"}}));
+  EXPECT_EQ(settings_text("solo"), "TORVO_PORT=40999\nSOLO_KEY=aa\nSOLO_TOKEN=bb\n");
+
+  write_settings_file("solo", "TORVO_PORT=40999\nCOLOUR=gr\xfcn\n");
+  port = start(solo());
+  ASSERT_FALSE(port);
+  EXPECT_EQ(port.error(), "The settings file " + path_to_utf8(settings_path(home.path(), "solo")) +
+                              " of Solo is not UTF-8 text. Save it as UTF-8 text and try again.");
+}
+
 TEST_F(StartAppTest, AnEmptySecretGetsAValueAndOtherLinesKeepTheirOrder) {
   write_settings_file("solo", "SOLO_TOKEN=kept\r\nX=1\r\nSOLO_KEY=\r\nTORVO_PORT=40500");
   ASSERT_TRUE(start(solo()));

@@ -564,7 +564,8 @@ TEST_F(UpdateCommand, FetchesChecksAndStartsTheInstaller) {
             "Fetched and checked: size and SHA-256 are the ones the website names.\n" +
                 std::string(windows ? "The installer runs now, without a window, and needs a few seconds. The apps "
                                       "keep running.\n"
-                                    : "The fetched program runs now and needs a few seconds. The apps keep running.\n"));
+                                    : "The fetched program runs now and needs a few seconds. The apps keep "
+                                      "running.\n"));
   EXPECT_EQ(wait_for_marker(home.path() / "update" / "Zelk-0.2.0-setup.exe"),
             windows ? "/VERYSILENT\n/SUPPRESSMSGBOXES\n/NORESTART\n" : "");
 }

@@ -13,6 +13,7 @@
 #include "files.h"
 #include "platform.h"
 #include "pull.h"
+#include "text_files.h"
 #include "unicode.h"
 #include "utf8.h"
 #include "zelk/app_containers.h"
@@ -81,14 +82,22 @@ std::expected<SettledSettings, std::string> settle_settings(const CommandContext
   if (present && error) return std::unexpected(could_not_write(recipe, error_code_text(error)));
 
   std::string old_text;
+  std::optional<std::string> settled_from_mark;
   if (present) {
     auto read = read_file(path);
     if (!read) return std::unexpected(could_not_write(recipe, read.error()));
-    if (!is_valid_utf8(*read)) return std::unexpected(could_not_write(recipe, "the file is not UTF-8 text"));
+    if (!is_valid_utf8(*read)) {
+      return std::unexpected("The settings file " + path_to_utf8(path) + " of " + recipe.name + " is not UTF-8 text. " +
+                             std::string(save_as_utf8));
+    }
+    // Written back without the mark an editor may have put first, which no line starts with.
     old_text = std::move(*read);
+    if (without_byte_order_mark(old_text).size() != old_text.size()) {
+      settled_from_mark = std::string(without_byte_order_mark(old_text));
+    }
   }
 
-  std::string text = normalised(present ? old_text : recipe.settings);
+  std::string text = normalised(present ? (settled_from_mark ? *settled_from_mark : old_text) : recipe.settings);
   for (const auto& [name, length] : secrets_in_use(recipe)) {
     if (present) {
       auto value = setting_value(text, name);

@@ -134,7 +134,9 @@ std::size_t edits_between(std::string_view a, std::string_view b) {
     for (std::size_t j = 1; j <= b.size(); ++j) {
       const std::size_t change = a[i - 1] == b[j - 1] ? 0 : 1;
       d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + change});
-      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      }
     }
   }
   return d[a.size()][b.size()];
@@ -173,7 +175,9 @@ std::string usage_line(std::string_view word) {
   if (word == "add") return "Usage: zelk add <file>";
   if (word == "update") return "Usage: zelk update, or: zelk update look";
   if (word == "shelf") return "Usage: zelk shelf | zelk shelf add <address> | zelk shelf forget <address>";
-  if (word == "start" || word == "install" || word == "open" || word == "forget") return "Usage: zelk " + typed + " <app>";
+  if (word == "start" || word == "install" || word == "open" || word == "forget") {
+    return "Usage: zelk " + typed + " <app>";
+  }
   return "Usage: zelk " + typed;
 }
 
