@@ -65,17 +65,19 @@ CommandResult remove_everything(CommandContext& ctx, const Args& args) {
         apps.push_back(recipe.name);
       }
     }
-    const std::string whose = apps.empty()        ? std::string(" in the apps")
-                              : apps.size() == 1 ? " in the app " + apps.front()
-                                                 : " in the apps " + named_list(apps);
+    const std::string whose =
+        apps.size() == 1 ? " in the app " + apps.front() : " in the apps " + named_list(apps);
     const std::string keep = rt == "podman"
                                  ? "Back up what you want to keep first: zelk backup <app>"
                                  : "Backups need Podman, and the apps run with " + runtime_name +
                                        " here: copy what you want to keep out of the apps first.";
-    say(ctx.output, "This removes for good " + counted(containers.size(), "container", "containers") + " and " +
-                        counted(volumes.size(), "data volume", "data volumes") + " with everything saved" + whose +
-                        ", and the apps' images and networks" +
-                        (delete_folder ? ", and the folder " + folder : std::string()) + ".\n" + keep +
+    const std::string what =
+        apps.empty() ? "No app has containers or data volumes. This removes for good only the apps' images and "
+                       "networks that are left"
+                     : "This removes for good " + counted(containers.size(), "container", "containers") + " and " +
+                           counted(volumes.size(), "data volume", "data volumes") + " with everything saved" +
+                           whose + ", and the apps' images and networks";
+    say(ctx.output, what + (delete_folder ? ", and the folder " + folder : std::string()) + ".\n" + keep +
                         "\nTo go ahead: zelk remove --everything --yes");
     return {};
   }
