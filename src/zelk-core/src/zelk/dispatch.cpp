@@ -1,7 +1,6 @@
+#include <algorithm>
 #include <array>
 #include <functional>
-
-#include <algorithm>
 #include <optional>
 
 #include "apps.h"
