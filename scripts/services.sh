@@ -5,8 +5,9 @@
 # that already answers is used as it is and left alone. Every wait is bounded, and a service
 # that does not come up is reported without stopping the test run (its tests then fail).
 # A local image registry on 127.0.0.1:5000 serves the tests of image pulls through Podman's API.
-# "configure" only writes Podman's configuration where there is none yet (scripts/zelk.sh uses
-# it, so that apps run on a fresh machine), and starts nothing.
+# "configure" only writes Podman's configuration where there is none yet and a trial container
+# cannot run without it (scripts/zelk.sh uses it, so that apps run on a fresh machine), and starts
+# nothing; it fails when the file cannot be written.
 # Installs nothing. Usage: scripts/services.sh start|stop WORKDIR | configure
 set -uo pipefail
 action=${1:-} work=${2:-}
@@ -40,27 +41,52 @@ registry_address=127.0.0.1:5000
 registry_answers() { timeout 5 curl -sf "http://$registry_address/v2/" >/dev/null 2>&1; }
 podman_api_answers() { timeout 5 curl -sf --unix-socket "$podman_socket" http://d/_ping >/dev/null 2>&1; }
 
-# Podman's default open-file limit for containers is above this machine's hard limit, and
-# crun cannot run on its cgroup layout: containers get the machine's own limit and runc.
-# With "keep", a configuration that is there already is left as it is.
+# Podman's default open-file limit for containers may lie above a machine's hard limit, and
+# crun cannot run on some cgroup layouts: there containers get the machine's own limit and runc.
+# The file applies to every user of Podman on the computer. With "keep" (zelk.sh), a file that is
+# there already is left as it is, and one is written only when a trial container cannot run
+# without it. Podman's own CONTAINERS_CONF names another file to use. Fails when it cannot write.
+containers_conf=${CONTAINERS_CONF:-/etc/containers/containers.conf}
+
+# Runs a container of nothing but a static busybox (no image, no network); true when it ran.
+trial_container_runs() {
+  local busybox root status
+  busybox=$(command -v busybox) || return 1
+  root=$(mktemp -d /tmp/zelk-trial.XXXXXX) || return 1
+  mkdir -p "$root/bin" && cp "$busybox" "$root/bin/busybox" || { rm -rf "$root"; return 1; }
+  timeout 120 $sudo_cmd podman run --rm --network none --rootfs "$root" /bin/busybox true >/dev/null 2>&1
+  status=$?
+  $sudo_cmd rm -rf "$root"
+  return "$status"
+}
+
 configure_podman() {
-  command -v podman >/dev/null || { say "podman is not installed"; return; }
-  local hard conf=/etc/containers/containers.conf wanted
-  if [ "${1:-}" = keep ] && [ -f "$conf" ]; then return; fi
+  command -v podman >/dev/null || { say "podman is not installed"; return 0; }
+  local hard conf=$containers_conf wanted
+  if [ "${1:-}" = keep ] && [ -f "$conf" ]; then return 0; fi
+  if [ "${1:-}" = keep ] && trial_container_runs; then return 0; fi
   hard=$(ulimit -Hn)
   if [ "$hard" = unlimited ] || [ "$hard" -gt 1048576 ]; then hard=1048576; fi
   wanted="[containers]
 default_ulimits = [\"nofile=$hard:$hard\", \"nproc=32768:32768\"]
 [engine]
 runtime = \"runc\""
-  if [ -f "$conf" ] && [ "$(cat "$conf")" = "$wanted" ]; then return; fi
+  if [ -f "$conf" ] && [ "$(cat "$conf")" = "$wanted" ]; then return 0; fi
   if [ -f "$conf" ]; then
     $sudo_cmd cp "$conf" "$conf.before-zelk-tests"
     say "$conf differed; the old one is kept as $conf.before-zelk-tests"
   fi
-  $sudo_cmd mkdir -p /etc/containers
-  printf '%s\n' "$wanted" | $sudo_cmd tee "$conf" >/dev/null
-  say "wrote $conf (open-file limit $hard, runtime runc)"
+  if ! { $sudo_cmd mkdir -p "$(dirname "$conf")" && printf '%s\n' "$wanted" | $sudo_cmd tee "$conf" >/dev/null; }; then
+    say "FAILED to write $conf (open-file limit $hard, runtime runc); Podman's containers may not run here"
+    return 1
+  fi
+  if [ "${1:-}" = keep ]; then
+    say "a trial container did not run with Podman's defaults, so $conf was written for every user of" \
+      "Podman here: open-file limit $hard and the runtime runc"
+    trial_container_runs || say "a trial container still does not run; see: podman info"
+  else
+    say "wrote $conf (open-file limit $hard, runtime runc)"
+  fi
 }
 
 # Podman's pull endpoint has no switch for a registry without TLS: the local one is named
@@ -152,7 +178,7 @@ case "$action" in
     start_podman_api
     ;;
   configure)
-    configure_podman keep
+    configure_podman keep || exit 1
     ;;
   stop)
     for pidfile in "$work"/*.pid; do

@@ -9,7 +9,8 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 build="$here/build/run"
 
 "$here/scripts/install-deps.sh" run >&2
-"$here/scripts/services.sh" configure >&2
+"$here/scripts/services.sh" configure >&2 ||
+  echo "zelk.sh: Podman could not be configured (see above); apps may not start with Podman." >&2
 
 if [ ! -f "$build/build.ninja" ]; then
   echo "Preparing the build in $build ..." >&2

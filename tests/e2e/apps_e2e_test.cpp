@@ -313,8 +313,8 @@ TEST_P(AppsOnRealRuntime, TheWholeLifeOfAnAppThatUsesAnother) {
   // Logs of the app, and of its helper.
   RunOutput app_logs = zelk({"logs", full});
   ASSERT_EQ(app_logs.exit_code, 0) << app_logs.stderr_text;
-  EXPECT_TRUE(app_logs.stdout_text.ends_with("\nThese are the logs of Full app itself. Its helpers: zelk logs " +
-                                             full + " <cache>\n"))
+  EXPECT_TRUE(app_logs.stdout_text.ends_with("\nThese are the logs of Full app itself. Its helpers:\n  zelk logs " +
+                                             full + " cache\n"))
       << app_logs.stdout_text;
   RunOutput helper_logs = zelk({"logs", full, "cache"});
   ASSERT_EQ(helper_logs.exit_code, 0) << helper_logs.stderr_text;
@@ -362,27 +362,34 @@ TEST_P(AppsOnRealRuntime, TheWholeLifeOfAnAppThatUsesAnother) {
   EXPECT_EQ(not_installed.exit_code, 1);
   EXPECT_EQ(not_installed.stderr_text, "zelk: Full app is not installed.\n");
 
-  // Everything: first only the report, then for good; the folder named by ZELK_HOME stays.
+  // Everything: first only the report, then for good; the folder named by ZELK_HOME stays, and
+  // nothing is marked to come back.
+  ASSERT_EQ(zelk({"start", base}).exit_code, 0);
+  ASSERT_TRUE(fs::exists(running_marker_path(home_.path(), base)));
   RunOutput report = zelk({"remove", "--everything"});
   ASSERT_EQ(report.exit_code, 0) << report.stderr_text;
   EXPECT_EQ(report.stdout_text,
-            "This removes for good: 1 containers and 1 data volumes with everything saved in the apps.\n"
-            "Back up what you want to keep first: zelk backup <app>\n"
-            "To go ahead: zelk remove --everything --yes\n");
+            "This removes for good 1 container and 1 data volume with everything saved in the apps Base app and "
+            "Full app, and the apps' images and networks.\n" +
+                std::string(runtime() == "podman" ? "Back up what you want to keep first: zelk backup <app>\n"
+                                                  : "Backups need Podman, and the apps run with Docker here: copy "
+                                                    "what you want to keep out of the apps first.\n") +
+                "To go ahead: zelk remove --everything --yes\n");
   EXPECT_TRUE(exists({"container", "inspect", "torvo-" + base}));
   RunOutput everything = zelk({"remove", "--everything", "--yes"});
   ASSERT_EQ(everything.exit_code, 0) << everything.stderr_text;
   EXPECT_EQ(everything.stdout_text,
             "The data folder " + path_to_utf8(home_.path()) +
                 " was named with ZELK_HOME, so it is left for you to delete.\n"
-                "Every app and its data are removed. Uninstall the Zelk, and Podman if nothing else needs it, "
-                "the way you installed them.\n");
+                "Every app and its data are removed. Uninstall the Zelk, and " + rt +
+                " if nothing else needs it, the way you installed them.\n");
   EXPECT_FALSE(exists({"container", "inspect", "torvo-" + base}));
   EXPECT_FALSE(exists({"volume", "inspect", "torvo-" + full + "-data"}));
   EXPECT_FALSE(exists({"network", "inspect", "torvo-" + base}));
   EXPECT_FALSE(exists({"network", "inspect", "torvo-" + full + "_default"}));
   EXPECT_FALSE(exists({"image", "inspect", image_}));
   EXPECT_TRUE(fs::exists(settings_path(home_.path(), full)));
+  EXPECT_EQ(zelk({"resume"}).stdout_text, "No app was left running, so there is nothing to bring back.\n");
 }
 
 // The runtime restarts a container that ends at once for ever (its restart policy): the start
@@ -409,6 +416,32 @@ TEST_P(AppsOnRealRuntime, AnAppWhoseContainerEndsAtOnceSaysSoAndIsStoppedButKept
   std::size_t count = 0;
   for (std::string line; std::getline(lines, line); ++count) EXPECT_EQ(line, said);
   EXPECT_GE(count, 1u);
+}
+
+// Neither image can be had: a registry whose name is not found, and the local registry, which
+// has no such image. Each is asked for once, through the runtime's API, and the run that would
+// ask again is not made.
+TEST_P(AppsOnRealRuntime, AnImageThatCannotBeFetchedSaysWhyOnce) {
+  const std::string id = new_id("unfetchable");
+  const std::string unknown_host = "nohost.invalid/zelk-e2e/none:1.0";
+  const std::string missing = "127.0.0.1:5000/zelk-e2e-" + std::to_string(::getpid()) + "/none:1.0";
+  write_recipe(id, single_recipe(id, "Unfetchable", unknown_host, free_port(), {}, missing));
+  RunOutput started = zelk({"start", id});
+  EXPECT_EQ(started.exit_code, 1);
+  EXPECT_EQ(started.stdout_text, "Installing Unfetchable with " + display() +
+                                     " ...\nThe image did not arrive from nohost.invalid. Trying " + missing +
+                                     " ...\n");
+  EXPECT_EQ(started.stderr_text,
+            "zelk: Unfetchable could not be installed.\nThe image " + unknown_host +
+                " could not be fetched: there is no connection (the name nohost.invalid could not be found).\n"
+                "The image " + missing + " is not there: 127.0.0.1:5000 has no image of that name and version.\n"
+                "Check the connection, then try again: zelk start " + id + "\n");
+  std::istringstream log(calls());
+  for (std::string line; std::getline(log, line);) {
+    EXPECT_FALSE(line.starts_with("ARGS run") || line.starts_with("ARGS create") || line.starts_with("ARGS pull"))
+        << line;
+  }
+  EXPECT_FALSE(exists({"container", "inspect", "torvo-" + id}));
 }
 
 TEST_P(AppsOnRealRuntime, AnAppThatNeverAnswersGivesUpAfterItsAttempts) {

@@ -99,23 +99,43 @@ TEST_P(ZelkCommands, ListShowsEveryState) {
   EXPECT_EQ(lines.size(), 1u + 4u + 4u);  // the head, the built-in apps and the four added ones
 }
 
+// Both runtimes run as root on this machine: what that exposes is said, with the way out.
+std::string root_notice(const std::string& display_name) {
+  const std::string how = display_name == "Podman"
+                              ? "run Zelk as your own user, not as root or with sudo: Podman then runs rootless, "
+                                "as you."
+                              : "run Docker rootless (see https://docs.docker.com/engine/security/rootless/), or "
+                                "use Podman as your own user.";
+  return display_name + " runs as root here. Then every app's container, helpers included, answers every user of "
+                        "this computer at its address on the runtime's network, with what it holds (its data and "
+                        "secrets).\nTo keep the apps to yourself, " + how + "\n";
+}
+
 TEST_P(ZelkCommands, DoctorNamesTheRuntime) {
-  auto version = runner_.run_captured("env", {"PATH=" + zelk_path(), runtime(), "--version"}, std::chrono::seconds(60));
+  // Docker's version is its server's, which runs the apps.
+  const std::vector<std::string> asked = runtime() == "docker"
+                                             ? std::vector<std::string>{"version", "--format", "{{.Server.Version}}"}
+                                             : std::vector<std::string>{"--version"};
+  std::vector<std::string> args{"PATH=" + zelk_path(), runtime()};
+  args.insert(args.end(), asked.begin(), asked.end());
+  auto version = runner_.run_captured("env", args, std::chrono::seconds(60));
   ASSERT_TRUE(version && version->success()) << describe(version);
   std::string version_text = version->stdout_text;
   while (!version_text.empty() && (version_text.back() == '\n' || version_text.back() == ' ')) version_text.pop_back();
+  if (runtime() == "docker") version_text = "Docker Engine " + version_text;
 
   auto doctor = run_zelk({"doctor"});
   ASSERT_TRUE(doctor && doctor->success()) << describe(doctor);
   EXPECT_EQ(doctor->stdout_text, "Data:    " + path_to_utf8(home_.path()) +
                                      "\nRecipes: 4 built in\nRuntime: " + GetParam().display_name + " (" +
-                                     version_text + ")\n");
+                                     version_text + ")\n" + root_notice(GetParam().display_name));
 }
 
 TEST_P(ZelkCommands, SetupFindsTheRuntimeRunning) {
   auto setup = run_zelk({"setup"});
   ASSERT_TRUE(setup && setup->success()) << describe(setup);
-  EXPECT_EQ(setup->stdout_text, GetParam().display_name + " is running. Nothing to set up.\n");
+  EXPECT_EQ(setup->stdout_text,
+            GetParam().display_name + " is running. Nothing to set up.\n" + root_notice(GetParam().display_name));
 }
 
 INSTANTIATE_TEST_SUITE_P(Runtimes, ZelkCommands,

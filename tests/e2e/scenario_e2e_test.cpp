@@ -171,7 +171,7 @@ TEST_P(NewUser, WalksFromAnEmptyDataFolderToRemovingEverything) {
     EXPECT_EQ(backup.err, "zelk: Backups need Podman. Docker has no command to copy an app's data volumes.\n");
   }
 
-  expect_output({"stop", "--all"}, "Stopped: Keeper. Their data stays.\n");
+  expect_output({"stop", "--all"}, "Stopped: Keeper. Its data stays.\n");
   expect_output({"list"}, list_table(list_row(id, "exited", port, "/")));
   expect_output({"resume"}, "No app was left running, so there is nothing to bring back.\n");
 
@@ -188,16 +188,21 @@ TEST_P(NewUser, WalksFromAnEmptyDataFolderToRemovingEverything) {
   expect_output({"forget", id}, "Keeper is out of the list. Its data and settings were not touched.\n");
   expect_output({"list"}, list_table());
 
+  // With Docker, backups are not offered, and the runtime to uninstall is Docker.
+  const bool podman = runtime() == "podman";
   expect_output({"remove", "--everything"},
-                "This removes for good: 0 containers and 0 data volumes with everything saved in the apps.\n"
-                "Back up what you want to keep first: zelk backup <app>\n"
-                "To go ahead: zelk remove --everything --yes\n");
-  expect_output(
-      {"remove", "--everything", "--yes"},
-      "The data folder " + path_to_utf8(data) +
-          " was named with ZELK_HOME, so it is left for you to delete.\n"
-          "Every app and its data are removed. Uninstall the Zelk, and Podman if nothing else needs it, the way "
-          "you installed them.\n");
+                "No app has containers or data volumes. This removes for good only the apps' images and networks "
+                "that are left.\n" +
+                    std::string(podman ? "Back up what you want to keep first: zelk backup <app>\n"
+                                       : "Backups need Podman, and the apps run with Docker here: copy what you "
+                                         "want to keep out of the apps first.\n") +
+                    "To go ahead: zelk remove --everything --yes\n");
+  expect_output({"remove", "--everything", "--yes"},
+                "The data folder " + path_to_utf8(data) +
+                    " was named with ZELK_HOME, so it is left for you to delete.\n"
+                    "Every app and its data are removed. Uninstall the Zelk, and " +
+                    std::string(podman ? "Podman" : "Docker") + " if nothing else needs it, the way you installed "
+                    "them.\n");
   EXPECT_TRUE(fs::exists(data));
   // The forgotten app is no longer one of "every app": its data stays until the user removes it.
   EXPECT_TRUE(volume_exists(pages));

@@ -58,6 +58,41 @@ check "a run without Podman still prints the program's output alone" [ "$(cat "$
 check "a run without Podman installs it: [$(tr '\n' '|' <"$work/apt-get.log" 2>/dev/null)]" \
   grep -qx -- "install -y -qq podman runc" "$work/apt-get.log"
 
+# Podman's configuration, through Podman's own CONTAINERS_CONF: written only when a trial
+# container cannot run without it, said when written, and a failed write said as failed. The
+# stand-in Podman runs a container only once the file names runc, or always with TRIAL_RUNS.
+mkdir "$work/podman-tools" "$work/conf-needed" "$work/conf-not-needed"
+cat >"$work/podman-tools/podman" <<'TOOL'
+#!/usr/bin/env bash
+[ "$1" = run ] || exit 0
+if [ -n "${TRIAL_RUNS:-}" ] || grep -qs 'runtime = "runc"' "${CONTAINERS_CONF:-/none}"; then exit 0; fi
+echo "Error: OCI runtime error" >&2
+exit 126
+TOOL
+chmod +x "$work/podman-tools/podman"
+needed="$work/conf-needed/containers.conf"
+PATH="$work/podman-tools:$PATH" CONTAINERS_CONF="$needed" "$work/scripts/zelk.sh" version >"$work/out6" 2>"$work/err6"
+code=$?
+err=$(cat "$work/err6")
+check "a machine that needs the configuration gets it (exit code $code)" grep -q 'runtime = "runc"' "$needed"
+check "the written configuration is said: [$err]" contains "$err" \
+  "a trial container did not run with Podman's defaults, so $needed was written for every user of Podman here"
+check "the program still runs after it" [ "$(cat "$work/out6")" = "$version" ]
+not_needed="$work/conf-not-needed/containers.conf"
+PATH="$work/podman-tools:$PATH" TRIAL_RUNS=1 CONTAINERS_CONF="$not_needed" "$work/scripts/zelk.sh" version \
+  >"$work/out7" 2>"$work/err7"
+check "a machine whose trial container runs gets no configuration" [ ! -e "$not_needed" ]
+check "and hears nothing of it: [$(cat "$work/err7")]" [ ! -s "$work/err7" ]
+: >"$work/not-a-folder"
+PATH="$work/podman-tools:$PATH" CONTAINERS_CONF="$work/not-a-folder/containers.conf" "$work/scripts/zelk.sh" version \
+  >"$work/out8" 2>"$work/err8"
+code=$?
+err=$(cat "$work/err8")
+check "a configuration that cannot be written is said to have failed: [$err]" contains "$err" \
+  "FAILED to write $work/not-a-folder/containers.conf"
+check "and zelk.sh says what that means" contains "$err" "zelk.sh: Podman could not be configured"
+check "the program still runs (exit code $code)" [ "$code" -eq 0 ]
+
 echo '#error this build fails on purpose' >>"$work/src/zelk-core/src/yaml.cpp"
 "$work/scripts/zelk.sh" version >"$work/out3" 2>"$work/err3"
 code=$?
@@ -80,6 +115,7 @@ check "a build that cannot be prepared says so" contains "$err" "zelk.sh: the bu
 
 if [ "$failures" -gt 0 ]; then
   echo "--- standard error of the runs"
-  cat "$work/err1" "$work/err2" "$work/err5" "$work/err3" "$work/err4" | tail -n 40
+  cat "$work/err1" "$work/err2" "$work/err5" "$work/err6" "$work/err7" "$work/err8" "$work/err3" "$work/err4" |
+    tail -n 40
   exit 1
 fi

@@ -37,6 +37,7 @@ CommandContext TestContext::context(const CommandRunner* runner_override) {
       .open_in_browser = open_in_browser,
       .platform = platform,
       .now = now,
+      .home_is_default = home_is_default,
   };
 }
 

@@ -32,6 +32,7 @@ struct TestContext {
   std::filesystem::path home;
   std::span<const Recipe> recipes;
   std::string platform = "linux";
+  bool home_is_default = false;  // true: `home` is the folder Zelk chose, not one named by ZELK_HOME
 
   StringWriter output;
   ScriptedRunner runner;

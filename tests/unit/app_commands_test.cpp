@@ -118,7 +118,7 @@ TEST_F(AppCommands, StopWithoutARuntimeFailsWithItsMessage) {
 TEST_F(AppCommands, StopWithoutAnAppShowsItsUsage) {
   auto result = run({"stop"});
   ASSERT_FALSE(result);
-  EXPECT_EQ(result.error(), "Usage: zelk stop <app>");
+  EXPECT_EQ(result.error(), "Usage: zelk stop <app>, or: zelk stop --all");
 }
 
 TEST_F(AppCommands, StopAllWithoutARuntimeDropsEveryMarkerAndSucceeds) {
@@ -142,6 +142,10 @@ TEST_F(AppCommands, StopAllNamesTheStoppedAppsInCatalogueOrder) {
   ASSERT_TRUE(run({"stop", "--all"}));
   EXPECT_EQ(fake.output.text, "Stopped: Solo, Duo. Their data stays.\n");
   EXPECT_EQ(runs_without_lists(), (std::vector<std::string>{"podman stop torvo-solo", "podman stop torvo-duo-db"}));
+  containers("torvo-duo-db\texited\t\ntorvo-solo\trunning\t\n");
+  fake.output.text.clear();
+  ASSERT_TRUE(run({"stop", "--all"}));
+  EXPECT_EQ(fake.output.text, "Stopped: Solo. Its data stays.\n");
 }
 
 TEST_F(AppCommands, StopAllEndsAtTheFirstFailureWithoutASummary) {
@@ -192,7 +196,8 @@ TEST_F(RemoveEverything, WithoutYesOnlyReports) {
     fake.output.text.clear();
     ASSERT_TRUE(run(args));
     EXPECT_EQ(fake.output.text,
-              "This removes for good: 2 containers and 1 data volumes with everything saved in the apps.\n"
+              "This removes for good 2 containers and 1 data volume with everything saved in the apps Solo and "
+              "Duo, and the apps' images and networks.\n"
               "Back up what you want to keep first: zelk backup <app>\n"
               "To go ahead: zelk remove --everything --yes\n");
   }
@@ -202,16 +207,23 @@ TEST_F(RemoveEverything, WithoutYesOnlyReports) {
 
 TEST_F(RemoveEverything, TheReportNamesTheDefaultFolder) {
   fake.home = folder.path() / ".torvo";
+  fake.home_is_default = true;
   ASSERT_TRUE(run({"remove", "--everything"}));
   EXPECT_EQ(fake.output.text,
-            "This removes for good: 2 containers and 1 data volumes with everything saved in the apps, and the "
-            "folder " + path_to_utf8(fake.home) + ".\n"
+            "This removes for good 2 containers and 1 data volume with everything saved in the apps Solo and "
+            "Duo, and the apps' images and networks, and the folder " + path_to_utf8(fake.home) + ".\n"
             "Back up what you want to keep first: zelk backup <app>\n"
             "To go ahead: zelk remove --everything --yes\n");
 }
 
 TEST_F(RemoveEverything, WithYesRemovesInOrderAndLeavesAFolderNamedByTheUser) {
+  // Named by ZELK_HOME, the folder is the user's even when it is called as the default one.
+  home = fake.home = folder.path() / ".torvo";
+  mark("solo");
+  mark("duo");
   ASSERT_TRUE(run({"remove", "--everything", "--yes"}));
+  EXPECT_FALSE(marked("solo"));
+  EXPECT_FALSE(marked("duo"));
   EXPECT_EQ(runs_without_lists(),
             (std::vector<std::string>{
                 "podman volume exists torvo-solo-data",
@@ -234,6 +246,7 @@ TEST_F(RemoveEverything, WithYesRemovesInOrderAndLeavesAFolderNamedByTheUser) {
 
 TEST_F(RemoveEverything, WithYesDeletesTheDefaultFolderAndPointsToPodmansMachine) {
   fake.home = folder.path() / ".torvo";
+  fake.home_is_default = true;
   fake.platform = "windows";
   fs::create_directories(fake.home / "apps" / "solo");
   ASSERT_TRUE(write_file_atomically(fake.home / "apps" / "solo" / ".env", "SOLO_KEY=1\n"));
@@ -246,6 +259,7 @@ TEST_F(RemoveEverything, WithYesDeletesTheDefaultFolderAndPointsToPodmansMachine
 
 TEST_F(RemoveEverything, AFolderAlreadyGoneIsFine) {
   fake.home = folder.path() / ".torvo";
+  fake.home_is_default = true;
   EXPECT_TRUE(run({"remove", "--everything", "--yes"}));
 }
 
@@ -255,9 +269,19 @@ TEST_F(RemoveEverything, DockerIsAskedForVolumesWithInspect) {
   fake.runner.on("docker", {"volume", "inspect"}, ScriptedRunner::failed(1, "Error: No such volume"));
   fake.runner.on("docker", {"volume", "inspect", "torvo-solo-data"}, ScriptedRunner::ok("[{}]"));
   ASSERT_TRUE(run({"remove", "--everything"}));
-  EXPECT_TRUE(fake.output.text.starts_with("This removes for good: 1 containers and 1 data volumes "))
-      << fake.output.text;
+  EXPECT_EQ(fake.output.text,
+            "This removes for good 1 container and 1 data volume with everything saved in the app Solo, and the "
+            "apps' images and networks.\n"
+            "Backups need Podman, and the apps run with Docker here: copy what you want to keep out of the apps "
+            "first.\n"
+            "To go ahead: zelk remove --everything --yes\n");
   EXPECT_EQ(runs_without_lists(), (std::vector<std::string>{"docker volume inspect torvo-solo-data"}));
+  for (const char* word : {"rm", "volume", "rmi", "network"}) fake.runner.on("docker", {word}, ScriptedRunner::ok());
+  fake.output.text.clear();
+  ASSERT_TRUE(run({"remove", "--everything", "--yes"}));
+  EXPECT_TRUE(fake.output.text.ends_with("Every app and its data are removed. Uninstall the Zelk, and Docker if "
+                                         "nothing else needs it, the way you installed them.\n"))
+      << fake.output.text;
 }
 
 TEST_F(RemoveEverything, AFailedContainerRemovalEndsTheCommand) {
@@ -294,7 +318,8 @@ TEST_F(AppCommands, LogsOfAnAppWithHelpersPointToThem) {
   containers("torvo-duo\trunning\t\ntorvo-duo-db\trunning\t\n");
   fake.runner.on("podman", {"logs"}, ScriptedRunner::ok());
   ASSERT_TRUE(run({"logs", "duo"}));
-  EXPECT_EQ(fake.output.text, "\nThese are the logs of Duo itself. Its helpers: zelk logs duo <db | tail>\n");
+  EXPECT_EQ(fake.output.text,
+            "\nThese are the logs of Duo itself. Its helpers:\n  zelk logs duo db\n  zelk logs duo tail\n");
   const RecordedRun logs = fake.runner.runs().back();
   EXPECT_TRUE(logs.attached);
   EXPECT_EQ(logs.mode, AttachMode::Output);
@@ -423,7 +448,7 @@ TEST_F(AppCommands, ResumeReadsTheStatesOfTheMarkedAppsSideBySide) {
   ProbesInFlight late(3, [](std::uint16_t, std::string_view) { return std::optional<std::uint16_t>(200); });
   fake.probe_answer = [&late](std::uint16_t port, std::string_view path) { return late(port, path); };
   ASSERT_TRUE(run({"resume"}));
-  EXPECT_EQ(fake.output.text, "");
+  EXPECT_EQ(fake.output.text, "Every app that was left running runs already, so there is nothing to bring back.\n");
   EXPECT_TRUE(runs_without_lists().empty());
   EXPECT_TRUE(late.met()) << "the marked apps were probed one after another";
 }

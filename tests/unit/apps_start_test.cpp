@@ -160,6 +160,21 @@ TEST_F(StartAppTest, ASettingsFileThatHoldsEverythingIsNotWrittenAgain) {
   EXPECT_NE(fake.output.text.find("Solo is ready: http://127.0.0.1:40999/app\n"), std::string::npos);
 }
 
+TEST_F(StartAppTest, ASettingsFileAsEditorsSaveItIsReadPastItsMarkAndOneNotUtf8IsRefused) {
+  write_settings_file("solo", "\xEF\xBB\xBFTORVO_PORT=40999\nSOLO_KEY=aa\nSOLO_TOKEN=bb\n");
+  auto port = start(solo());
+  ASSERT_TRUE(port) << port.error();
+  EXPECT_EQ(*port, 40999);
+  EXPECT_EQ(attached_runs().at(0).environment, (EnvPairs{{"KEY", "aa"}, {"TOKEN", "bb"}}));
+  EXPECT_EQ(settings_text("solo"), "TORVO_PORT=40999\nSOLO_KEY=aa\nSOLO_TOKEN=bb\n");
+
+  write_settings_file("solo", "TORVO_PORT=40999\nCOLOUR=gr\xfcn\n");
+  port = start(solo());
+  ASSERT_FALSE(port);
+  EXPECT_EQ(port.error(), "The settings file " + path_to_utf8(settings_path(home.path(), "solo")) +
+                              " of Solo is not UTF-8 text. Save it as UTF-8 text and try again.");
+}
+
 TEST_F(StartAppTest, AnEmptySecretGetsAValueAndOtherLinesKeepTheirOrder) {
   write_settings_file("solo", "SOLO_TOKEN=kept\r\nX=1\r\nSOLO_KEY=\r\nTORVO_PORT=40500");
   ASSERT_TRUE(start(solo()));
@@ -226,7 +241,7 @@ TEST_F(StartAppTest, OneMegabyteLessIsRefusedBeforeAnyContainer) {
   ASSERT_FALSE(port);
   EXPECT_EQ(port.error(),
             "Solo takes about 1.0 GB on disk once downloaded, and only 3.0 GB are free on this disk. "
-            "Free at least 0.0 GB more and try again.");
+            "Free at least 1 MB more and try again.");
   EXPECT_TRUE(attached_runs().empty());
   EXPECT_TRUE(fs::exists(settings_path(home.path(), "solo")));  // the settings stay written
 }
@@ -253,7 +268,7 @@ TEST_F(StartAppTest, DfFieldsAreSplitAtAnyWhiteSpace) {
   auto port = start(solo());
   ASSERT_FALSE(port);
   EXPECT_EQ(port.error(),
-            "Solo takes about 1.0 GB on disk once downloaded, and only 0.0 GB are free on this disk. "
+            "Solo takes about 1.0 GB on disk once downloaded, and only 1 MB are free on this disk. "
             "Free at least 3.0 GB more and try again.");
 }
 
@@ -372,6 +387,10 @@ TEST_F(StartAppTest, AContainerThatNeverStartedAndWillNotIsMadeAnew) {
         << label;
     std::vector<std::string> expected{rt + " start torvo-solo", rt + " rm -f -v torvo-solo"};
     if (rt == "podman") expected.push_back("podman image exists localhost/zelk/solo:1.0");
+    if (rt == "docker") {
+      expected.push_back("docker image inspect localhost/zelk/solo:1.0");
+      expected.push_back("docker context inspect --format {{.Endpoints.docker.Host}}");
+    }
     expected.push_back("attached: " + joined(rt, run.args));
     const std::vector<std::string> lines = fake.runner.run_lines();
     EXPECT_EQ(std::vector<std::string>(lines.begin() + static_cast<std::ptrdiff_t>(runs_before), lines.end()), expected)
@@ -451,8 +470,10 @@ TEST_F(StartAppTest, AContainerFromAnotherRecipeOrSettingsIsMadeAnew) {
             "Waiting for Solo to answer on port 40123 ...\n"
             "Solo is ready: http://127.0.0.1:40123/app\n");
   const ContainerRun run = own_run(solo());
-  EXPECT_EQ(fake.runner.run_lines(), (std::vector<std::string>{"docker rm -f -v torvo-solo",
-                                                               "attached: " + joined("docker", run.args)}));
+  EXPECT_EQ(fake.runner.run_lines(),
+            (std::vector<std::string>{"docker rm -f -v torvo-solo", "docker image inspect localhost/zelk/solo:1.0",
+                                      "docker context inspect --format {{.Endpoints.docker.Host}}",
+                                      "attached: " + joined("docker", run.args)}));
   EXPECT_NE(std::find(run.args.begin(), run.args.end(), "COLOUR=green"), run.args.end());
 }
 
@@ -562,6 +583,7 @@ TEST_F(StartAppTest, DockerIsAskedForTheImageOnlyByTheDiskCheckAndWithInspect) {
   ASSERT_TRUE(start(solo(), {}, &docker));
   EXPECT_EQ(fake.runner.run_lines(),
             (std::vector<std::string>{"docker image inspect localhost/zelk/solo:1.0",
+                                      "docker image inspect localhost/zelk/solo:1.0",
                                       "attached: " + joined("docker", own_run(solo()).args)}));
 }
 

@@ -388,7 +388,7 @@ TEST_F(BackupCommands, ACtrlCDuringTheCopyKeepsNothingAndSaysHowTheAppIsLeft) {
 TEST_F(BackupCommands, BackupIntoANamedFolderMakesTheStampedFolderInsideIt) {
   const fs::path mine = folder.path() / "my backups" / "deeper";
   const fs::path inside = mine / "keep-2024-03-05-1407";
-  auto result = run({"backup", "keep", path_to_utf8(mine), "ignored"});
+  auto result = run({"backup", "keep", path_to_utf8(mine)});
   ASSERT_TRUE(result) << result.error();
   EXPECT_TRUE(fs::is_directory(inside));
   EXPECT_FALSE(fs::exists(base));
@@ -429,7 +429,7 @@ TEST_F(BackupCommands, BackupIsRefusedWithDockerAndWithoutARuntime) {
 }
 
 TEST_F(BackupCommands, BackupNamesItsUsageAndUnknownApps) {
-  EXPECT_EQ(run({"backup"}), std::unexpected(std::string("Usage: zelk backup <app>")));
+  EXPECT_EQ(run({"backup"}), std::unexpected(std::string("Usage: zelk backup <app> [folder]")));
   auto unknown = run({"backup", "nope"});
   ASSERT_FALSE(unknown);
   EXPECT_EQ(unknown.error(), app_argument({"backup", "nope"}, recipes, "backup").error());

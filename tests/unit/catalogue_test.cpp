@@ -70,7 +70,8 @@ TEST_F(Catalogue, AFileOfTheSizeLimitIsReadAndOneByteMoreIsNot) {
   const RecipeCatalogue catalogue = load_catalogue(folder.path());
   EXPECT_EQ(ids_of(catalogue.recipes), with_builtins({"exact"}));
   EXPECT_EQ(catalogue.notices,
-            std::vector<std::string>{notice("over.yaml", "it is too large to be a recipe.")});
+            std::vector<std::string>{
+                notice("over.yaml", "it is too large to be a recipe: a recipe has at most 64 KiB (65,536 bytes).")});
 }
 
 TEST_F(Catalogue, BytesThatAreNotUtf8GiveANotice) {

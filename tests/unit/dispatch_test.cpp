@@ -64,6 +64,7 @@ TEST_P(Dispatch, GivesTheWholeResult) {
 
 const std::string usage_line = std::string(usage_text) + "\n";
 const std::string unknown_tail = std::string(".\n\n") + std::string(usage_text);
+const std::string meant_tail = std::string("\n\n") + std::string(usage_text);
 const std::string shelf_usage =
     "Usage: zelk shelf | zelk shelf add <address> | zelk shelf forget <address>";
 
@@ -76,16 +77,24 @@ INSTANTIATE_TEST_SUITE_P(
         DispatchCase{{"-h", "extra"}, usage_line, std::nullopt},
         DispatchCase{{"version"}, "zelk 0.2.0-alpha.15\n", std::nullopt},
         DispatchCase{{"--version"}, "zelk 0.2.0-alpha.15\n", std::nullopt},
-        DispatchCase{{"HELP"}, "", "Unknown command \"HELP\"" + unknown_tail},
+        DispatchCase{{"HELP"}, "", "Unknown command \"HELP\". Did you mean \"help\"?" + meant_tail},
         DispatchCase{{""}, "", "Unknown command \"\"" + unknown_tail},
-        DispatchCase{{"lst"}, "", "Unknown command \"lst\"" + unknown_tail},
+        DispatchCase{{"lst"}, "", "Unknown command \"lst\". Did you mean \"list\"?" + meant_tail},
+        DispatchCase{{"strat"}, "", "Unknown command \"strat\". Did you mean \"start\"?" + meant_tail},
+        DispatchCase{{"lsit"}, "", "Unknown command \"lsit\". Did you mean \"list\"?" + meant_tail},
+        DispatchCase{{"backpack"}, "", "Unknown command \"backpack\"" + unknown_tail},
+        DispatchCase{{"start", "n8n", "gitea"}, "", "\"gitea\" is one word too many. Usage: zelk start <app>"},
+        DispatchCase{{"list", "all", "apps"}, "", "\"all\" and the words after it are too many. Usage: zelk list"},
+        DispatchCase{{"remove", "--everything", "--yes", "now"}, "",
+                     "\"now\" is one word too many. Usage: zelk remove <app>, or: zelk remove --everything"},
+        DispatchCase{{"logs", "n8n", "db", "x"}, "", "\"x\" is one word too many. Usage: zelk logs <app> [helper]"},
         DispatchCase{{"start"}, "", "Usage: zelk start <app>"},
         DispatchCase{{"install"}, "", "Usage: zelk install <app>"},
         DispatchCase{{"open"}, "", "Usage: zelk open <app>"},
-        DispatchCase{{"stop"}, "", "Usage: zelk stop <app>"},
-        DispatchCase{{"remove"}, "", "Usage: zelk remove <app>"},
-        DispatchCase{{"logs"}, "", "Usage: zelk logs <app>"},
-        DispatchCase{{"backup"}, "", "Usage: zelk backup <app>"},
+        DispatchCase{{"stop"}, "", "Usage: zelk stop <app>, or: zelk stop --all"},
+        DispatchCase{{"remove"}, "", "Usage: zelk remove <app>, or: zelk remove --everything"},
+        DispatchCase{{"logs"}, "", "Usage: zelk logs <app> [helper]"},
+        DispatchCase{{"backup"}, "", "Usage: zelk backup <app> [folder]"},
         DispatchCase{{"forget"}, "", "Usage: zelk forget <app>"},
         DispatchCase{{"start", "wiki"}, "", "Unknown app \"wiki\". Choose: n8n, gitea."},
         DispatchCase{{"restore", "n8n"}, "", "Usage: zelk restore <app> <folder>"},

@@ -9,6 +9,7 @@
 #include "apps.h"
 #include "files.h"
 #include "platform.h"
+#include "shelf.h"
 
 namespace zelk {
 namespace {
@@ -55,6 +56,17 @@ TEST(Guide, EveryRecipeItShowsIsAdmittedBesideTheBuiltins) {
     EXPECT_FALSE(together->replaces) << example;
     known.push_back(together->recipe);
   }
+}
+
+TEST(Guide, TheShelfPageShowsAShelfThatIsRead) {
+  const auto page = read_file(source_file("docs/making-a-shelf.md"));
+  ASSERT_TRUE(page) << page.error();
+  const std::vector<std::string> shelves = fenced_blocks(*page, "yaml");
+  ASSERT_EQ(shelves.size(), 1U);
+  const auto shelf = parse_shelf(shelves[0], "https://example.org/course/shelf.yaml");
+  ASSERT_TRUE(shelf) << shelf.error();
+  EXPECT_EQ(shelf->recipes.size(), 3U);
+  EXPECT_EQ(shelf->recipes.front().address, "https://example.org/course/notes.yaml");
 }
 
 TEST(Guide, ShowsBothFormatsHelpersCommandsAndNetworks) {

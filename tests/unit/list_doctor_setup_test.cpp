@@ -103,7 +103,7 @@ TEST(ListCommand, NotInstalledAppsAndDocker) {
   fake.runner.on("podman", {"ps"}, std::unexpected(RunError::not_found()));
   fake.runner.on("docker", {"ps"}, ScriptedRunner::ok("other\trunning\ttorvo.recipe=1\n"));
   CommandContext ctx = fake.context();
-  ASSERT_TRUE(run_command(ctx, {"ls", "extra"}));
+  ASSERT_TRUE(run_command(ctx, {"ls"}));
   EXPECT_EQ(fake.output.text,
             "APP          STATE          ADDRESS\n"
             "n8n          not installed  http://127.0.0.1:5678/\n");
@@ -150,17 +150,43 @@ TEST(DoctorCommand, NamesTheDataTheRecipesAndTheRuntime) {
   TestContext fake(home.path(), recipes);
   fake.runner.on("podman", {"ps"}, std::unexpected(RunError::not_found()));
   fake.runner.on("docker", {"ps"}, ScriptedRunner::ok(""));
-  fake.runner.on("docker", {"--version"}, ScriptedRunner::ok("  Docker version 20.10.24+dfsg1, build 297e128\n"));
+  fake.runner.on("docker", {"--version"}, ScriptedRunner::ok("  Docker version 28.2.2, build e6534b4\n"));
+  fake.runner.on("docker", {"version"}, ScriptedRunner::ok("20.10.24+dfsg1\n"));
+  fake.runner.on("docker", {"info"}, ScriptedRunner::ok("[name=rootless name=seccomp,profile=default]\n"));
   CommandContext ctx = fake.context();
   ASSERT_TRUE(run_command(ctx, {"doctor"}));
+  // The version is the server's, which runs the apps, not the client's.
   EXPECT_EQ(fake.output.text, "Data:    " + path_to_utf8(home.path()) +
                                   "\n"
                                   "Recipes: 4 built in\n"
-                                  "Runtime: Docker (Docker version 20.10.24+dfsg1, build 297e128)\n");
+                                  "Runtime: Docker (Docker Engine 20.10.24+dfsg1)\n");
   const auto runs = fake.runner.runs();
-  ASSERT_EQ(runs.size(), 3u);
-  EXPECT_EQ(runs[2].args, std::vector<std::string>{"--version"});
+  ASSERT_EQ(runs.size(), 5u);
+  EXPECT_EQ(runs[2].args, (std::vector<std::string>{"version", "--format", "{{.Server.Version}}"}));
   EXPECT_EQ(runs[2].limit, std::chrono::seconds(15));
+}
+
+// Podman that is there but does not answer is said (backups need it), and so is a runtime run as
+// root, with what that exposes.
+TEST(DoctorCommand, SaysWhatPodmanAndARuntimeRunAsRootMean) {
+  TestFolder home;
+  std::vector<Recipe> recipes{app("n8n", 5678)};
+  TestContext fake(home.path(), recipes);
+  fake.runner.on("podman", {"ps"}, ScriptedRunner::failed(125, "Error: cannot connect to Podman\n"));
+  fake.runner.on("docker", {"ps"}, ScriptedRunner::ok(""));
+  fake.runner.on("docker", {"version"}, ScriptedRunner::ok("20.10.24+dfsg1\n"));
+  fake.runner.on("docker", {"info"}, ScriptedRunner::ok("[name=seccomp,profile=default]\n"));
+  CommandContext ctx = fake.context();
+  ASSERT_TRUE(run_command(ctx, {"doctor"}));
+  EXPECT_EQ(fake.output.text,
+            "Data:    " + path_to_utf8(home.path()) + "\nRecipes: 1 built in\n"
+            "Runtime: Docker (Docker Engine 20.10.24+dfsg1)\n"
+            "Podman:  installed, but it does not answer, and backups need it.\n"
+            "    It said: Error: cannot connect to Podman\n"
+            "Docker runs as root here. Then every app's container, helpers included, answers every user of this "
+            "computer at its address on the runtime's network, with what it holds (its data and secrets).\n"
+            "To keep the apps to yourself, run Docker rootless (see "
+            "https://docs.docker.com/engine/security/rootless/), or use Podman as your own user.\n");
 }
 
 TEST(DoctorCommand, CountsAddedRecipesAndKeepsAFailedVersion) {
@@ -233,9 +259,19 @@ TEST(SetupCommand, ARunningRuntimeIsOnlyReported) {
     SetupFixture setup;
     setup.fake.runner.on("podman", {"ps"}, std::unexpected(RunError::not_found()));
     setup.fake.runner.on("docker", {"ps"}, ScriptedRunner::ok(""));
+    setup.fake.runner.on("docker", {"info"}, ScriptedRunner::ok("[name=seccomp,profile=default]\n"));
     ASSERT_TRUE(setup.run(platform));
-    EXPECT_EQ(setup.fake.output.text, "Docker is running. Nothing to set up.\n");
-    EXPECT_EQ(setup.fake.runner.runs().size(), 2u);
+    // Only on Linux do the containers' networks lie open to the computer's other users.
+    EXPECT_EQ(setup.fake.output.text,
+              std::string(platform) == "linux"
+                  ? "Docker is running. Nothing to set up.\n"
+                    "Docker runs as root here. Then every app's container, helpers included, answers every user of "
+                    "this computer at its address on the runtime's network, with what it holds (its data and "
+                    "secrets).\n"
+                    "To keep the apps to yourself, run Docker rootless (see "
+                    "https://docs.docker.com/engine/security/rootless/), or use Podman as your own user.\n"
+                  : "Docker is running. Nothing to set up.\n");
+    EXPECT_EQ(setup.fake.runner.runs().size(), std::string(platform) == "linux" ? 3u : 2u);
   }
 }
 

@@ -109,6 +109,36 @@ INSTANTIATE_TEST_SUITE_P(
         NumberFieldCase{R"({"total":18446744073709551616})", "total", std::nullopt},
         NumberFieldCase{R"({"current":7})", "total", std::nullopt}));
 
+// ---- why an image could not be fetched ----------------------------------------------------
+
+struct FetchFailureCase {
+  std::string said;
+  std::string sentence;
+  friend void PrintTo(const FetchFailureCase& c, std::ostream* os) { *os << c.said; }
+};
+
+class FetchFailureSentence : public ::testing::TestWithParam<FetchFailureCase> {};
+TEST_P(FetchFailureSentence, SaysTheCauseInTheProgramsWords) {
+  EXPECT_EQ(fetch_failure_sentence("reg.example/a/b:1", GetParam().said), GetParam().sentence);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FetchFailureSentence,
+    ::testing::Values(
+        FetchFailureCase{"initializing source docker://reg.example/a/b:1: pinging container registry reg.example: "
+                         "Get \"https://reg.example/v2/\": dial tcp: lookup reg.example on 10.0.0.53:53: no such host",
+                         "The image reg.example/a/b:1 could not be fetched: there is no connection (the name "
+                         "reg.example could not be found)."},
+        FetchFailureCase{"Get \"https://reg.example/v2/\": dial tcp 10.1.2.3:443: connect: connection refused",
+                         "The image reg.example/a/b:1 could not be fetched: there is no connection to reg.example."},
+        FetchFailureCase{"manifest for reg.example/a/b:1 not found: manifest unknown: manifest unknown",
+                         "The image reg.example/a/b:1 is not there: reg.example has no image of that name and "
+                         "version."},
+        FetchFailureCase{"reading manifest 1 in reg.example/a/b: unauthorized: authentication required",
+                         "The image reg.example/a/b:1 could not be fetched: reg.example refused access to it."},
+        FetchFailureCase{"too many requests\x1b[2J",
+                         "The image reg.example/a/b:1 could not be fetched. reg.example said: too many "
+                         "requests\\x1b[2J"}));
+
 // ---- sizes -------------------------------------------------------------------------------
 
 struct SizeCase {
@@ -121,8 +151,9 @@ class FormatGigabytes : public ::testing::TestWithParam<SizeCase> {};
 TEST_P(FormatGigabytes, HasOneDecimal) { EXPECT_EQ(format_gigabytes(GetParam().amount), GetParam().text); }
 INSTANTIATE_TEST_SUITE_P(Cases, FormatGigabytes,
                          ::testing::Values(SizeCase{2048, "2.0 GB"}, SizeCase{1126, "1.1 GB"},
-                                           SizeCase{1, "0.0 GB"}, SizeCase{0, "0.0 GB"},
-                                           SizeCase{51, "0.0 GB"}, SizeCase{52, "0.1 GB"},
+                                           SizeCase{1, "1 MB"}, SizeCase{0, "0 MB"},
+                                           SizeCase{51, "51 MB"}, SizeCase{102, "102 MB"},
+                                           SizeCase{103, "0.1 GB"},
                                            SizeCase{1024 * 200, "200.0 GB"}, SizeCase{4505, "4.4 GB"}));
 
 class FormatSize : public ::testing::TestWithParam<SizeCase> {};
@@ -196,7 +227,7 @@ struct PullStream : ::testing::Test {
   TestContext fake{home.path()};
   RecordedStream stream{fake};
 
-  std::expected<void, std::string> follow() {
+  std::expected<void, PullFailure> follow() {
     CommandContext ctx = fake.context();
     return follow_pull_answer(ctx, stream);
   }
@@ -213,8 +244,11 @@ TEST_F(PullStream, AnEmptyAnswerFails) { EXPECT_FALSE(follow()); }
 TEST_F(PullStream, AnErrorLineFails) {
   stream.add(seconds(0), ok_head);
   stream.add(seconds(9), "{\"progressDetail\":{},\"errorDetail\":{\"message\":\"manifest unknown\"},"
-                         "\"error\":\"manifest unknown\"}\n");
-  EXPECT_FALSE(follow());
+                         "\"error\":\"Get \\\"https://x.invalid/v2/\\\": manifest unknown\"}\n");
+  auto followed = follow();
+  ASSERT_FALSE(followed);
+  EXPECT_TRUE(followed.error().refused);
+  EXPECT_EQ(followed.error().text, "Get \"https://x.invalid/v2/\": manifest unknown");
   EXPECT_EQ(fake.output.text, "");
 }
 

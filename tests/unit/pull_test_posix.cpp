@@ -75,7 +75,7 @@ TEST(PullImageOverUnixSocket, SendsTheRequestAndFollowsTheAnswerToItsEnd) {
   OneShotSocketServer server(socket_path, podman_answer);
   CommandContext ctx = fake.context();
   auto pulled = pull_image(ctx, socket_path, "127.0.0.1:5000/zelk/bb:1.0");
-  EXPECT_TRUE(pulled) << pulled.error();
+  EXPECT_TRUE(pulled) << pulled.error().text;
   EXPECT_EQ(server.finish(),
             "POST /v1.41/images/create?fromImage=127.0.0.1:5000/zelk/bb&tag=1.0 HTTP/1.0\r\n"
             "Host: podman\r\nContent-Length: 0\r\n\r\n");
@@ -100,7 +100,7 @@ TEST(PullImageOverUnixSocket, NoListenerFails) {
   CommandContext ctx = fake.context();
   auto pulled = pull_image(ctx, path_to_utf8(home.path() / "nobody.sock"), "a/b:1");
   ASSERT_FALSE(pulled);
-  EXPECT_NE(pulled.error().find("(os error "), std::string::npos) << pulled.error();
+  EXPECT_NE(pulled.error().text.find("(os error "), std::string::npos) << pulled.error().text;
 }
 
 }  // namespace

@@ -68,7 +68,7 @@ TEST(PullImageOverNamedPipe, SendsTheRequestAndFollowsTheAnswerToItsEnd) {
                            "{\"status\":\"Download complete\",\"progressDetail\":{},\"id\":\"ab43\"}\n");
   CommandContext ctx = fake.context();
   auto pulled = pull_image(ctx, pipe, "docker.io/n8nio/n8n:2.40.7");
-  EXPECT_TRUE(pulled) << pulled.error();
+  EXPECT_TRUE(pulled) << pulled.error().text;
   EXPECT_EQ(server.finish(),
             "POST /v1.41/images/create?fromImage=docker.io/n8nio/n8n&tag=2.40.7 HTTP/1.0\r\n"
             "Host: podman\r\nContent-Length: 0\r\n\r\n");

@@ -70,7 +70,7 @@ TEST(IsWebAddress, Table) {
 
 TEST_F(RecipeCommand, CheckOfAFilePrintsTheDescriptionAndTheCompletenessLine) {
   const std::string file = file_with("notes.yaml", sample_recipe("notes", "Notes", 34567));
-  ASSERT_TRUE(run({"check", file, "ignored"}));
+  ASSERT_TRUE(run({"check", file}));
   EXPECT_EQ(fake->output.text, notes_description + "\n\nThe recipe is complete. This Zelk could run it.\n");
   EXPECT_TRUE(fake->runner.runs().empty());
   EXPECT_FALSE(std::filesystem::exists(home.path() / "recipes"));
@@ -145,12 +145,15 @@ TEST_F(RecipeCommand, FileOfTheLimitIsReadAndOneByteMoreIsNot) {
   const std::string over = file_with("over.yaml", padded_to(sample_recipe("notes", "Notes", 34567), 65537));
   auto result = run({"check", over});
   ASSERT_FALSE(result);
-  EXPECT_EQ(result.error(), over + " is too large to be a recipe.");
+  EXPECT_EQ(result.error(), over + " is too large to be a recipe: a recipe has at most 64 KiB (65,536 bytes).");
 }
 
 TEST_F(RecipeCommand, FileThatIsNotUtf8) {
   const std::string file = file_with("latin1.yaml", "name: caf\xe9\n");
-  EXPECT_EQ(run({"check", file}).error(), file + " could not be read: stream did not contain valid UTF-8");
+  EXPECT_EQ(run({"check", file}).error(), file + " is not UTF-8 text. Save it as UTF-8 text and try again.");
+  // A byte-order mark, as some Windows editors put first, is read past.
+  const std::string marked = file_with("marked.yaml", "\xEF\xBB\xBF" + sample_recipe("notes", "Notes", 34567));
+  EXPECT_TRUE(run({"check", marked}));
 }
 
 TEST_F(RecipeCommand, MissingFile) {

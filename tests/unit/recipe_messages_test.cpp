@@ -299,23 +299,23 @@ const Case top_level[] = {
     {"DiskZero",
      N,
      {{"disk-mb: 300", "disk-mb: 0"}},
-     "x-zelk: \"disk-mb\" is what the app takes on disk once downloaded, in MB, for example "
-     "1200."},
+     "x-zelk: \"disk-mb\" is what the app takes on disk once downloaded, in MB, from 1 to 200000, "
+     "for example 1200."},
     {"DiskOver200000",
      N,
      {{"disk-mb: 300", "disk-mb: 200001"}},
-     "x-zelk: \"disk-mb\" is what the app takes on disk once downloaded, in MB, for example "
-     "1200."},
+     "x-zelk: \"disk-mb\" is what the app takes on disk once downloaded, in MB, from 1 to 200000, "
+     "for example 1200."},
     {"DiskInGigabytes",
      N,
      {{"disk-mb: 300", "disk-mb: 1.2GB"}},
-     "x-zelk: \"disk-mb\" is what the app takes on disk once downloaded, in MB, for example "
-     "1200."},
+     "x-zelk: \"disk-mb\" is what the app takes on disk once downloaded, in MB, from 1 to 200000, "
+     "for example 1200."},
     {"DiskEmpty",
      N,
      {{"disk-mb: 300", "disk-mb:"}},
-     "x-zelk: \"disk-mb\" is what the app takes on disk once downloaded, in MB, for example "
-     "1200."},
+     "x-zelk: \"disk-mb\" is what the app takes on disk once downloaded, in MB, from 1 to 200000, "
+     "for example 1200."},
 };
 INSTANTIATE_TEST_SUITE_P(TopLevel, RecipeMessages, testing::ValuesIn(top_level), case_name);
 

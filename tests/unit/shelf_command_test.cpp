@@ -155,7 +155,7 @@ TEST_F(ShelfCommand, NoShelfAtAll) {
 
 TEST_F(ShelfCommand, FirstAddWritesTheDefaultShelfAndTheNewOne) {
   serve("https://example.org/s.yaml", shelf_text("Course", {"a.yaml"}));
-  ASSERT_TRUE(run({"shelf", "add", "https://example.org/s.yaml", "ignored"}));
+  ASSERT_TRUE(run({"shelf", "add", "https://example.org/s.yaml"}));
   EXPECT_EQ(fake->output.text, "\"Course\" is among your shelves now, with 1 recipe. See them with: zelk shelf\n");
   EXPECT_EQ(shelves_file(), std::string(default_shelf_address) + "\nhttps://example.org/s.yaml\n");
   // Only the shelf itself is fetched, not its recipes.

@@ -242,7 +242,8 @@ TEST(FetchAddress, SizeLimitIsCheckedAfterTheRun) {
   auto exact = fetch_address(runner, secure);
   ASSERT_TRUE(exact);
   EXPECT_EQ(exact->size(), 65536u);
-  EXPECT_EQ(fetch_address(runner, secure).error(), "https://example.org/app.yaml is too large to be a recipe.");
+  EXPECT_EQ(fetch_address(runner, secure).error(),
+            "https://example.org/app.yaml is too large to be a recipe: a recipe has at most 64 KiB (65,536 bytes).");
 }
 
 

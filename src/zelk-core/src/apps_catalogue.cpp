@@ -33,7 +33,9 @@ std::expected<Recipe, std::string> read_added_file(const std::filesystem::path& 
   std::error_code error;
   const std::uintmax_t size = std::filesystem::file_size(path, error);
   if (error) return std::unexpected(error_code_text(error));
-  if (size > recipe_size_limit) return std::unexpected("it is too large to be a recipe.");
+  if (size > recipe_size_limit) {
+    return std::unexpected("it is too large to be a recipe" + std::string(recipe_limit_words));
+  }
   std::expected<std::string, std::string> text = read_text_file(path);
   if (!text) return std::unexpected(text.error());
   std::expected<Admission, std::string> admission = admit_recipe(*text, known);

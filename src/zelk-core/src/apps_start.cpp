@@ -13,6 +13,7 @@
 #include "files.h"
 #include "platform.h"
 #include "pull.h"
+#include "text_files.h"
 #include "unicode.h"
 #include "utf8.h"
 #include "zelk/app_containers.h"
@@ -81,14 +82,22 @@ std::expected<SettledSettings, std::string> settle_settings(const CommandContext
   if (present && error) return std::unexpected(could_not_write(recipe, error_code_text(error)));
 
   std::string old_text;
+  std::optional<std::string> settled_from_mark;
   if (present) {
     auto read = read_file(path);
     if (!read) return std::unexpected(could_not_write(recipe, read.error()));
-    if (!is_valid_utf8(*read)) return std::unexpected(could_not_write(recipe, "the file is not UTF-8 text"));
+    if (!is_valid_utf8(*read)) {
+      return std::unexpected("The settings file " + path_to_utf8(path) + " of " + recipe.name + " is not UTF-8 text. " +
+                             std::string(save_as_utf8));
+    }
+    // Written back without the mark an editor may have put first, which no line starts with.
     old_text = std::move(*read);
+    if (without_byte_order_mark(old_text).size() != old_text.size()) {
+      settled_from_mark = std::string(without_byte_order_mark(old_text));
+    }
   }
 
-  std::string text = normalised(present ? old_text : recipe.settings);
+  std::string text = normalised(present ? (settled_from_mark ? *settled_from_mark : old_text) : recipe.settings);
   for (const auto& [name, length] : secrets_in_use(recipe)) {
     if (present) {
       auto value = setting_value(text, name);
@@ -137,23 +146,40 @@ std::expected<void, std::string> check_disk(const CommandContext& ctx, const Con
                          " more and try again.");
 }
 
-/// The image, when Podman lacks it, fetched through Podman's API so the user sees its size and
-/// progress; gives the image that arrived, or none to let the runtime fetch it in its run.
-std::optional<std::string> pull_through_api(const CommandContext& ctx, const Recipe& recipe) {
-  if (run_checked(ctx.runner, "podman", {"image", "exists", recipe.image})) return std::nullopt;
-  const std::optional<std::string> endpoint = find_podman_api(ctx);
+/// The image, when the runtime lacks it, fetched through the runtime's API so the user sees its
+/// size and progress. Gives the image that arrived, or none to let the runtime fetch it in its
+/// run; fails with the causes when the runtime refused every image, so the run does not fetch
+/// them all again only to fail with the runtime's own words.
+std::expected<std::optional<std::string>, std::string> pull_through_api(const CommandContext& ctx,
+                                                                        const std::string& rt,
+                                                                        const Recipe& recipe) {
+  if (run_checked(ctx.runner, rt, existence_query(rt, "image", recipe.image))) return std::nullopt;
+  const std::optional<std::string> endpoint = find_runtime_api(ctx, rt);
   if (!endpoint) return std::nullopt;
   std::vector<std::string> candidates{recipe.image};
   if (recipe.fallback_image) candidates.push_back(*recipe.fallback_image);
+  std::string causes;
+  bool every_one_refused = true;
+  bool no_connection = false;
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     if (i > 0) {
       say(ctx.output, "The image did not arrive from " + image_registry(recipe.image) + ". Trying " +
                           candidates[i] + " ...");
     }
-    if (!pull_image(ctx, *endpoint, candidates[i])) continue;
-    if (run_checked(ctx.runner, "podman", {"image", "exists", candidates[i]})) return candidates[i];
+    auto pulled = pull_image(ctx, *endpoint, candidates[i]);
+    if (pulled && run_checked(ctx.runner, rt, existence_query(rt, "image", candidates[i]))) return candidates[i];
+    if (pulled || !pulled.error().refused) {
+      every_one_refused = false;
+      continue;
+    }
+    causes += "\n" + fetch_failure_sentence(candidates[i], pulled.error().text);
+    no_connection = no_connection || is_connection_failure(pulled.error().text);
   }
-  return std::nullopt;
+  if (!every_one_refused) return std::nullopt;
+  return std::unexpected(recipe.name + " could not be installed." + causes +
+                         (no_connection ? "\nCheck the connection, then try again: zelk start " + recipe.id
+                                        : "\nThe recipe names an image that cannot be had; its author can say "
+                                          "which one to use."));
 }
 
 // Docker daemons before API 1.44 take one network per "run". With more than one, Docker gets
@@ -203,8 +229,10 @@ std::expected<void, std::string> create_container(const CommandContext& ctx, con
   // Only the app's own image is pulled here, and only when it is the last argument.
   const bool own_image = !run.helper_name && recipe.command.empty();
   std::vector<std::string> args = run.args;
-  if (own_image && rt == "podman") {
-    if (auto arrived = pull_through_api(ctx, recipe)) args.back() = *arrived;
+  if (own_image) {
+    auto arrived = pull_through_api(ctx, rt, recipe);
+    if (!arrived) return std::unexpected(arrived.error());
+    if (*arrived) args.back() = **arrived;
   }
 
   auto started = run_container(ctx, rt, label, run, args);

@@ -49,7 +49,7 @@ std::filesystem::path running_marker_path(const std::filesystem::path& home, std
 std::optional<std::string> read_settings(const std::filesystem::path& home, std::string_view id) {
   auto bytes = read_file(settings_path(home, id));
   if (!bytes || !is_valid_utf8(*bytes)) return std::nullopt;
-  return std::move(*bytes);
+  return std::string(without_byte_order_mark(*bytes));
 }
 
 std::expected<void, std::string> write_settings(const std::filesystem::path& home,

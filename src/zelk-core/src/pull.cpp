@@ -1,5 +1,6 @@
 #include "pull.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <chrono>
@@ -113,6 +114,32 @@ void apply_status(std::vector<PullLayer>& layers, std::string_view line) {
   }
 }
 
+// The value of "<key>":"..." with the escapes of JSON decoded (a \\u escape stays as written):
+// the runtimes' error texts quote addresses with \\".
+std::optional<std::string> json_string_field(std::string_view line, std::string_view key) {
+  const std::string needle = quoted_key(key, ":\"");
+  const std::size_t at = line.find(needle);
+  if (at == std::string_view::npos) return std::nullopt;
+  std::string value;
+  for (std::size_t i = at + needle.size(); i < line.size(); ++i) {
+    const char c = line[i];
+    if (c == '"') return value;
+    if (c != '\\' || i + 1 == line.size()) {
+      value.push_back(c);
+      continue;
+    }
+    const char escaped = line[++i];
+    switch (escaped) {
+      case 'n': value.push_back('\n'); break;
+      case 't': value.push_back('\t'); break;
+      case 'r': value.push_back('\r'); break;
+      case 'u': value.append("\\u"); break;
+      default: value.push_back(escaped); break;
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<std::string> find_podman_api(const CommandContext& ctx) {
@@ -164,44 +191,118 @@ std::string pull_request(std::string_view reference) {
   return request;
 }
 
-std::expected<void, std::string> pull_image(const CommandContext& ctx, std::string_view endpoint,
+std::expected<void, PullFailure> pull_image(const CommandContext& ctx, std::string_view endpoint,
                                             std::string_view reference) {
   auto stream = open_api_stream(endpoint);
-  if (!stream) return std::unexpected("the endpoint could not be opened: " + stream.error());
+  if (!stream) return std::unexpected(PullFailure{"the endpoint could not be opened: " + stream.error()});
   if (auto written = (*stream)->write_all(pull_request(reference)); !written) {
-    return std::unexpected("the request could not be written: " + written.error());
+    return std::unexpected(PullFailure{"the request could not be written: " + written.error()});
   }
   return follow_pull_answer(ctx, **stream);
 }
 
-std::expected<void, std::string> follow_pull_answer(const CommandContext& ctx, ApiStream& stream) {
+std::expected<void, PullFailure> follow_pull_answer(const CommandContext& ctx, ApiStream& stream) {
   LineReader reader(stream);
+  const auto failed = [](std::string text) { return std::unexpected(PullFailure{std::move(text)}); };
 
   auto status = reader.next();
-  if (!status) return std::unexpected(status.error());
-  if (!*status) return std::unexpected("the endpoint gave no answer");
-  if (status_word(**status) != "200") return std::unexpected("the endpoint answered: " + **status);
+  if (!status) return failed(status.error());
+  if (!*status) return failed("the endpoint gave no answer");
+  const bool accepted = status_word(**status) == "200";
+  const std::string status_line = **status;
   auto last_progress = ctx.now();
 
-  while (true) {
+  bool in_body = false;
+  while (!in_body) {
     auto header = reader.next();
-    if (!header) return std::unexpected(header.error());
-    if (!*header) return {};
-    if (trim(**header).empty()) break;
+    if (!header) return failed(header.error());
+    if (!*header) break;
+    in_body = trim(**header).empty();
   }
+  if (!accepted) {
+    // Docker refuses a pull it cannot make with an error status and one JSON object saying why.
+    std::optional<std::string> said;
+    for (int lines = 0; in_body && !said && lines < 4; ++lines) {
+      auto line = reader.next();
+      if (!line || !*line) break;
+      said = json_string_field(**line, "message");
+    }
+    if (said && !said->empty()) return std::unexpected(PullFailure{*said, true});
+    return failed("the endpoint answered: " + status_line);
+  }
+  if (!in_body) return {};
 
   std::vector<PullLayer> layers;
   while (true) {
     auto line = reader.next();
-    if (!line) return std::unexpected(line.error());
+    if (!line) return failed(line.error());
     if (!*line) return {};
-    if ((*line)->find("\"error\"") != std::string::npos) return std::unexpected("Podman said: " + **line);
+    if ((*line)->find("\"error\"") != std::string::npos) {
+      return std::unexpected(PullFailure{json_string_field(**line, "error").value_or(**line), true});
+    }
     apply_status(layers, **line);
     if (ctx.now() - last_progress >= progress_interval) {
       say(ctx.output, pull_progress_line(layers));
       last_progress = ctx.now();
     }
   }
+}
+
+std::optional<std::string> find_runtime_api(const CommandContext& ctx, std::string_view runtime_command) {
+  if (runtime_command != "docker") return find_podman_api(ctx);
+  auto run = ctx.runner.run_captured("docker", {"context", "inspect", "--format", "{{.Endpoints.docker.Host}}"},
+                                     find_api_limit);
+  if (!run || !run->success()) return std::nullopt;
+  const std::string_view out = trim_white_space(run->stdout_text);
+  constexpr std::string_view unix_scheme = "unix://";
+  constexpr std::string_view pipe_scheme = "npipe://";
+  if (out.starts_with(unix_scheme) && out.size() > unix_scheme.size() + 1 && out[unix_scheme.size()] == '/') {
+    return std::string(out.substr(unix_scheme.size()));
+  }
+  if (out.starts_with(pipe_scheme)) {
+    // "npipe:////./pipe/docker_engine" names the pipe \\.\pipe\docker_engine.
+    std::string pipe(out.substr(pipe_scheme.size()));
+    std::replace(pipe.begin(), pipe.end(), '/', '\\');
+    if (pipe.starts_with(pipe_prefix) && pipe.size() > pipe_prefix.size()) return pipe;
+  }
+  return std::nullopt;
+}
+
+bool is_connection_failure(std::string_view said) {
+  for (std::string_view sign : {"no such host", "dial tcp", "connection refused", "network is unreachable",
+                                "no route to host", "i/o timeout", "TLS handshake timeout", "server misbehaving"}) {
+    if (said.find(sign) != std::string_view::npos) return true;
+  }
+  return false;
+}
+
+std::string fetch_failure_sentence(std::string_view image, std::string_view said) {
+  const std::string registry(image.substr(0, image.find('/')));
+  const std::string start = "The image " + std::string(image);
+  if (said.find("no such host") != std::string_view::npos) {
+    // "... lookup <name> on <server>: no such host" names the name that was not found.
+    std::string host = registry;
+    if (const std::size_t at = said.find("lookup "); at != std::string_view::npos) {
+      const std::string_view rest = said.substr(at + 7);
+      host = std::string(rest.substr(0, rest.find_first_of(" :")));
+    }
+    return start + " could not be fetched: there is no connection (the name " + visible_text(host) +
+           " could not be found).";
+  }
+  if (is_connection_failure(said)) {
+    return start + " could not be fetched: there is no connection to " + registry + ".";
+  }
+  for (std::string_view sign : {"manifest unknown", "not found", "name unknown", "does not exist", "unknown tag"}) {
+    if (said.find(sign) != std::string_view::npos) {
+      return start + " is not there: " + registry + " has no image of that name and version.";
+    }
+  }
+  for (std::string_view sign : {"unauthorized", "denied", "authentication required", "forbidden"}) {
+    if (said.find(sign) != std::string_view::npos) {
+      return start + " could not be fetched: " + registry + " refused access to it.";
+    }
+  }
+  return start + " could not be fetched. " + registry + " said: " + visible_text(said);
 }
 
 std::string pull_progress_line(const std::vector<PullLayer>& layers) {
@@ -247,6 +348,8 @@ std::optional<std::uint64_t> json_number_field(std::string_view line, std::strin
 }
 
 std::string format_gigabytes(std::uint64_t megabytes) {
+  // Below a tenth of a gigabyte the decimal would say nothing ("0.0 GB"): megabytes then.
+  if (megabytes * 10 < 1024) return std::to_string(megabytes) + " MB";
   std::array<char, 64> text{};
   std::snprintf(text.data(), text.size(), "%.1f GB", static_cast<double>(megabytes) / 1024.0);
   return text.data();

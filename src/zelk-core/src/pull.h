@@ -56,15 +56,35 @@ ImageReferenceParts split_image_reference(std::string_view reference);
 /// The request that asks Podman to pull name:tag, inserted as they are.
 std::string pull_request(std::string_view reference);
 
+/// Why a pull failed. `refused` is set when the runtime answered the request with its own
+/// error (the registry's name not found, no such image, access denied ...): `text` is then
+/// that error as the runtime wrote it, and the image cannot be had now. Otherwise the API
+/// itself could not be used, `text` says why for the logs of a test, and the runtime may still
+/// fetch the image in its run.
+struct PullFailure {
+  std::string text;
+  bool refused = false;
+};
+
 /// Pulls the image through the endpoint, writing progress lines at most every 3 seconds by the
-/// context's clock. The failure text says why for the logs of a test; no one shows it to the
-/// user: the caller tries its next image or lets the runtime fetch it.
-std::expected<void, std::string> pull_image(const CommandContext& ctx, std::string_view endpoint,
+/// context's clock.
+std::expected<void, PullFailure> pull_image(const CommandContext& ctx, std::string_view endpoint,
                                             std::string_view reference);
 
-/// Reads Podman's answer to a pull request from an open stream (status line, headers and the
-/// stream of JSON lines) with the progress lines of `pull_image`.
-std::expected<void, std::string> follow_pull_answer(const CommandContext& ctx, ApiStream& stream);
+/// Reads the runtime's answer to a pull request from an open stream (status line, headers and
+/// the stream of JSON lines) with the progress lines of `pull_image`.
+std::expected<void, PullFailure> follow_pull_answer(const CommandContext& ctx, ApiStream& stream);
+
+/// The path of the API endpoint of the runtime ("podman" or "docker"), or none when it names
+/// none. Docker's comes from its current context: a Unix socket, or a named pipe on Windows.
+std::optional<std::string> find_runtime_api(const CommandContext& ctx, std::string_view runtime_command);
+
+/// The sentence that says, in this program's words, why the image could not be fetched, from
+/// the error the runtime gave: no connection, no such image, or access refused.
+std::string fetch_failure_sentence(std::string_view image, std::string_view said);
+
+/// Whether the runtime's error says that the registry could not be reached.
+bool is_connection_failure(std::string_view said);
 
 /// The text value of "<key>":"..." in a JSON line, with no escape decoded; none when absent
 /// or not closed.

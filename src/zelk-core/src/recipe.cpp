@@ -1,4 +1,5 @@
 #include "recipe.h"
+#include "utf8.h"
 
 #include <algorithm>
 
@@ -193,8 +194,8 @@ Result<std::uint32_t> read_disk_mb(const Reading& reading) {
   const std::optional<std::uint64_t> number = text ? parse_number(*text, 200000) : std::nullopt;
   if (!number || *number < 1) {
     return std::unexpected(
-        "x-zelk: \"disk-mb\" is what the app takes on disk once downloaded, in MB, for example "
-        "1200.");
+        "x-zelk: \"disk-mb\" is what the app takes on disk once downloaded, in MB, from 1 to 200000, "
+        "for example 1200.");
   }
   return static_cast<std::uint32_t>(*number);
 }
@@ -202,7 +203,7 @@ Result<std::uint32_t> read_disk_mb(const Reading& reading) {
 }  // namespace
 
 std::expected<Recipe, std::string> read_recipe(std::string_view text) {
-  const std::expected<YamlValue, std::string> root = read_yaml(text);
+  const std::expected<YamlValue, std::string> root = read_yaml(without_byte_order_mark(text));
   if (!root) return std::unexpected(root.error());
 
   Reading reading;

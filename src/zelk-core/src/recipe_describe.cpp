@@ -33,7 +33,7 @@ std::string describe_recipe(const Recipe& recipe) {
   if (recipe.fallback_image) lines.push_back("  or from:  " + *recipe.fallback_image);
   for (const RecipeService& helper : recipe.helpers) {
     lines.push_back("  Helper:   " + helper.name + ", from " + helper.image +
-                    " (only this app reaches it)");
+                    " (not published on this computer; this app reaches it over their own network)");
   }
   lines.push_back("  Address:  http://127.0.0.1:" + std::to_string(recipe.port) + recipe.open +
                   " (this computer only)");

@@ -1,6 +1,7 @@
 #include <string>
 
 #include "runtime.h"
+#include "text_files.h"
 #include "shelf.h"
 #include "unicode.h"
 
@@ -96,6 +97,11 @@ std::expected<RunOutput, std::string> run_curl(const CommandRunner& runner, std:
     return std::unexpected(std::string(address) + " could not be fetched (" + fmt_run_error(run.error()) + ").");
   }
   if (!run->success()) {
+    // curl's words for a redirect that --proto-redir refused read as a broken curl.
+    if (run->exit_code == 1 && run->stderr_text.find("Protocol \"http\" not supported") != std::string::npos) {
+      return std::unexpected(std::string(address) +
+                             " leads on to a plain http address, which is not fetched: only https is.");
+    }
     return std::unexpected(std::string(address) + " could not be fetched." + it_said_suffix(run->stderr_text));
   }
   return std::move(*run);
@@ -117,7 +123,7 @@ std::expected<std::string, std::string> fetch_address(const CommandRunner& runne
   // curl stops early only when the server announces the size; a body of unknown length is
   // measured here.
   if (run->stdout_text.size() > fetch_size_limit) {
-    return std::unexpected(std::string(address) + " is too large to be a recipe.");
+    return std::unexpected(std::string(address) + " is too large to be a recipe" + std::string(recipe_limit_words));
   }
   return std::move(run->stdout_text);
 }

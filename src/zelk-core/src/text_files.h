@@ -17,4 +17,10 @@ bool is_utf8(std::string_view bytes);
 /// UTF-8" for bytes that are not UTF-8.
 std::expected<std::string, std::string> read_text_file(const std::filesystem::path& path);
 
+/// How a refusal of a recipe over the size limit ends.
+inline constexpr std::string_view recipe_limit_words = ": a recipe has at most 64 KiB (65,536 bytes).";
+
+/// What a refusal of a file that is not UTF-8 tells the user to do.
+inline constexpr std::string_view save_as_utf8 = "Save it as UTF-8 text and try again.";
+
 }  // namespace zelk

@@ -70,11 +70,11 @@ std::expected<void, std::string> start_installer(const std::filesystem::path& pa
                                std::filesystem::perm_options::add, error);
   if (error) return std::unexpected(os_error_text(error.value()));
 
+  // The switches of the Windows installer mean nothing to a program here: it is started alone.
+  (void)tray;
   const std::string program = path.native();
-  std::vector<std::string> args = installer_arguments(tray);
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.c_str()));
-  for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
 
   // The grandchild reports a failed exec through this pipe; a successful exec closes it.

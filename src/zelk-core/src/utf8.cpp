@@ -38,4 +38,9 @@ bool is_valid_utf8(std::string_view bytes) {
   return true;
 }
 
+std::string_view without_byte_order_mark(std::string_view text) {
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  return text;
+}
+
 }  // namespace zelk

@@ -28,6 +28,9 @@ std::expected<const Recipe*, std::string> app_argument(const Args& args,
                                                        std::span<const Recipe> recipes,
                                                        std::string_view word);
 
+/// "Usage: zelk <word> ..." with the words the command takes, its optional ones in brackets.
+std::string usage_line(std::string_view word);
+
 /// The stand-in failure of a command body that is not written yet.
 std::string not_built_yet(std::string_view word);
 

@@ -61,6 +61,7 @@ int console_main(const std::vector<std::string>& args) {
       .platform = platform_word,
       .now = clock,
       .interrupts = &interrupts,
+      .home_is_default = !get_env("ZELK_HOME").has_value() || get_env("ZELK_HOME")->empty(),
   };
 
   CommandResult result = run_command(ctx, args);

@@ -56,6 +56,9 @@ struct CommandContext {
   bool quote_app_logs = false;
   /// None where no one can ask a command to stop (the window program's workers).
   const InterruptWatch* interrupts = nullptr;
+  /// Set when `home` is the folder Zelk chose itself in the user's folder; a folder named with
+  /// ZELK_HOME is the user's, and "remove --everything" leaves it.
+  bool home_is_default = false;
 };
 
 /// Starts the watch of `ctx.interrupts`, when there is one.

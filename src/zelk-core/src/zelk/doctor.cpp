@@ -5,6 +5,7 @@
 #include "runtime.h"
 #include "unicode.h"
 #include "zelk/commands.h"
+#include "zelk/runtime_root.h"
 
 namespace zelk {
 
@@ -22,9 +23,32 @@ CommandResult cmd_doctor(CommandContext& ctx, const Args&) {
   if (!choice) return std::unexpected(choice.error());
 
   const std::string command(choice->runtime.command);
-  auto run = ctx.runner.run_captured(command, {"--version"}, std::chrono::seconds(15));
-  const std::string version = run ? std::string(trim_white_space(run->stdout_text)) : std::string();
+  std::string version;
+  if (command == "docker") {
+    // "docker --version" names the client; the apps run in the server, which may be older.
+    auto server = ctx.runner.run_captured(command, {"version", "--format", "{{.Server.Version}}"},
+                                          std::chrono::seconds(15));
+    if (server && server->success() && !trim_white_space(server->stdout_text).empty()) {
+      version = "Docker Engine " + std::string(trim_white_space(server->stdout_text));
+    }
+  }
+  if (version.empty()) {
+    auto run = ctx.runner.run_captured(command, {"--version"}, std::chrono::seconds(15));
+    version = run ? std::string(trim_white_space(run->stdout_text)) : std::string();
+  }
   say(ctx.output, "Runtime: " + std::string(choice->runtime.display_name) + " (" + version + ")");
+
+  if (command != "podman") {
+    auto podman = list_containers(ctx.runner, "podman");
+    if (!podman && podman.error().kind != ContainerListError::Kind::NotInstalled) {
+      const std::string why = podman.error().kind == ContainerListError::Kind::NoAnswer
+                                  ? " (" + podman.error().text + ")"
+                                  : podman.error().text;
+      say(ctx.output, "Podman:  installed, but it does not answer, and backups need it." +
+                          (uses_podman_machine(ctx.platform) ? runtime_start_hint("podman") : std::string()) + why);
+    }
+  }
+  if (auto notice = root_runtime_notice(ctx, choice->runtime)) say(ctx.output, *notice);
   return {};
 }
 

@@ -50,8 +50,10 @@ CommandResult cmd_logs(CommandContext& ctx, const Args& args) {
                                        AttachMode::Output);
   if (!shown || shown->exit_code != 0) return std::unexpected("The logs of " + recipe.name + " could not be read.");
   if (!helper_named && !recipe.helpers.empty()) {
-    say(ctx.output, "\nThese are the logs of " + recipe.name + " itself. Its helpers: zelk logs " + recipe.id + " <" +
-                        helper_names(recipe, " | ") + ">");
+    // One line a helper, each ready to be typed as it stands.
+    std::string hint = "\nThese are the logs of " + recipe.name + " itself. Its helpers:";
+    for (const RecipeService& helper : recipe.helpers) hint += "\n  zelk logs " + recipe.id + " " + helper.name;
+    say(ctx.output, hint);
   }
   return {};
 }

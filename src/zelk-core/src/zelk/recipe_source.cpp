@@ -6,6 +6,7 @@
 #include "platform.h"
 #include "runner.h"
 #include "shelf.h"
+#include "text_files.h"
 #include "utf8.h"
 
 namespace zelk {
@@ -22,11 +23,13 @@ std::expected<std::string, std::string> read_recipe_source(const CommandRunner& 
   const std::uintmax_t size = std::filesystem::file_size(path, error);
   if (error) return std::unexpected(argument + " could not be read: " + error_code_text(error));
   // Checked before reading, so a large file is never read into memory.
-  if (size > fetch_size_limit) return std::unexpected(argument + " is too large to be a recipe.");
+  if (size > fetch_size_limit) {
+    return std::unexpected(argument + " is too large to be a recipe" + std::string(recipe_limit_words));
+  }
   auto bytes = read_file(path);
   if (!bytes) return std::unexpected(argument + " could not be read: " + bytes.error());
   if (!is_valid_utf8(*bytes)) {
-    return std::unexpected(argument + " could not be read: stream did not contain valid UTF-8");
+    return std::unexpected(argument + " is not UTF-8 text. " + std::string(save_as_utf8));
   }
   return std::move(*bytes);
 }

@@ -18,17 +18,25 @@ void add_once(std::vector<std::string>& names, const std::string& name) {
   if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
 }
 
-// Only the folder Zelk chose itself is deleted; a folder named with ZELK_HOME is the user's.
-bool is_default_folder(const std::filesystem::path& home) {
-  std::filesystem::path folder = home;
-  if (!folder.has_filename()) folder = folder.parent_path();
-  return folder.filename() == path_from_utf8(".torvo");
+std::string counted(std::size_t count, std::string_view one, std::string_view many) {
+  return std::to_string(count) + " " + std::string(count == 1 ? one : many);
+}
+
+/// "A", "A and B", "A, B and C".
+std::string named_list(const std::vector<std::string>& names) {
+  std::string text;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) text += i + 1 == names.size() ? " and " : ", ";
+    text += names[i];
+  }
+  return text;
 }
 
 CommandResult remove_everything(CommandContext& ctx, const Args& args) {
   auto choice = choose_runtime(ctx.runner);
   if (!choice) return std::unexpected(choice.error());
   const std::string rt(choice->runtime.command);
+  const std::string runtime_name(choice->runtime.display_name);
 
   std::vector<std::string> containers;
   for (const Recipe& recipe : ctx.recipes) {
@@ -40,18 +48,42 @@ CommandResult remove_everything(CommandContext& ctx, const Args& args) {
     for (const std::string& name : volume_names(recipe)) add_once(declared, name);
   }
   const std::vector<std::string> volumes = existing_volumes(ctx.runner, rt, declared).rest();
-  const bool delete_folder = is_default_folder(ctx.home);
+  // Only the folder Zelk chose itself is deleted; a folder named with ZELK_HOME is the user's,
+  // whatever its name.
+  const bool delete_folder = ctx.home_is_default;
   const std::string folder = path_to_utf8(ctx.home);
 
   if (args.size() < 3 || args[2] != "--yes") {
-    say(ctx.output, "This removes for good: " + std::to_string(containers.size()) + " containers and " +
-                        std::to_string(volumes.size()) + " data volumes with everything saved in the apps" +
-                        (delete_folder ? ", and the folder " + folder : std::string()) +
-                        ".\nBack up what you want to keep first: zelk backup <app>\n"
-                        "To go ahead: zelk remove --everything --yes");
+    std::vector<std::string> apps;
+    for (const Recipe& recipe : ctx.recipes) {
+      const auto found = [&](const std::vector<std::string>& names, const std::vector<std::string>& among) {
+        return std::any_of(names.begin(), names.end(), [&](const std::string& name) {
+          return std::find(among.begin(), among.end(), name) != among.end();
+        });
+      };
+      if (found(container_names(recipe), containers) || found(volume_names(recipe), volumes)) {
+        apps.push_back(recipe.name);
+      }
+    }
+    const std::string whose =
+        apps.size() == 1 ? " in the app " + apps.front() : " in the apps " + named_list(apps);
+    const std::string keep = rt == "podman"
+                                 ? "Back up what you want to keep first: zelk backup <app>"
+                                 : "Backups need Podman, and the apps run with " + runtime_name +
+                                       " here: copy what you want to keep out of the apps first.";
+    const std::string what =
+        apps.empty() ? "No app has containers or data volumes. This removes for good only the apps' images and "
+                       "networks that are left"
+                     : "This removes for good " + counted(containers.size(), "container", "containers") + " and " +
+                           counted(volumes.size(), "data volume", "data volumes") + " with everything saved" +
+                           whose + ", and the apps' images and networks";
+    say(ctx.output, what + (delete_folder ? ", and the folder " + folder : std::string()) + ".\n" + keep +
+                        "\nTo go ahead: zelk remove --everything --yes");
     return {};
   }
 
+  // The markers go with the apps: a later "resume" must not install them again, empty.
+  for (const Recipe& recipe : ctx.recipes) delete_running_marker(ctx.home, recipe.id);
   for (const std::string& name : containers) {
     if (auto removed = run_checked(ctx.runner, rt, {"rm", "-f", "-v", name}); !removed) return removed;
   }
@@ -84,8 +116,8 @@ CommandResult remove_everything(CommandContext& ctx, const Args& args) {
         "gives it back. Then uninstall the Zelk and Podman in the list of installed apps.");
   } else {
     say(ctx.output,
-        "Every app and its data are removed. Uninstall the Zelk, and Podman if nothing else needs it, the way "
-        "you installed them.");
+        "Every app and its data are removed. Uninstall the Zelk, and " + runtime_name +
+            " if nothing else needs it, the way you installed them.");
   }
   return {};
 }

@@ -34,6 +34,7 @@ CommandResult cmd_resume(CommandContext& ctx, const Args&) {
     failed += recipe->name;
   }
   if (!failed.empty()) return std::unexpected("Not brought back: " + failed + ".");
+  if (!started_one) say(ctx.output, "Every app that was left running runs already, so there is nothing to bring back.");
   return {};
 }
 

@@ -1,6 +1,7 @@
 #include "platform.h"
 #include "runtime.h"
 #include "zelk/commands.h"
+#include "zelk/runtime_root.h"
 
 namespace zelk {
 
@@ -52,6 +53,7 @@ CommandResult install_podman_with_winget(CommandContext& ctx) {
 CommandResult cmd_setup(CommandContext& ctx, const Args&) {
   if (auto choice = choose_runtime(ctx.runner)) {
     say(ctx.output, std::string(choice->runtime.display_name) + " is running. Nothing to set up.");
+    if (auto notice = root_runtime_notice(ctx, choice->runtime)) say(ctx.output, *notice);
     return {};
   }
 
@@ -80,6 +82,7 @@ CommandResult cmd_setup(CommandContext& ctx, const Args&) {
   const std::string first_id = ctx.recipes.empty() ? std::string() : ctx.recipes.front().id;
   say(ctx.output, std::string(choice->runtime.display_name) +
                       " is ready. Start an app with: zelk start " + first_id);
+  if (auto notice = root_runtime_notice(ctx, choice->runtime)) say(ctx.output, *notice);
   return {};
 }
 

@@ -33,17 +33,19 @@ CommandResult stop_all(CommandContext& ctx) {
     return {};
   }
   std::string stopped;
+  std::size_t stopped_count = 0;
   for (const Recipe& recipe : ctx.recipes) {
     const std::vector<std::string> running = running_containers(recipe, choice->containers);
     if (running.empty()) continue;
     if (auto done = stop_containers(ctx, choice->runtime, running); !done) return done;
     if (!stopped.empty()) stopped += ", ";
     stopped += recipe.name;
+    ++stopped_count;
   }
   if (stopped.empty()) {
     say(ctx.output, "No app was running.");
   } else {
-    say(ctx.output, "Stopped: " + stopped + ". Their data stays.");
+    say(ctx.output, "Stopped: " + stopped + (stopped_count == 1 ? ". Its data stays." : ". Their data stays."));
   }
   return {};
 }

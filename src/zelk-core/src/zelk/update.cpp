@@ -30,8 +30,9 @@ CommandResult cmd_update(CommandContext& ctx, const Args& args) {
   if (auto started = launch_installer(*installer, false); !started) {
     return std::unexpected(started.error());
   }
-  say(ctx.output,
-      "The installer runs now, without a window, and needs a few seconds. The apps keep running.");
+  say(ctx.output, ctx.platform == "windows"
+                      ? "The installer runs now, without a window, and needs a few seconds. The apps keep running."
+                      : "The fetched program runs now and needs a few seconds. The apps keep running.");
   return {};
 }
 
