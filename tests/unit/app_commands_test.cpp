@@ -325,7 +325,7 @@ TEST_F(AppCommands, LogsThatCannotBeRead) {
 
 TEST_F(AppCommands, ModelNamesOutsideTheRuleFailBeforeAnyRuntime) {
   for (const std::string& name : {std::string(101, 'a'), std::string("llama 3"), std::string(""),
-                                 std::string("llama;rm")}) {
+                                 std::string("llama;rm"), std::string("--insecure")}) {
     auto result = run({"model", name});
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error(), "\"" + name + "\" is not the name of a model. Names look like llama3.2:3b.");

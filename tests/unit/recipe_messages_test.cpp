@@ -125,6 +125,15 @@ const Case top_level[] = {
      N,
      {{"id: notes", "id: my_notes"}},
      "x-zelk: \"id\" is 2 to 32 small letters, digits and \"-\", starting with a letter."},
+    {"IdTakingTheContainersPrefix",
+     N,
+     {{"id: notes", "id: torvo-ollama"}},
+     "x-zelk: \"id\" cannot begin with \"torvo-\": the Zelk names the containers and volumes of every app "
+     "that way. Choose an id without it."},
+    {"IdOfADevice", N, {{"id: notes", "id: con"}},
+     "x-zelk: \"id\" cannot be \"con\": Windows keeps that name for a device. Choose another id."},
+    {"IdOfANumberedDevice", N, {{"id: notes", "id: lpt9"}},
+     "x-zelk: \"id\" cannot be \"lpt9\": Windows keeps that name for a device. Choose another id."},
     {"NoPort", N, {{"  port: 34567\n", ""}}, "x-zelk has no \"port\"."},
     {"EmptyPort", N, {{"port: 34567", "port: ''"}}, "x-zelk: \"port\" needs a value on its line."},
     {"Port1023",
@@ -387,6 +396,10 @@ const Case services[] = {
      {{"  cache:\n", "  my_cache:\n"}},
      "The helper \"my_cache\" needs a name of 1 to 20 small letters, digits and \"-\", starting "
      "with a letter."},
+    {"HelperOfADevice",
+     W,
+     {{"  cache:\n", "  com1:\n"}},
+     "The helper \"com1\" needs another name: Windows keeps that name for a device."},
     {"ServiceIsAText",
      W,
      {{"  cache:\n    image: docker.io/library/redis:7.4\n    command:\n      - redis-server\n"

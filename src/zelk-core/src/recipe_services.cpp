@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "device_names.h"
 #include "recipe_reading.h"
 #include "unicode.h"
 
@@ -115,6 +116,10 @@ Result<void> read_service(Reading& reading, Service& service, const YamlValue& v
       return std::unexpected("The helper " + quoted(service.key) +
                              " needs a name of 1 to 20 small letters, digits and \"-\", starting "
                              "with a letter.");
+    }
+    if (is_device_name(service.key)) {
+      return std::unexpected("The helper " + quoted(service.key) +
+                             " needs another name: Windows keeps that name for a device.");
     }
     service.container = reading.container + "-" + service.key;
   }

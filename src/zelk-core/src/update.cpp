@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "addresses.h"
+#include "device_names.h"
 #include "files.h"
 #include "lines.h"
 #include "platform.h"
@@ -70,10 +71,11 @@ bool is_ascii_alnum(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-// The installer's name ends up in a path and an address: no folder parts, no option look.
+// The installer's name ends up in a path and an address: no folder parts, no option look, and
+// no name Windows keeps for a device, where no file can be written.
 bool is_installer_name(std::string_view name) {
   if (name.empty() || name.size() > installer_name_limit) return false;
-  if (name.front() == '.' || name.front() == '-') return false;
+  if (name.front() == '.' || name.front() == '-' || is_device_name(name)) return false;
   return std::all_of(name.begin(), name.end(),
                      [](char c) { return is_ascii_alnum(c) || c == '-' || c == '.' || c == '_'; });
 }
