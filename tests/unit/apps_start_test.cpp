@@ -611,7 +611,9 @@ TEST_F(StartAppTest, DockerMakesAContainerOnSeveralNetworksInThreeSteps) {
   std::vector<std::string> create{"create", "--name", "torvo-linked", "--restart", "unless-stopped", "--network",
                                   "torvo-solo"};
   create.insert(create.end(), run.args.begin() + 10, run.args.end());
-  EXPECT_EQ(create[7], "--network-alias");
+  // The alias is the app's name on its helpers' network only, not on the one of the app it uses.
+  EXPECT_EQ(run.args[9], "torvo-linked_default:alias=linked");
+  EXPECT_EQ(create[7], "-p");
   const std::vector<std::string> lines = fake.runner.run_lines();
   ASSERT_GE(lines.size(), 3u);
   EXPECT_EQ(std::vector<std::string>(lines.end() - 3, lines.end()),

@@ -77,11 +77,15 @@ std::expected<ContainerRun, std::string> run_arguments(const RunPlan& plan, cons
   run.helper_name = plan.helper_name;
   std::vector<std::string>& args = run.args;
   args = {"run", "-d", "--name", plan.container, "--restart", "unless-stopped"};
-  for (const std::string& network : plan.networks) {
+  // On several networks the alias names the container on the last one only, the app's own
+  // helper network: on another app's network it could answer in place of a container there.
+  const bool alias_on_last = plan.alias && plan.networks.size() > 1;
+  for (std::size_t n = 0; n < plan.networks.size(); ++n) {
     args.push_back("--network");
-    args.push_back(network);
+    args.push_back(alias_on_last && n + 1 == plan.networks.size() ? plan.networks[n] + ":alias=" + *plan.alias
+                                                                 : plan.networks[n]);
   }
-  if (plan.alias) {
+  if (plan.alias && !alias_on_last) {
     args.push_back("--network-alias");
     args.push_back(*plan.alias);
   }

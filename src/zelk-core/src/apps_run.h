@@ -25,7 +25,8 @@ struct RunPlan {
   std::string image;
   std::vector<std::string> command;        ///< may be empty
   std::optional<std::string> helper_name;  ///< none for the app's own container
-  std::optional<std::string> alias;        ///< network alias
+  /// Network alias: on the one network, or with several on the last one only ("<network>:alias=<alias>").
+  std::optional<std::string> alias;
   bool publish = false;                    ///< publish the app's port on 127.0.0.1
   std::uint16_t inner_port = 0;            ///< the port inside that is published
 };

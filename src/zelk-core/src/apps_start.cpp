@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "envfile.h"
@@ -158,29 +159,38 @@ std::optional<std::string> pull_through_api(const CommandContext& ctx, const Rec
 
 // Docker daemons before API 1.44 take one network per "run". With more than one, Docker gets
 // the same container in three steps: created on the first network, connected to the others
-// (under the same alias), then started. A container left half-connected is removed, so the
+// (the alias given with the network that has it), then started. A container left half-connected is removed, so the
 // next start makes it whole instead of starting it without a network.
 std::expected<void, std::string> run_container(const CommandContext& ctx, const std::string& rt,
                                                const std::string& label, const ContainerRun& run,
                                                const std::vector<std::string>& args) {
-  // The list begins "run", "-d", "--name", <name>, "--restart", <policy>, then the networks
-  // and the alias; everything after them is copied as it is.
-  std::vector<std::string> networks;
-  std::optional<std::string> alias;
+  // The list begins "run", "-d", "--name", <name>, "--restart", <policy>, then the networks,
+  // one of them maybe as "<network>:alias=<alias>"; everything after them is copied as it is.
+  std::vector<std::pair<std::string, std::optional<std::string>>> networks;
   std::size_t i = std::min<std::size_t>(6, args.size());
   std::vector<std::string> create{"create"};
   create.insert(create.end(), args.begin() + 2, args.begin() + static_cast<std::ptrdiff_t>(i));
-  for (; i + 1 < args.size() && args[i] == "--network"; i += 2) networks.push_back(args[i + 1]);
-  if (!networks.empty()) create.insert(create.end(), {"--network", networks.front()});
-  if (i + 1 < args.size() && args[i] == "--network-alias") alias = args[i + 1];
+  for (; i + 1 < args.size() && args[i] == "--network"; i += 2) {
+    const std::string& value = args[i + 1];
+    const std::size_t mark = value.find(":alias=");
+    if (mark == std::string::npos) {
+      networks.emplace_back(value, std::nullopt);
+    } else {
+      networks.emplace_back(value.substr(0, mark), value.substr(mark + 7));
+    }
+  }
+  if (!networks.empty()) {
+    create.insert(create.end(), {"--network", networks.front().first});
+    if (networks.front().second) create.insert(create.end(), {"--network-alias", *networks.front().second});
+  }
   create.insert(create.end(), args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
   if (rt != "docker" || networks.size() < 2) return run_container_start(ctx.runner, rt, label, args, run.env);
 
   if (auto created = run_container_start(ctx.runner, rt, label, create, run.env); !created) return created;
   for (std::size_t n = 1; n < networks.size(); ++n) {
     std::vector<std::string> connect{"network", "connect"};
-    if (alias) connect.insert(connect.end(), {"--alias", *alias});
-    connect.insert(connect.end(), {networks[n], run.container});
+    if (networks[n].second) connect.insert(connect.end(), {"--alias", *networks[n].second});
+    connect.insert(connect.end(), {networks[n].first, run.container});
     if (auto connected = run_checked(ctx.runner, rt, connect); !connected) {
       (void)run_checked(ctx.runner, rt, {"rm", "-f", "-v", run.container});
       return connected;
