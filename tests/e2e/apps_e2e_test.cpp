@@ -258,7 +258,8 @@ TEST_P(AppsOnRealRuntime, TheWholeLifeOfAnAppThatUsesAnother) {
   EXPECT_TRUE(exists({"network", "inspect", "torvo-" + base}));
   EXPECT_TRUE(exists({"network", "inspect", "torvo-" + full + "_default"}));
   const Recipe recipe = read_recipe(full_recipe(full, base, image_, port)).value();
-  const ContainerRun expected = run_arguments(app_run_plan(recipe), recipe, port, text).value();
+  const ContainerRun expected =
+      as_started(run_arguments(app_run_plan(recipe), recipe, port, text).value(), home_.path());
   EXPECT_EQ(inspect("torvo-" + full, "{{index .Config.Labels \"torvo.app\"}}"), full);
   EXPECT_EQ(inspect("torvo-" + full, "{{index .Config.Labels \"torvo.recipe\"}}"), expected.recipe_hash);
   EXPECT_EQ(inspect("torvo-" + full, "{{json .HostConfig.PortBindings}}"),

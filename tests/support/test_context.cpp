@@ -1,5 +1,8 @@
 #include "test_context.h"
 
+#include "envfile.h"
+#include "files.h"
+
 namespace zelk {
 
 TestContext::TestContext(std::filesystem::path home_folder, std::span<const Recipe> known)
@@ -38,6 +41,16 @@ CommandContext TestContext::context(const CommandRunner* runner_override) {
       .platform = platform,
       .now = now,
   };
+}
+
+ContainerRun as_started(ContainerRun run, const std::filesystem::path& home) {
+  const std::filesystem::path path = settings_key_path(home);
+  if (!std::filesystem::exists(path)) {
+    std::filesystem::create_directories(home);
+    (void)write_file_atomically(path, std::string(64, '7'));
+  }
+  seal_secret_values(run, read_file(path).value_or(""));
+  return run;
 }
 
 }  // namespace zelk

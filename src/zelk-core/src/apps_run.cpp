@@ -2,6 +2,7 @@
 
 #include "apps.h"
 #include "envfile.h"
+#include "sha256.h"
 
 namespace zelk {
 
@@ -146,6 +147,27 @@ std::expected<ContainerRun, std::string> helper_run_arguments(const Recipe& reci
   plan.alias = helper.name;
   plan.publish = false;
   return run_arguments(plan, recipe, port, settings);
+}
+
+void seal_secret_values(ContainerRun& run, std::string_view key) {
+  if (run.env.empty()) return;
+  // Each name and value with its length before it, so that no two lists read alike.
+  std::string values;
+  for (const auto& [name, value] : run.env) {
+    for (const std::string* part : {&name, &value}) {
+      values += std::to_string(part->size()) + ":" + *part + "\n";
+    }
+  }
+  // Half of the digest is plenty to tell two lists apart, and keeps the label short.
+  constexpr std::size_t kept_digits = 32;
+  const std::string old_label = "torvo.recipe=" + run.recipe_hash;
+  run.recipe_hash += hmac_sha256_hex(key, values).substr(0, kept_digits);
+  for (std::string& arg : run.args) {
+    if (arg == old_label) {
+      arg = "torvo.recipe=" + run.recipe_hash;
+      break;
+    }
+  }
 }
 
 RunPlan app_run_plan(const Recipe& recipe) {

@@ -58,6 +58,12 @@ std::expected<ContainerRun, std::string> helper_run_arguments(const Recipe& reci
                                                               std::string_view settings,
                                                               const RecipeService& helper);
 
+/// Folds a digest of the values the container gets through the runtime's environment (its
+/// secrets), keyed with `key`, into its recipe hash and its label torvo.recipe: a changed secret
+/// then makes the container anew, while the label tells nothing of the value. A run without
+/// such values stays as it is. The key is the data folder's own (settings_digest_key).
+void seal_secret_values(ContainerRun& run, std::string_view key);
+
 /// The plan of the app's own container: its networks, its port published, and its id as alias
 /// when it has helpers.
 RunPlan app_run_plan(const Recipe& recipe);

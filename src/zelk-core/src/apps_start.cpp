@@ -118,6 +118,27 @@ std::expected<SettledSettings, std::string> settle_settings(const CommandContext
   return settled;
 }
 
+bool is_key_text(std::string_view text) {
+  return text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) {
+           return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+         });
+}
+
+/// The data folder's key for the digests of secret values, made from random bytes at its first
+/// use. Two programs that make it at once each write a whole key; the one on disk afterwards
+/// is used, so at worst a container is made anew once more.
+std::expected<std::string, std::string> settings_digest_key(const CommandContext& ctx, const Recipe& recipe) {
+  const fs::path path = settings_key_path(ctx.home);
+  if (auto kept = read_file(path); kept && is_key_text(*kept)) return std::move(*kept);
+  std::vector<std::uint8_t> bytes(32);
+  if (auto filled = ctx.fill_random(bytes); !filled) return std::unexpected(could_not_write(recipe, filled.error()));
+  auto written = make_data_folder(ctx.home);
+  if (written) written = write_file_atomically(path, hex_of(bytes));
+  if (!written) return std::unexpected(could_not_write(recipe, written.error()));
+  if (auto kept = read_file(path); kept && is_key_text(*kept)) return std::move(*kept);
+  return hex_of(bytes);
+}
+
 std::optional<std::string> home_text(const fs::path& home) { return path_to_utf8_exact(home); }
 
 /// Before a first install of an app that says how big it is, refuse when the disk
@@ -453,6 +474,18 @@ std::expected<std::uint16_t, std::string> start_app(const CommandContext& ctx, c
       if (!run) return std::unexpected(run.error());
       runs.push_back(std::move(*run));
     }
+  }
+
+  // A secret travels outside the argument list, so its digest marks the container instead.
+  std::optional<std::string> key;
+  for (ContainerRun& run : runs) {
+    if (run.env.empty()) continue;
+    if (!key) {
+      auto made = settings_digest_key(ctx, recipe);
+      if (!made) return std::unexpected(made.error());
+      key = std::move(*made);
+    }
+    seal_secret_values(run, *key);
   }
 
   for (const ContainerRun& run : runs) {
