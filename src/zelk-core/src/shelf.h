@@ -42,10 +42,12 @@ std::vector<std::string> curl_arguments(std::string_view address, std::uint64_t 
 /// Runs curl captured with the arguments and turns every outcome but exit code 0 into the
 /// message to show: `missing` when curl is not on this computer, "<address> could not be
 /// fetched (<reason>)." when the run itself fails, and "<address> could not be fetched."
-/// followed by curl's last error line when curl fails.
+/// followed by curl's last error line when curl fails. curl is ended the moment it passes a
+/// bound, and the message is then `too_large`.
 std::expected<RunOutput, std::string> run_curl(const CommandRunner& runner, std::string_view address,
                                                const std::vector<std::string>& args,
-                                               std::chrono::nanoseconds limit, std::string_view missing);
+                                               std::chrono::nanoseconds limit, std::string_view missing,
+                                               const RunBounds& bounds, std::string_view too_large);
 
 /// Fetches one small text (at most 65,536 bytes) with curl, or gives the message to show.
 /// Without curl the message advises fetching the recipe in a browser.

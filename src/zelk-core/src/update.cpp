@@ -108,6 +108,11 @@ void discard(const std::filesystem::path& path) {
   std::filesystem::remove(path, ignored);
 }
 
+std::string oversized_download(const UpdateOffer& offer) {
+  return "The fetched file is larger than the " + std::to_string(offer.size) +
+         " bytes it should have. It was deleted; nothing was changed.";
+}
+
 std::string unreadable_download(const std::filesystem::path& path, const std::string& error) {
   return "The fetched file " + path_to_utf8(path) + " could not be read for its checks: " + error +
          ". It was deleted; nothing was changed.";
@@ -230,11 +235,19 @@ std::expected<std::filesystem::path, std::string> download_update(const std::fil
     return std::unexpected(path_to_utf8(folder) + " could not be created: " + made.error());
   }
 
-  auto run = run_curl(
-      runner, address,
-      curl_arguments(address, installer_size_limit, download_curl_seconds, *file_text),
-      download_run_limit, curl_missing());
-  if (!run) return std::unexpected(run.error());
+  // curl's own size switch holds only when the server announces the length: the growing file
+  // is watched, and curl ended once it is past the size the list names.
+  const auto past_size = [&file, size = offer.size] {
+    std::error_code ignored;
+    const std::uintmax_t now = std::filesystem::file_size(file, ignored);
+    return !ignored && now > size;
+  };
+  auto run = run_curl(runner, address, curl_arguments(address, installer_size_limit, download_curl_seconds, *file_text),
+                      download_run_limit, curl_missing(), RunBounds{.passed = past_size}, oversized_download(offer));
+  if (!run) {
+    discard(file);
+    return std::unexpected(run.error());
+  }
 
   error.clear();
   const std::uintmax_t actual = std::filesystem::file_size(file, error);
