@@ -142,7 +142,8 @@ TEST_F(ShelfCommand, TheListingStopsFetchingOnceItsTimeIsSpentAndSaysWhatIsLeftO
   const auto start = fake->time;
   fake->now = [&] { return start + std::chrono::seconds(50) * fake->runner.runs().size(); };
   ASSERT_TRUE(run({"shelf"}));
-  const std::string left_out = "Not fetched: the shelves took more than 120 seconds in all. Try again later: zelk shelf";
+  const std::string left_out =
+      "Not fetched: the shelves took more than 120 seconds in all. Try again later: zelk shelf";
   EXPECT_EQ(fake->output.text,
             "Slow  (https://example.org/s.yaml)\n"
             "  aa           Aa\n"
