@@ -180,8 +180,9 @@ std::optional<std::string> pull_through_api(const CommandContext& ctx, const Rec
 
 // Docker daemons before API 1.44 take one network per "run". With more than one, Docker gets
 // the same container in three steps: created on the first network, connected to the others
-// (the alias given with the network that has it), then started. A container left half-connected is removed, so the
-// next start makes it whole instead of starting it without a network.
+// (the alias given with the network that has it), then started. A container left
+// half-connected is removed, so the next start makes it whole instead of starting it without a
+// network.
 std::expected<void, std::string> run_container(const CommandContext& ctx, const std::string& rt,
                                                const std::string& label, const ContainerRun& run,
                                                const std::vector<std::string>& args) {

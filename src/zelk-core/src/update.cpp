@@ -239,8 +239,8 @@ std::expected<std::filesystem::path, std::string> download_update(const std::fil
   // is watched, and curl ended once it is past the size the list names.
   const auto past_size = [&file, size = offer.size] {
     std::error_code ignored;
-    const std::uintmax_t now = std::filesystem::file_size(file, ignored);
-    return !ignored && now > size;
+    const std::uintmax_t written = std::filesystem::file_size(file, ignored);
+    return !ignored && written > size;
   };
   auto run = run_curl(runner, address, curl_arguments(address, installer_size_limit, download_curl_seconds, *file_text),
                       download_run_limit, curl_missing(), RunBounds{.passed = past_size}, oversized_download(offer));
