@@ -258,7 +258,8 @@ TEST_P(AppsOnRealRuntime, TheWholeLifeOfAnAppThatUsesAnother) {
   EXPECT_TRUE(exists({"network", "inspect", "torvo-" + base}));
   EXPECT_TRUE(exists({"network", "inspect", "torvo-" + full + "_default"}));
   const Recipe recipe = read_recipe(full_recipe(full, base, image_, port)).value();
-  const ContainerRun expected = run_arguments(app_run_plan(recipe), recipe, port, text).value();
+  const ContainerRun expected =
+      as_started(run_arguments(app_run_plan(recipe), recipe, port, text).value(), home_.path());
   EXPECT_EQ(inspect("torvo-" + full, "{{index .Config.Labels \"torvo.app\"}}"), full);
   EXPECT_EQ(inspect("torvo-" + full, "{{index .Config.Labels \"torvo.recipe\"}}"), expected.recipe_hash);
   EXPECT_EQ(inspect("torvo-" + full, "{{json .HostConfig.PortBindings}}"),
@@ -390,6 +391,37 @@ TEST_P(AppsOnRealRuntime, TheWholeLifeOfAnAppThatUsesAnother) {
   EXPECT_FALSE(exists({"image", "inspect", image_}));
   EXPECT_TRUE(fs::exists(settings_path(home_.path(), full)));
   EXPECT_EQ(zelk({"resume"}).stdout_text, "No app was left running, so there is nothing to bring back.\n");
+}
+
+// An app on the network of the app it uses answers there under its container's name only: its
+// id names it to its own helpers alone, and an id that would be another app's name is refused.
+TEST_P(AppsOnRealRuntime, AnAppCannotAnswerAsAnotherOnThatAppsNetwork) {
+  const std::string base = new_id("base");
+  const std::string user = new_id("user");
+  write_recipe(base, base_recipe(base, image_, free_port()));
+  write_recipe(user, full_recipe(user, base, image_, free_port()));
+  RunOutput started = zelk({"start", user});
+  ASSERT_EQ(started.exit_code, 0) << started.stderr_text;
+
+  // The image's busybox is static, so only its own resolver looks names up in the network.
+  const auto resolves = [&](const std::string& container, const std::string& name) {
+    auto run = runner_.run_captured(runtime(), {"exec", container, "busybox", "nslookup", name}, program_limit);
+    return run && run->success() && contains(run->stdout_text, "Name:");
+  };
+  EXPECT_TRUE(resolves("torvo-" + base, "torvo-" + user));
+  EXPECT_FALSE(resolves("torvo-" + base, user));
+  EXPECT_TRUE(resolves("torvo-" + user + "-cache", user));
+  EXPECT_TRUE(resolves("torvo-" + user, "torvo-" + base));
+
+  // A recipe that would be named as the other app's container is not even read.
+  const fs::path impostor = work_.path() / "impostor.yaml";
+  ASSERT_TRUE(write_file_atomically(impostor, full_recipe("torvo-" + base, base, image_, free_port())));
+  RunOutput checked = zelk({"check", path_to_utf8(impostor)});
+  EXPECT_EQ(checked.exit_code, 1);
+  EXPECT_EQ(checked.stderr_text,
+            "zelk: " + path_to_utf8(impostor) +
+                "\n  x-zelk: \"id\" cannot begin with \"torvo-\": the Zelk names the containers and volumes of "
+                "every app that way. Choose an id without it.\n");
 }
 
 // The runtime restarts a container that ends at once for ever (its restart policy): the start

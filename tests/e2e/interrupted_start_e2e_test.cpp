@@ -20,6 +20,7 @@
 #include "flow_support.h"
 #include "platform.h"
 #include "recipe.h"
+#include "test_context.h"
 
 namespace zelk::e2e {
 namespace {
@@ -83,7 +84,7 @@ TEST_P(InterruptedFirstStart, AContainerThatWasNeverRunIsMadeAnewAndTheDataStays
   const std::string settings = "TORVO_PORT=" + std::to_string(port) + "\nE2E_SECRET=" + secret + "\n";
   ASSERT_TRUE(write_settings(data, id, settings));
   const Recipe recipe = read_recipe(recipe_text).value();
-  const ContainerRun run = run_arguments(app_run_plan(recipe), recipe, port, settings).value();
+  const ContainerRun run = as_started(run_arguments(app_run_plan(recipe), recipe, port, settings).value(), data);
   ASSERT_GE(run.args.size(), 2u);
   ASSERT_EQ(run.args[0], "run");
   ASSERT_EQ(run.args[1], "-d");

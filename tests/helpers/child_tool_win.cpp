@@ -2,6 +2,7 @@
 //   out TEXT | err TEXT      write TEXT to standard output | error
 //   hex HEXBYTES             write those bytes to standard output
 //   many N                   write N bytes "a" to standard output and N "b" to standard error
+//   flood                    write "a" to standard output for ever, whatever becomes of it
 //   report FILE              write what follows (env, envcount, streams) into FILE
 //   env NAME                 "NAME=<value>" or "NAME unset", one line
 //   envcount NAME            how many variables carry that name in any case, one line
@@ -89,6 +90,9 @@ int wmain(int argc, wchar_t** argv) {
         write_to(GetStdHandle(STD_OUTPUT_HANDLE), a.substr(0, piece));
         write_to(GetStdHandle(STD_ERROR_HANDLE), b.substr(0, piece));
       }
+    } else if (word == L"flood") {
+      const std::string a(4096, 'a');
+      for (;;) write_to(GetStdHandle(STD_OUTPUT_HANDLE), a);
     } else if (word == L"report") {
       report = CreateFileW(args[++at].c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     } else if (word == L"env") {

@@ -17,6 +17,7 @@
 #include "ready_listener.h"
 #include "runner.h"
 #include "scoped_env.h"
+#include "test_context.h"
 #include "test_folder.h"
 #include "test_recipes.h"
 
@@ -168,6 +169,8 @@ void walk_through_the_fake_runtime() {
   auto own = run_arguments(app_run_plan(walk.recipe), walk.recipe, walk.port, settings);
   auto helper = helper_run_arguments(walk.recipe, walk.port, settings, walk.recipe.helpers.at(0));
   ASSERT_TRUE(own && helper);
+  own = as_started(std::move(*own), walk.data);
+  helper = as_started(std::move(*helper), walk.data);
   // The quoting must survive: the arguments arrive as Zelk made them, and the secret only
   // through the runtime's environment.
   EXPECT_NE(std::find(own->args.begin(), own->args.end(), R"(GREETING=hello "quoted" world\)"), own->args.end());

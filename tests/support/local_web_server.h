@@ -24,6 +24,9 @@ class LocalWebServer {
   std::string address(std::string_view path) const;
   /// Serves the bytes at /<path> (folders are made as needed).
   void put(std::string_view path, std::string_view bytes) const;
+  /// What the server said of its last flood ("<bytes sent> ended" or "<bytes sent> hung up"),
+  /// once it has said it: waits for it a bounded time, and gives "" when nothing came.
+  std::string flood_outcome() const;
   unsigned port() const { return port_; }
 
  private:

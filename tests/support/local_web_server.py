@@ -9,6 +9,10 @@ Some paths behave on purpose like servers out in the world:
   /redirect-plain/<path> a redirect to plain http://127.0.0.1:<port>/<path>
   /redirect-secure/<path> a redirect to https://127.0.0.1:<port>/<path> (nothing answers TLS)
   /endless               a body that never ends: one byte every half second
+  .../flood...           (any path whose last part starts with "flood") a chunked body of
+                         FLOOD_BYTES, as fast as the client takes it; then ROOT/flood-sent
+                         says "<bytes sent> ended" when it was all sent, or "<bytes sent>
+                         hung up" when the client went away first
 
 It ends when its standard input closes (the test is over, or the test died), and in any case
 after a bounded time, so it never outlives a test run.
@@ -22,6 +26,8 @@ import time
 
 LIFETIME_SECONDS = 900
 ENDLESS_SECONDS = 120
+FLOOD_BYTES = 1 << 30
+FLOOD_CHUNK = 1 << 16
 
 
 class Handler(http.server.SimpleHTTPRequestHandler):
@@ -39,6 +45,8 @@ class Handler(http.server.SimpleHTTPRequestHandler):
             return self.send_redirect("https", self.path[len("/redirect-secure/"):])
         if self.path == "/endless":
             return self.send_endless()
+        if self.path.rsplit("/", 1)[-1].startswith("flood"):
+            return self.send_flood()
         return super().do_GET()
 
     def send_unsized(self, name):
@@ -75,6 +83,30 @@ class Handler(http.server.SimpleHTTPRequestHandler):
                 time.sleep(0.5)
         except OSError:
             pass  # curl gave up, as it should
+        self.close_connection = True
+
+
+    def send_flood(self):
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Transfer-Encoding", "chunked")
+        self.send_header("Connection", "close")
+        self.end_headers()
+        framed = b"%x\r\n" % FLOOD_CHUNK + b"a" * FLOOD_CHUNK + b"\r\n"
+        sent = 0
+        outcome = "ended"
+        try:
+            while sent < FLOOD_BYTES:
+                self.wfile.write(framed)
+                sent += FLOOD_CHUNK
+            self.wfile.write(b"0\r\n\r\n")
+            self.wfile.flush()
+        except OSError:
+            outcome = "hung up"
+        record = os.path.join(self.directory, "flood-sent")
+        with open(record + ".new", "w") as f:
+            f.write("%d %s\n" % (sent, outcome))
+        os.replace(record + ".new", record)
         self.close_connection = True
 
 

@@ -60,6 +60,15 @@ std::string LocalWebServer::address(std::string_view path) const {
   return "http://127.0.0.1:" + std::to_string(port_) + "/" + std::string(path);
 }
 
+std::string LocalWebServer::flood_outcome() const {
+  const std::filesystem::path record = root_.path() / "flood-sent";
+  for (int i = 0; i < 3000 && !std::filesystem::exists(record); ++i) usleep(10000);
+  std::ifstream in(record);
+  std::string line;
+  std::getline(in, line);
+  return line;
+}
+
 void LocalWebServer::put(std::string_view path, std::string_view bytes) const {
   const std::filesystem::path file = root_.path() / std::string(path);
   std::filesystem::create_directories(file.parent_path());

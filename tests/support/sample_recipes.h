@@ -55,7 +55,7 @@ x-zelk:
 inline constexpr std::string_view wiki_recipe = R"(name: torvo-wiki
 services:
   indexer:
-    image: docker.io/example/indexer@sha256:0123456789abcdef
+    image: docker.io/example/indexer@sha256:0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef
     depends_on:
       - wiki
     environment:

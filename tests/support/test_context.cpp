@@ -1,5 +1,8 @@
 #include "test_context.h"
 
+#include "envfile.h"
+#include "files.h"
+
 namespace zelk {
 
 TestContext::TestContext(std::filesystem::path home_folder, std::span<const Recipe> known)
@@ -39,6 +42,16 @@ CommandContext TestContext::context(const CommandRunner* runner_override) {
       .now = now,
       .home_is_default = home_is_default,
   };
+}
+
+ContainerRun as_started(ContainerRun run, const std::filesystem::path& home) {
+  const std::filesystem::path path = settings_key_path(home);
+  if (!std::filesystem::exists(path)) {
+    std::filesystem::create_directories(home);
+    (void)write_file_atomically(path, std::string(64, '7'));
+  }
+  seal_secret_values(run, read_file(path).value_or(""));
+  return run;
 }
 
 }  // namespace zelk

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "apps_run.h"
 #include "scripted_runner.h"
 #include "zelk/context.h"
 
@@ -55,5 +56,9 @@ struct TestContext {
   OpenInBrowserFn open_in_browser;
   ClockFn now;
 };
+
+/// The run as start_app makes it: its secret values sealed with the data folder's key, which
+/// this writes first when there is none yet.
+ContainerRun as_started(ContainerRun run, const std::filesystem::path& home);
 
 }  // namespace zelk

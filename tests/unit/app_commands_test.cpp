@@ -350,7 +350,7 @@ TEST_F(AppCommands, LogsThatCannotBeRead) {
 
 TEST_F(AppCommands, ModelNamesOutsideTheRuleFailBeforeAnyRuntime) {
   for (const std::string& name : {std::string(101, 'a'), std::string("llama 3"), std::string(""),
-                                 std::string("llama;rm")}) {
+                                 std::string("llama;rm"), std::string("--insecure")}) {
     auto result = run({"model", name});
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error(), "\"" + name + "\" is not the name of a model. Names look like llama3.2:3b.");
@@ -465,7 +465,8 @@ TEST(Resume, LooksAgainAtAnAppAfterAStartBeforeIt) {
     ASSERT_TRUE(write_settings(folder.path(), recipe->id, settings));
     ASSERT_TRUE(write_file_atomically(running_marker_path(folder.path(), recipe->id), ""));
   }
-  const std::string solo_hash = run_arguments(app_run_plan(solo), solo, 40123, solo_settings)->recipe_hash;
+  const std::string solo_hash =
+      as_started(run_arguments(app_run_plan(solo), solo, 40123, solo_settings).value(), folder.path()).recipe_hash;
   const std::string user_hash = run_arguments(app_run_plan(user), user, 40300, user_settings)->recipe_hash;
   TestContext fake(folder.path(), recipes);
   fake.runner.on("podman", {"ps"},

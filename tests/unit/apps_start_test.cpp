@@ -86,7 +86,9 @@ struct StartAppTest : ::testing::Test {
   // The run command start_app makes for the app's own container with the settings on disk.
   ContainerRun own_run(const Recipe& recipe) {
     const std::string text = settings_text(recipe.id);
-    return run_arguments(app_run_plan(recipe), recipe, settings_port(text).value_or(recipe.port), text).value();
+    return as_started(
+        run_arguments(app_run_plan(recipe), recipe, settings_port(text).value_or(recipe.port), text).value(),
+        home.path());
   }
 
   std::vector<RecordedRun> attached_runs() {
@@ -441,11 +443,14 @@ TEST_F(StartAppTest, AHelperThatNeverStartedIsMadeAnewUnderItsOwnName) {
   write_settings_file("duo", text);
   const Recipe& recipe = duo();
   ContainerMap containers{
-      {"torvo-duo", {"running", run_arguments(app_run_plan(recipe), recipe, 40200, text)->recipe_hash}}};
+      {"torvo-duo", {"running", as_started(run_arguments(app_run_plan(recipe), recipe, 40200, text).value(),
+                                           home.path()).recipe_hash}}};
   for (const RecipeService& helper : recipe.helpers) {
-    containers[helper.container] = {"running", helper_run_arguments(recipe, 40200, text, helper)->recipe_hash};
+    containers[helper.container] = {
+        "running", as_started(helper_run_arguments(recipe, 40200, text, helper).value(), home.path()).recipe_hash};
   }
-  const ContainerRun db = helper_run_arguments(recipe, 40200, text, recipe.helpers.at(0)).value();
+  const ContainerRun db =
+      as_started(helper_run_arguments(recipe, 40200, text, recipe.helpers.at(0)).value(), home.path());
   containers[db.container].state = "created";
   fake.runner.on("docker", {"start", db.container}, ScriptedRunner::failed(1));
   ASSERT_TRUE(start(duo(), containers, &docker));
@@ -475,6 +480,29 @@ TEST_F(StartAppTest, AContainerFromAnotherRecipeOrSettingsIsMadeAnew) {
                                       "docker context inspect --format {{.Endpoints.docker.Host}}",
                                       "attached: " + joined("docker", run.args)}));
   EXPECT_NE(std::find(run.args.begin(), run.args.end(), "COLOUR=green"), run.args.end());
+}
+
+TEST_F(StartAppTest, AChangedSecretAloneMakesTheContainerAnew) {
+  write_settings_file("solo", "TORVO_PORT=40123\nSOLO_KEY=a\nSOLO_TOKEN=first-token\n");
+  ASSERT_TRUE(start(solo(), {}, &docker));
+  const ContainerRun first = own_run(solo());
+  ASSERT_EQ(fake.runner.run_lines().back(), "attached: " + joined("docker", first.args));
+  EXPECT_TRUE(fs::exists(settings_key_path(home.path())));
+
+  write_settings_file("solo", "TORVO_PORT=40123\nSOLO_KEY=a\nSOLO_TOKEN=second-token\n");
+  const std::size_t runs_before = fake.runner.run_lines().size();
+  ASSERT_TRUE(start(solo(), {{"torvo-solo", {"running", first.recipe_hash}}}, &docker));
+  const ContainerRun second = own_run(solo());
+  const std::vector<std::string> lines = fake.runner.run_lines();
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + static_cast<std::ptrdiff_t>(runs_before), lines.end()),
+            (std::vector<std::string>{"docker rm -f -v torvo-solo", "docker image inspect localhost/zelk/solo:1.0",
+                                      "docker context inspect --format {{.Endpoints.docker.Host}}",
+                                      "attached: " + joined("docker", second.args)}));
+  EXPECT_NE(second.recipe_hash, first.recipe_hash);
+  const auto label = std::find(second.args.begin(), second.args.end(), "torvo.recipe=" + second.recipe_hash);
+  ASSERT_NE(label, second.args.end());
+  EXPECT_EQ(label->find("token"), std::string::npos);
+  EXPECT_EQ(attached_runs().back().environment, (EnvPairs{{"KEY", "a"}, {"TOKEN", "second-token"}}));
 }
 
 TEST_F(StartAppTest, HelpersComeFirstAndAfterAroundTheAppOnTheirNetwork) {
@@ -633,7 +661,9 @@ TEST_F(StartAppTest, DockerMakesAContainerOnSeveralNetworksInThreeSteps) {
   std::vector<std::string> create{"create", "--name", "torvo-linked", "--restart", "unless-stopped", "--network",
                                   "torvo-solo"};
   create.insert(create.end(), run.args.begin() + 10, run.args.end());
-  EXPECT_EQ(create[7], "--network-alias");
+  // The alias is the app's name on its helpers' network only, not on the one of the app it uses.
+  EXPECT_EQ(run.args[9], "torvo-linked_default:alias=linked");
+  EXPECT_EQ(create[7], "-p");
   const std::vector<std::string> lines = fake.runner.run_lines();
   ASSERT_GE(lines.size(), 3u);
   EXPECT_EQ(std::vector<std::string>(lines.end() - 3, lines.end()),

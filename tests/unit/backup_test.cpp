@@ -205,8 +205,10 @@ struct BackupCommands : ::testing::Test {
   std::string keep_list(std::string_view state) {
     const std::string text = read_settings(home, "keep").value();
     const std::uint16_t port = settings_port(text).value();
-    const std::string own = run_arguments(app_run_plan(keep()), keep(), port, text).value().recipe_hash;
-    const std::string db = helper_run_arguments(keep(), port, text, keep().helpers.at(0)).value().recipe_hash;
+    const std::string own =
+        as_started(run_arguments(app_run_plan(keep()), keep(), port, text).value(), home).recipe_hash;
+    const std::string db =
+        as_started(helper_run_arguments(keep(), port, text, keep().helpers.at(0)).value(), home).recipe_hash;
     return "torvo-keep\t" + std::string(state) + "\ttorvo.recipe=" + own + "\ntorvo-keep-db\t" + std::string(state) +
            "\ttorvo.recipe=" + db + "\n";
   }

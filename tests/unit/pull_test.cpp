@@ -49,6 +49,12 @@ TEST(PullRequest, IsOneHttp10PostWithNameAndTagAsTheyAre) {
             "Host: podman\r\nContent-Length: 0\r\n\r\n");
 }
 
+TEST(PullRequest, AReferenceCannotAddFieldsToTheQuery) {
+  EXPECT_EQ(pull_request("evil/x&fromSrc=-#y:1+2%41 z"),
+            "POST /v1.41/images/create?fromImage=evil/x%26fromSrc%3D-%23y&tag=1%2B2%2541%20z HTTP/1.0\r\n"
+            "Host: podman\r\nContent-Length: 0\r\n\r\n");
+}
+
 TEST(PullRequest, ADigestReferenceSendsTheDigestAsTag) {
   EXPECT_EQ(pull_request("ghcr.io/x/y@sha256:abc"),
             "POST /v1.41/images/create?fromImage=ghcr.io/x/y&tag=sha256:abc HTTP/1.0\r\n"

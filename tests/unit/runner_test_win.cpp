@@ -123,6 +123,18 @@ TEST_F(WindowsRunnerTest, ReadsLargeOutputOnBothStreamsWithoutBlocking) {
   EXPECT_EQ(run->stderr_text, std::string(1000000, 'b'));
 }
 
+TEST_F(WindowsRunnerTest, OutputPastItsBoundEndsTheProgram) {
+  auto run = runner.run_captured_bounded(tool, {"pid", file_text("pid"), "flood"}, generous,
+                                         RunBounds{.output_bytes = 65536, .passed = {}});
+  ASSERT_FALSE(run.has_value());
+  EXPECT_EQ(run.error(), RunError::too_large());
+  const std::string pid_text = read_text(file("pid"));
+  ASSERT_FALSE(pid_text.empty());
+  const auto pid = static_cast<DWORD>(std::stoul(pid_text));
+  leftovers.push_back(pid);
+  EXPECT_FALSE(process_running(pid));
+}
+
 TEST_F(WindowsRunnerTest, StandardInputOfACapturedRunIsTheNullDevice) {
   auto run = runner.run_captured(tool, {"streams"}, generous);
   ASSERT_TRUE(run.has_value()) << fmt_run_error(run.error());

@@ -133,6 +133,35 @@ TEST_F(ShelfCommand, TwoShelvesOneFailing) {
                 own_shelf_line + other_shelf_line + closing_check);
 }
 
+TEST_F(ShelfCommand, TheListingStopsFetchingOnceItsTimeIsSpentAndSaysWhatIsLeftOut) {
+  remember({"https://example.org/s.yaml", "https://example.org/t.yaml"});
+  serve("https://example.org/s.yaml", shelf_text("Slow", {"a.yaml", "b.yaml", "c.yaml", "d.yaml"}));
+  serve("https://example.org/a.yaml", sample_recipe("aa", "Aa", 34567));
+  serve("https://example.org/b.yaml", sample_recipe("bb", "Bb", 34568));
+  // Every fetch takes 50 seconds of the clock.
+  const auto start = fake->time;
+  fake->now = [&] { return start + std::chrono::seconds(50) * fake->runner.runs().size(); };
+  ASSERT_TRUE(run({"shelf"}));
+  const std::string left_out =
+      "Not fetched: the shelves took more than 120 seconds in all. Try again later: zelk shelf";
+  EXPECT_EQ(fake->output.text,
+            "Slow  (https://example.org/s.yaml)\n"
+            "  aa           Aa\n"
+            "      zelk add https://example.org/a.yaml\n"
+            "  bb           Bb\n"
+            "      zelk add https://example.org/b.yaml\n"
+            "  c.yaml\n"
+            "      not usable here: " + left_out + "\n"
+            "  d.yaml\n"
+            "      not usable here: " + left_out + "\n"
+            "\n"
+            "https://example.org/t.yaml\n"
+            "  " + left_out + "\n"
+            "\n" +
+                other_shelf_line + closing_check);
+  EXPECT_EQ(fake->runner.runs().size(), 3u);
+}
+
 TEST_F(ShelfCommand, ShelfThatIsNotAShelfShowsItsMessage) {
   remember({"https://example.org/s.yaml"});
   serve("https://example.org/s.yaml", "shelf: 2\nname: x\nrecipes:\n  - a.yaml\n");

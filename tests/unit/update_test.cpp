@@ -153,6 +153,8 @@ INSTANTIATE_TEST_SUITE_P(
                  unreadable, std::nullopt},
         ListCase{"file with a slash", "format 1\n" + platform_line("0.3.0", "5", sha_a, "a/z.exe"),
                  unreadable, std::nullopt},
+        ListCase{"file of a device", "format 1\n" + platform_line("0.3.0", "5", sha_a, "Com1.exe"),
+                 unreadable, std::nullopt},
         ListCase{"file of 121", "format 1\n" + platform_line("0.3.0", "5", sha_a, std::string(121, 'z')),
                  unreadable, std::nullopt},
         ListCase{"file of 120", "format 1\n" + platform_line("0.3.0", "5", sha_a, std::string(120, 'z')),

@@ -82,6 +82,16 @@ TEST_F(RealFetch, BodyThatNeverEndsIsCutByCurlsTimeLimit) {
   EXPECT_TRUE(fetched.error().ends_with(" bytes received")) << fetched.error();
 }
 
+TEST_F(RealFetch, AChunkedAnswerWithoutEndIsCutAtTheLimitAndCurlEnded) {
+  const std::string address = server.address("flood.yaml");
+  EXPECT_EQ(fetch_address(runner, address).error(),
+            address + " is too large to be a recipe: a recipe has at most 64 KiB (65,536 bytes).");
+  // curl was ended, not drained: the server saw it hang up after a few of its chunks.
+  const std::string outcome = server.flood_outcome();
+  ASSERT_TRUE(outcome.ends_with(" hung up")) << outcome;
+  EXPECT_LT(std::stoull(outcome), 32ull << 20) << outcome;
+}
+
 TEST_F(RealFetch, CurlMissingFromPath) {
   TestFolder empty;
   ScopedEnv path("PATH", empty.path().string());
@@ -154,6 +164,19 @@ TEST_F(RealFetch, InstallerOfAnotherSizeIsDeleted) {
   EXPECT_EQ(path.error(),
             "The fetched file has 200000 bytes and should have 200001. It was deleted; nothing was changed.");
   EXPECT_FALSE(std::filesystem::exists(home.path() / "update" / "zelk-setup.run"));
+}
+
+TEST_F(RealFetch, AnInstallerWithoutEndIsCutPastItsSizeAndDeleted) {
+  TestFolder home;
+  ScopedEnv list("ZELK_UPDATE_ADDRESS", server.address("releases/latest.txt"));
+  auto path =
+      download_update(home.path(), runner, UpdateOffer{"9.0.0", "flood-setup.run", std::string(64, 'a'), 100000});
+  ASSERT_FALSE(path);
+  EXPECT_EQ(path.error(),
+            "The fetched file is larger than the 100000 bytes it should have. It was deleted; nothing was changed.");
+  EXPECT_FALSE(std::filesystem::exists(home.path() / "update" / "flood-setup.run"));
+  const std::string outcome = server.flood_outcome();
+  EXPECT_TRUE(outcome.ends_with(" hung up")) << outcome;
 }
 
 TEST_F(RealFetch, InstallerWithAnotherSha256IsDeleted) {

@@ -2,6 +2,7 @@
 
 #include "apps.h"
 #include "envfile.h"
+#include "sha256.h"
 
 namespace zelk {
 
@@ -77,11 +78,15 @@ std::expected<ContainerRun, std::string> run_arguments(const RunPlan& plan, cons
   run.helper_name = plan.helper_name;
   std::vector<std::string>& args = run.args;
   args = {"run", "-d", "--name", plan.container, "--restart", "unless-stopped"};
-  for (const std::string& network : plan.networks) {
+  // On several networks the alias names the container on the last one only, the app's own
+  // helper network: on another app's network it could answer in place of a container there.
+  const bool alias_on_last = plan.alias && plan.networks.size() > 1;
+  for (std::size_t n = 0; n < plan.networks.size(); ++n) {
     args.push_back("--network");
-    args.push_back(network);
+    args.push_back(alias_on_last && n + 1 == plan.networks.size() ? plan.networks[n] + ":alias=" + *plan.alias
+                                                                 : plan.networks[n]);
   }
-  if (plan.alias) {
+  if (plan.alias && !alias_on_last) {
     args.push_back("--network-alias");
     args.push_back(*plan.alias);
   }
@@ -142,6 +147,27 @@ std::expected<ContainerRun, std::string> helper_run_arguments(const Recipe& reci
   plan.alias = helper.name;
   plan.publish = false;
   return run_arguments(plan, recipe, port, settings);
+}
+
+void seal_secret_values(ContainerRun& run, std::string_view key) {
+  if (run.env.empty()) return;
+  // Each name and value with its length before it, so that no two lists read alike.
+  std::string values;
+  for (const auto& [name, value] : run.env) {
+    for (const std::string* part : {&name, &value}) {
+      values += std::to_string(part->size()) + ":" + *part + "\n";
+    }
+  }
+  // Half of the digest is plenty to tell two lists apart, and keeps the label short.
+  constexpr std::size_t kept_digits = 32;
+  const std::string old_label = "torvo.recipe=" + run.recipe_hash;
+  run.recipe_hash += hmac_sha256_hex(key, values).substr(0, kept_digits);
+  for (std::string& arg : run.args) {
+    if (arg == old_label) {
+      arg = "torvo.recipe=" + run.recipe_hash;
+      break;
+    }
+  }
 }
 
 RunPlan app_run_plan(const Recipe& recipe) {

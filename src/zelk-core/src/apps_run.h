@@ -25,7 +25,8 @@ struct RunPlan {
   std::string image;
   std::vector<std::string> command;        ///< may be empty
   std::optional<std::string> helper_name;  ///< none for the app's own container
-  std::optional<std::string> alias;        ///< network alias
+  /// Network alias: on the one network, or with several on the last one only ("<network>:alias=<alias>").
+  std::optional<std::string> alias;
   bool publish = false;                    ///< publish the app's port on 127.0.0.1
   std::uint16_t inner_port = 0;            ///< the port inside that is published
 };
@@ -56,6 +57,12 @@ std::expected<ContainerRun, std::string> run_arguments(const RunPlan& plan, cons
 std::expected<ContainerRun, std::string> helper_run_arguments(const Recipe& recipe, std::uint16_t port,
                                                               std::string_view settings,
                                                               const RecipeService& helper);
+
+/// Folds a digest of the values the container gets through the runtime's environment (its
+/// secrets), keyed with `key`, into its recipe hash and its label torvo.recipe: a changed secret
+/// then makes the container anew, while the label tells nothing of the value. A run without
+/// such values stays as it is. The key is the data folder's own (settings_digest_key).
+void seal_secret_values(ContainerRun& run, std::string_view key);
 
 /// The plan of the app's own container: its networks, its port published, and its id as alias
 /// when it has helpers.

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "envfile.h"
@@ -126,6 +127,27 @@ std::expected<SettledSettings, std::string> settle_settings(const CommandContext
   return settled;
 }
 
+bool is_key_text(std::string_view text) {
+  return text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) {
+           return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+         });
+}
+
+/// The data folder's key for the digests of secret values, made from random bytes at its first
+/// use. Two programs that make it at once each write a whole key; the one on disk afterwards
+/// is used, so at worst a container is made anew once more.
+std::expected<std::string, std::string> settings_digest_key(const CommandContext& ctx, const Recipe& recipe) {
+  const fs::path path = settings_key_path(ctx.home);
+  if (auto kept = read_file(path); kept && is_key_text(*kept)) return std::move(*kept);
+  std::vector<std::uint8_t> bytes(32);
+  if (auto filled = ctx.fill_random(bytes); !filled) return std::unexpected(could_not_write(recipe, filled.error()));
+  auto written = make_data_folder(ctx.home);
+  if (written) written = write_file_atomically(path, hex_of(bytes));
+  if (!written) return std::unexpected(could_not_write(recipe, written.error()));
+  if (auto kept = read_file(path); kept && is_key_text(*kept)) return std::move(*kept);
+  return hex_of(bytes);
+}
+
 std::optional<std::string> home_text(const fs::path& home) { return path_to_utf8_exact(home); }
 
 /// Before a first install of an app that says how big it is, refuse when the disk
@@ -184,29 +206,39 @@ std::expected<std::optional<std::string>, std::string> pull_through_api(const Co
 
 // Docker daemons before API 1.44 take one network per "run". With more than one, Docker gets
 // the same container in three steps: created on the first network, connected to the others
-// (under the same alias), then started. A container left half-connected is removed, so the
-// next start makes it whole instead of starting it without a network.
+// (the alias given with the network that has it), then started. A container left
+// half-connected is removed, so the next start makes it whole instead of starting it without a
+// network.
 std::expected<void, std::string> run_container(const CommandContext& ctx, const std::string& rt,
                                                const std::string& label, const ContainerRun& run,
                                                const std::vector<std::string>& args) {
-  // The list begins "run", "-d", "--name", <name>, "--restart", <policy>, then the networks
-  // and the alias; everything after them is copied as it is.
-  std::vector<std::string> networks;
-  std::optional<std::string> alias;
+  // The list begins "run", "-d", "--name", <name>, "--restart", <policy>, then the networks,
+  // one of them maybe as "<network>:alias=<alias>"; everything after them is copied as it is.
+  std::vector<std::pair<std::string, std::optional<std::string>>> networks;
   std::size_t i = std::min<std::size_t>(6, args.size());
   std::vector<std::string> create{"create"};
   create.insert(create.end(), args.begin() + 2, args.begin() + static_cast<std::ptrdiff_t>(i));
-  for (; i + 1 < args.size() && args[i] == "--network"; i += 2) networks.push_back(args[i + 1]);
-  if (!networks.empty()) create.insert(create.end(), {"--network", networks.front()});
-  if (i + 1 < args.size() && args[i] == "--network-alias") alias = args[i + 1];
+  for (; i + 1 < args.size() && args[i] == "--network"; i += 2) {
+    const std::string& value = args[i + 1];
+    const std::size_t mark = value.find(":alias=");
+    if (mark == std::string::npos) {
+      networks.emplace_back(value, std::nullopt);
+    } else {
+      networks.emplace_back(value.substr(0, mark), value.substr(mark + 7));
+    }
+  }
+  if (!networks.empty()) {
+    create.insert(create.end(), {"--network", networks.front().first});
+    if (networks.front().second) create.insert(create.end(), {"--network-alias", *networks.front().second});
+  }
   create.insert(create.end(), args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
   if (rt != "docker" || networks.size() < 2) return run_container_start(ctx.runner, rt, label, args, run.env);
 
   if (auto created = run_container_start(ctx.runner, rt, label, create, run.env); !created) return created;
   for (std::size_t n = 1; n < networks.size(); ++n) {
     std::vector<std::string> connect{"network", "connect"};
-    if (alias) connect.insert(connect.end(), {"--alias", *alias});
-    connect.insert(connect.end(), {networks[n], run.container});
+    if (networks[n].second) connect.insert(connect.end(), {"--alias", *networks[n].second});
+    connect.insert(connect.end(), {networks[n].first, run.container});
     if (auto connected = run_checked(ctx.runner, rt, connect); !connected) {
       (void)run_checked(ctx.runner, rt, {"rm", "-f", "-v", run.container});
       return connected;
@@ -471,6 +503,18 @@ std::expected<std::uint16_t, std::string> start_app(const CommandContext& ctx, c
       if (!run) return std::unexpected(run.error());
       runs.push_back(std::move(*run));
     }
+  }
+
+  // A secret travels outside the argument list, so its digest marks the container instead.
+  std::optional<std::string> key;
+  for (ContainerRun& run : runs) {
+    if (run.env.empty()) continue;
+    if (!key) {
+      auto made = settings_digest_key(ctx, recipe);
+      if (!made) return std::unexpected(made.error());
+      key = std::move(*made);
+    }
+    seal_secret_values(run, *key);
   }
 
   for (const ContainerRun& run : runs) {

@@ -42,6 +42,8 @@ std::filesystem::path settings_path(const std::filesystem::path& home, std::stri
   return app_folder(home, id) / ".env";
 }
 
+std::filesystem::path settings_key_path(const std::filesystem::path& home) { return home / "settings-key"; }
+
 std::filesystem::path running_marker_path(const std::filesystem::path& home, std::string_view id) {
   return app_folder(home, id) / "running";
 }

@@ -27,6 +27,10 @@ std::filesystem::path app_folder(const std::filesystem::path& home, std::string_
 /// <home>/apps/<id>/.env
 std::filesystem::path settings_path(const std::filesystem::path& home, std::string_view id);
 
+/// <home>/settings-key: the data folder's own random key for the digests of the apps' secret
+/// values on their containers, 64 hexadecimal digits, readable by its owner only.
+std::filesystem::path settings_key_path(const std::filesystem::path& home);
+
 /// <home>/apps/<id>/running: an empty file that says the app was left running.
 std::filesystem::path running_marker_path(const std::filesystem::path& home, std::string_view id);
 

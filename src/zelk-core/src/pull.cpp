@@ -181,12 +181,37 @@ ImageReferenceParts split_image_reference(std::string_view reference) {
   return {reference, "latest"};
 }
 
+namespace {
+
+std::string query_value(std::string_view text) {
+  // A reference's own ":", "/" and "@" mean nothing special in a query's value; everything else
+  // outside the unreserved characters is sent as "%XX", so that no "&", "=", "#", "+" or blank
+  // of a reference can add a field to the request or end it.
+  constexpr std::string_view hex = "0123456789ABCDEF";
+  std::string value;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       std::string_view("-._~:/@").find(c) != std::string_view::npos;
+    if (plain) {
+      value.push_back(c);
+    } else {
+      value.push_back('%');
+      value.push_back(hex[byte >> 4]);
+      value.push_back(hex[byte & 0x0F]);
+    }
+  }
+  return value;
+}
+
+}  // namespace
+
 std::string pull_request(std::string_view reference) {
   const ImageReferenceParts parts = split_image_reference(reference);
   std::string request = "POST /v1.41/images/create?fromImage=";
-  request.append(parts.name);
+  request.append(query_value(parts.name));
   request.append("&tag=");
-  request.append(parts.tag);
+  request.append(query_value(parts.tag));
   request.append(" HTTP/1.0\r\nHost: podman\r\nContent-Length: 0\r\n\r\n");
   return request;
 }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "device_names.h"
 #include "recipe_reading.h"
 #include "unicode.h"
 
@@ -117,6 +118,22 @@ std::string service_where(std::string_view key) { return "The service " + quoted
 using namespace recipe_reading;
 
 namespace {
+
+// Every container, volume and network of an app is named "torvo-<id>...": an id that starts so
+// could take another app's names (its network alias among them). And Windows makes no file of
+// a device name, so such an id could not keep its settings there.
+Result<void> check_id_is_free(std::string_view id) {
+  if (id.starts_with("torvo-")) {
+    return std::unexpected(
+        "x-zelk: \"id\" cannot begin with \"torvo-\": the Zelk names the containers and volumes of "
+        "every app that way. Choose an id without it.");
+  }
+  if (is_device_name(id)) {
+    return std::unexpected("x-zelk: \"id\" cannot be \"" + std::string(id) +
+                           "\": Windows keeps that name for a device. Choose another id.");
+  }
+  return {};
+}
 
 constexpr std::string_view top_keys[] = {"name",     "services", "volumes",
                                          "networks", "x-zelk",   "x-podman"};
@@ -242,6 +259,7 @@ std::expected<Recipe, std::string> read_recipe(std::string_view text) {
     return std::unexpected(
         "x-zelk: \"id\" is 2 to 32 small letters, digits and \"-\", starting with a letter.");
   }
+  ZELK_TRY(check_id_is_free(*id));
   reading.id = *id;
   reading.container = "torvo-" + reading.id;
 

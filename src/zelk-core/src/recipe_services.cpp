@@ -2,7 +2,10 @@
 // and their data volumes, the networks the app opens or joins, and the helpers' start order.
 
 #include <algorithm>
+#include <cstddef>
+#include <vector>
 
+#include "device_names.h"
 #include "recipe_reading.h"
 #include "unicode.h"
 
@@ -116,6 +119,10 @@ Result<void> read_service(Reading& reading, Service& service, const YamlValue& v
                              " needs a name of 1 to 20 small letters, digits and \"-\", starting "
                              "with a letter.");
     }
+    if (is_device_name(service.key)) {
+      return std::unexpected("The helper " + quoted(service.key) +
+                             " needs another name: Windows keeps that name for a device.");
+    }
     service.container = reading.container + "-" + service.key;
   }
   const std::string where = service_where(service.key);
@@ -193,11 +200,97 @@ bool is_inner_port(std::string_view text) {
   return port && *port >= 1;
 }
 
+bool is_digit_char(char c) { return c >= '0' && c <= '9'; }
+bool is_small_alnum(char c) { return (c >= 'a' && c <= 'z') || is_digit_char(c); }
+bool is_ascii_alnum(char c) { return is_small_alnum(c) || (c >= 'A' && c <= 'Z'); }
+
+// "host[.host...][:port]": letters, digits and inner "-" in each part of the host.
+bool is_registry_part(std::string_view text) {
+  const std::size_t colon = text.find(':');
+  const std::string_view host = text.substr(0, colon);
+  if (colon != std::string_view::npos) {
+    const std::string_view port = text.substr(colon + 1);
+    if (port.empty() || port.size() > 5 || !std::all_of(port.begin(), port.end(), is_digit_char)) return false;
+  }
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t dot = host.find('.', start);
+    const std::string_view label = host.substr(start, dot == std::string_view::npos ? host.npos : dot - start);
+    if (label.empty() || !is_ascii_alnum(label.front()) || !is_ascii_alnum(label.back())) return false;
+    if (!std::all_of(label.begin(), label.end(), [](char c) { return is_ascii_alnum(c) || c == '-'; })) return false;
+    if (dot == std::string_view::npos) return true;
+    start = dot + 1;
+  }
+}
+
+// One part of an image's path: small letters and digits, joined by ".", "_", "__" or dashes.
+bool is_path_part(std::string_view text) {
+  if (text.empty() || !is_small_alnum(text.front()) || !is_small_alnum(text.back())) return false;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (is_small_alnum(text[at])) continue;
+    const std::size_t run_end = text.find_first_not_of(text[at] == '-' ? "-" : "._", at);
+    const std::string_view run = text.substr(at, run_end - at);
+    if (run.front() != '-' && run != "." && run != "_" && run != "__") return false;
+    at = run_end - 1;
+  }
+  return true;
+}
+
+bool is_tag(std::string_view text) {
+  if (text.empty() || text.size() > 128 || text.front() == '.' || text.front() == '-') return false;
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return is_ascii_alnum(c) || c == '_' || c == '.' || c == '-'; });
+}
+
+bool is_sha256_digest(std::string_view text) {
+  constexpr std::string_view prefix = "sha256:";
+  if (!text.starts_with(prefix) || text.size() != prefix.size() + 64) return false;
+  return std::all_of(text.begin() + prefix.size(), text.end(),
+                     [](char c) { return is_digit_char(c) || (c >= 'a' && c <= 'f'); });
+}
+
+// "[registry[:port]/]path[:tag][@sha256:<digest>]" and nothing else: no transport such as
+// "docker-archive:" that makes a file of this computer the image, and none of the characters
+// that a query to the runtime's API would read as its own.
+bool is_image_reference(std::string_view image) {
+  std::string_view rest = image;
+  if (const std::size_t at = rest.find('@'); at != std::string_view::npos) {
+    if (!is_sha256_digest(rest.substr(at + 1))) return false;
+    rest = rest.substr(0, at);
+  }
+  if (const std::size_t colon = rest.rfind(':');
+      colon != std::string_view::npos && rest.find('/', colon) == std::string_view::npos) {
+    // An empty tag is no version: the pinned rule says so in its own words.
+    if (const std::string_view tag = rest.substr(colon + 1); !tag.empty() && !is_tag(tag)) return false;
+    rest = rest.substr(0, colon);
+  }
+  std::vector<std::string_view> parts;
+  for (std::size_t start = 0;;) {
+    const std::size_t slash = rest.find('/', start);
+    parts.push_back(rest.substr(start, slash == std::string_view::npos ? rest.npos : slash - start));
+    if (slash == std::string_view::npos) break;
+    start = slash + 1;
+  }
+  std::size_t first_path = 0;
+  const std::string_view first = parts.front();
+  if (parts.size() > 1 && (first.find_first_of(".:") != std::string_view::npos || first == "localhost")) {
+    if (!is_registry_part(first)) return false;
+    first_path = 1;
+  }
+  return std::all_of(parts.begin() + static_cast<std::ptrdiff_t>(first_path), parts.end(), is_path_part);
+}
+
 }  // namespace
 
 Result<void> check_image(std::string_view image, std::string_view key) {
   if (image.starts_with('-') || has_white_space_or_control(image)) {
     return std::unexpected(quoted(key) + " is the image's address, without spaces.");
+  }
+  if (!is_image_reference(image)) {
+    return std::unexpected(quoted(key) +
+                           " is an image in a registry, written [registry[:port]/]path[:tag][@sha256:<digest>], "
+                           "for example \"docker.io/library/redis:7.4\". Other ways to name an image are not "
+                           "taken.");
   }
   const std::size_t slash = image.rfind('/');
   const std::size_t colon = image.find(':', slash == std::string_view::npos ? 0 : slash + 1);

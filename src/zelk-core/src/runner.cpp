@@ -15,6 +15,24 @@ std::expected<RunOutput, RunError> CommandRunner::run_captured_lines(const std::
   return run;
 }
 
+std::expected<RunOutput, RunError> CommandRunner::run_captured_bounded(const std::string& program,
+                                                                      const std::vector<std::string>& args,
+                                                                      std::chrono::nanoseconds limit,
+                                                                      const RunBounds& bounds) const {
+  auto run = run_captured(program, args, limit);
+  if (run && (run->stdout_text.size() > bounds.output_bytes || (bounds.passed && bounds.passed()))) {
+    return std::unexpected(RunError::too_large());
+  }
+  return run;
+}
+
+std::expected<RunOutput, RunError> SystemRunner::run_captured_bounded(const std::string& program,
+                                                                      const std::vector<std::string>& args,
+                                                                      std::chrono::nanoseconds limit,
+                                                                      const RunBounds& bounds) const {
+  return captured(program, args, limit, nullptr, &bounds);
+}
+
 std::expected<RunOutput, RunError> SystemRunner::run_captured(const std::string& program,
                                                               const std::vector<std::string>& args,
                                                               std::chrono::nanoseconds limit) const {
@@ -32,6 +50,7 @@ std::string fmt_run_error(const RunError& error) {
   switch (error.kind) {
     case RunError::Kind::NotFound: return "the program was not found";
     case RunError::Kind::TimedOut: return "no answer in time";
+    case RunError::Kind::TooLarge: return "more than was expected";
     case RunError::Kind::Os: return error.text;
   }
   return error.text;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <expected>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,20 +28,22 @@ struct RunOutput {
   bool success() const { return exit_code && *exit_code == 0; }
 };
 
-/// Why a run gave no result.
+/// Why a run gave no result. TooLarge: the program was ended because it passed a bound of its
+/// run (see RunBounds).
 struct RunError {
-  enum class Kind { NotFound, TimedOut, Os };
+  enum class Kind { NotFound, TimedOut, Os, TooLarge };
   Kind kind = Kind::Os;
   std::string text;  ///< the system's text, for Kind::Os only
 
   static RunError not_found() { return {Kind::NotFound, {}}; }
   static RunError timed_out() { return {Kind::TimedOut, {}}; }
+  static RunError too_large() { return {Kind::TooLarge, {}}; }
   static RunError os(std::string text) { return {Kind::Os, std::move(text)}; }
   bool operator==(const RunError&) const = default;
 };
 
 /// The display text every message shows for a run error: "the program was not found",
-/// "no answer in time", or the system's text.
+/// "no answer in time", "more than was expected", or the system's text.
 std::string fmt_run_error(const RunError& error);
 
 /// How an attached run's streams are connected.
@@ -57,6 +60,17 @@ struct AttachedRun {
 };
 
 using EnvPairs = std::vector<std::pair<std::string, std::string>>;
+
+/// What ends a captured run before its time limit: a program that writes without end (a
+/// stranger's server, say) is stopped there, and no more of it is held in memory.
+struct RunBounds {
+  /// The most bytes of standard output the run takes; once the program writes more, reading
+  /// stops, the program is ended, and the run gives RunError TooLarge.
+  std::size_t output_bytes = std::numeric_limits<std::size_t>::max();
+  /// When set, asked now and then while the program runs (from the run's own thread); true
+  /// ends the program, and the run gives RunError TooLarge.
+  std::function<bool()> passed;
+};
 
 /// Hears one line of a program's output: its text decoded as UTF-8, without the line feed and
 /// a carriage return before it.
@@ -83,6 +97,14 @@ class CommandRunner {
                                                                 const std::vector<std::string>& args,
                                                                 std::chrono::nanoseconds limit,
                                                                 const OutputLineFn& each_line) const;
+
+  /// As run_captured, within the bounds. This default runs the program to its end and then
+  /// applies them, so that a runner made for tests needs nothing more; the real runner ends the
+  /// program the moment it passes one.
+  virtual std::expected<RunOutput, RunError> run_captured_bounded(const std::string& program,
+                                                                  const std::vector<std::string>& args,
+                                                                  std::chrono::nanoseconds limit,
+                                                                  const RunBounds& bounds) const;
 
   /// Runs the program attached to this process's console (or, when hidden, to a pipe whose
   /// end is kept), with the environment pairs added; waits without limit and gives how it
@@ -111,6 +133,11 @@ class SystemRunner final : public CommandRunner {
   std::expected<RunOutput, RunError> run_captured(const std::string& program,
                                                   const std::vector<std::string>& args,
                                                   std::chrono::nanoseconds limit) const override;
+  /// Stops reading the output, and ends the program, once it passes a bound.
+  std::expected<RunOutput, RunError> run_captured_bounded(const std::string& program,
+                                                          const std::vector<std::string>& args,
+                                                          std::chrono::nanoseconds limit,
+                                                          const RunBounds& bounds) const override;
   /// Hands each line over from the reader of the output, as it arrives.
   std::expected<RunOutput, RunError> run_captured_lines(const std::string& program,
                                                         const std::vector<std::string>& args,
@@ -120,9 +147,10 @@ class SystemRunner final : public CommandRunner {
                                                     const EnvPairs& environment, AttachMode mode) const override;
 
  private:
-  /// The platform's captured run; `each_line` may be null.
+  /// The platform's captured run; `each_line` and `bounds` may be null.
   std::expected<RunOutput, RunError> captured(const std::string& program, const std::vector<std::string>& args,
-                                              std::chrono::nanoseconds limit, const OutputLineFn* each_line) const;
+                                              std::chrono::nanoseconds limit, const OutputLineFn* each_line,
+                                              const RunBounds* bounds = nullptr) const;
 
   std::uint8_t flags_;
 };

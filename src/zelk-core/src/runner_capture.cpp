@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <exception>
+#include <limits>
 #include <mutex>
 #include <string>
 #include <system_error>
@@ -23,10 +24,20 @@ struct Collected {
   std::string bytes;
   bool done = false;
   std::exception_ptr thrown;  // an error that stopped the reader
+  std::size_t most = std::numeric_limits<std::size_t>::max();  // the bytes the run takes
+  bool over = false;                                           // more came: the reading stopped
 
-  void append(const char* chunk, std::size_t size) {
+  // False once more than `most` bytes have come: then nothing more is read.
+  bool append(const char* chunk, std::size_t size) {
     const std::lock_guard lock(mutex);
     bytes.append(chunk, size);
+    over = bytes.size() > most;
+    return !over;
+  }
+
+  bool passed_most() {
+    const std::lock_guard lock(mutex);
+    return over;
   }
 
   // What has been read once the reader is done, or at the deadline whatever it has so far. An
@@ -81,9 +92,11 @@ class LineFeed {
   LineCutter cutter_;  // the reader's alone
 };
 
-std::expected<std::shared_ptr<Collected>, RunError> start_reader(std::unique_ptr<PipeSource> source,
-                                                                 std::shared_ptr<LineFeed> lines = nullptr) {
+std::expected<std::shared_ptr<Collected>, RunError> start_reader(
+    std::unique_ptr<PipeSource> source, std::shared_ptr<LineFeed> lines = nullptr,
+    std::size_t most = std::numeric_limits<std::size_t>::max()) {
   auto collected = std::make_shared<Collected>();
+  collected->most = most;
   try {
     std::thread([collected, source = std::move(source), lines = std::move(lines)]() mutable {
       // An error here (no memory left) stops the reading and reaches the run, not the program.
@@ -94,7 +107,8 @@ std::expected<std::shared_ptr<Collected>, RunError> start_reader(std::unique_ptr
           const std::size_t got = source->read(chunk, sizeof chunk);
           if (got == 0) break;
           if (lines) lines->add(std::string_view(chunk, got));
-          collected->append(chunk, got);
+          // Past its bound the pipe is closed below: a program that goes on writing ends.
+          if (!collected->append(chunk, got)) break;
         }
         if (lines) lines->end();
       } catch (...) {
@@ -122,12 +136,18 @@ std::chrono::nanoseconds bounded(std::chrono::nanoseconds limit) {
 
 bool is_continuation_byte(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) == 0x80; }
 
-// Starts the readers and waits on the process until it ends or the limit passes.
+// How often a run with bounds looks at them while its program runs.
+constexpr std::chrono::milliseconds bounds_interval{50};
+
+// Starts the readers and waits on the process until it ends, the limit passes or (with bounds)
+// a bound is passed.
 std::expected<RunOutput, RunError> watch_captured_run(ChildProcess& child, std::unique_ptr<PipeSource> output,
                                                       std::unique_ptr<PipeSource> errors,
                                                       std::chrono::nanoseconds limit,
-                                                      const std::shared_ptr<LineFeed>& lines) {
-  auto output_reader = start_reader(std::move(output), lines);
+                                                      const std::shared_ptr<LineFeed>& lines,
+                                                      const RunBounds* bounds) {
+  auto output_reader = start_reader(std::move(output), lines,
+                                    bounds ? bounds->output_bytes : std::numeric_limits<std::size_t>::max());
   if (!output_reader) return std::unexpected(output_reader.error());
   auto errors_reader = start_reader(std::move(errors));
   if (!errors_reader) return std::unexpected(errors_reader.error());
@@ -136,8 +156,14 @@ std::expected<RunOutput, RunError> watch_captured_run(ChildProcess& child, std::
   for (;;) {
     // The state comes before the deadline, so a program that has ended keeps its output
     // even when the limit has passed, and a limit of zero still looks once.
-    auto state = child.wait_until(deadline);
+    auto state = child.wait_until(bounds ? std::min(deadline, Clock::now() + bounds_interval) : deadline);
     if (!state) return std::unexpected(state.error());
+    // A program that passed a bound has given nothing worth keeping, even when it has ended
+    // since (the closed pipe may have ended it).
+    if (bounds && ((*output_reader)->passed_most() || (bounds->passed && bounds->passed()))) {
+      if (!*state) child.terminate_and_wait();
+      return std::unexpected(RunError::too_large());
+    }
     if (*state) {
       const Clock::time_point readers_deadline = std::max(deadline, Clock::now() + reader_grace);
       std::string out = (*output_reader)->take(readers_deadline);
@@ -183,13 +209,14 @@ std::expected<RunOutput, RunError> finish_captured_run(ChildProcess& child,
                                                        std::unique_ptr<PipeSource> output,
                                                        std::unique_ptr<PipeSource> errors,
                                                        std::chrono::nanoseconds limit,
-                                                       const OutputLineFn* each_line) {
+                                                       const OutputLineFn* each_line,
+                                                       const RunBounds* bounds) {
   const auto lines = each_line != nullptr ? std::make_shared<LineFeed>(each_line) : nullptr;
   // Whichever way the run returns, its caller hears no line after that.
   const std::unique_ptr<LineFeed, void (*)(LineFeed*)> cut_off_on_return(lines.get(), [](LineFeed* feed) {
     if (feed != nullptr) feed->cut_off();
   });
-  auto run = watch_captured_run(child, std::move(output), std::move(errors), limit, lines);
+  auto run = watch_captured_run(child, std::move(output), std::move(errors), limit, lines, bounds);
   // What the caller threw for a line comes back to it here, on its own thread.
   if (lines) {
     if (std::exception_ptr thrown = lines->cut_off()) std::rethrow_exception(thrown);

@@ -62,12 +62,14 @@ std::string kept_output_tail(std::string_view bytes);
 /// it ends or the limit passes. Readers that are not waited for keep their own share of what
 /// they collect and end when their pipe does. When `each_line` is given, the output's reader
 /// hands it each line as it arrives (see CommandRunner::run_captured_lines), never after this
-/// returns.
+/// returns. With `bounds`, the output's reader stops (and closes its pipe) once it has more
+/// than their bytes, and the process is ended the moment a bound is passed: RunError TooLarge.
 std::expected<RunOutput, RunError> finish_captured_run(ChildProcess& child,
                                                        std::unique_ptr<PipeSource> output,
                                                        std::unique_ptr<PipeSource> errors,
                                                        std::chrono::nanoseconds limit,
-                                                       const OutputLineFn* each_line = nullptr);
+                                                       const OutputLineFn* each_line = nullptr,
+                                                       const RunBounds* bounds = nullptr);
 
 /// A started process and the one pipe that carries both of its streams, watched together by the
 /// thread that runs it, so that no thread is left reading once the run is over.

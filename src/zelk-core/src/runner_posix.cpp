@@ -307,7 +307,8 @@ std::vector<std::string> merged_environment(const EnvPairs& pairs) {
 std::expected<RunOutput, RunError> SystemRunner::captured(const std::string& program,
                                                           const std::vector<std::string>& args,
                                                           std::chrono::nanoseconds limit,
-                                                          const OutputLineFn* each_line) const {
+                                                          const OutputLineFn* each_line,
+                                                          const RunBounds* bounds) const {
   auto output = make_pipe();
   if (!output) return std::unexpected(output.error());
   auto errors = make_pipe();
@@ -322,7 +323,8 @@ std::expected<RunOutput, RunError> SystemRunner::captured(const std::string& pro
 
   PosixChild child(*pid);
   return capture::finish_captured_run(child, std::make_unique<FdSource>(std::move(output->read)),
-                                      std::make_unique<FdSource>(std::move(errors->read)), limit, each_line);
+                                      std::make_unique<FdSource>(std::move(errors->read)), limit, each_line,
+                                      bounds);
 }
 
 std::expected<AttachedRun, RunError> SystemRunner::run_attached(const std::string& program,

@@ -222,7 +222,8 @@ HANDLE own_handle(DWORD which) {
 std::expected<RunOutput, RunError> SystemRunner::captured(const std::string& program,
                                                           const std::vector<std::string>& args,
                                                           std::chrono::nanoseconds limit,
-                                                          const OutputLineFn* each_line) const {
+                                                          const OutputLineFn* each_line,
+                                                          const RunBounds* bounds) const {
   const std::string located = find_program(program);
   auto application = application_for(located);
   if (!application) return std::unexpected(application.error());
@@ -250,7 +251,8 @@ std::expected<RunOutput, RunError> SystemRunner::captured(const std::string& pro
 
   WindowsChild child(std::move(*process));
   return capture::finish_captured_run(child, std::make_unique<HandleSource>(std::move(output->read)),
-                                      std::make_unique<HandleSource>(std::move(errors->read)), limit, each_line);
+                                      std::make_unique<HandleSource>(std::move(errors->read)), limit, each_line,
+                                      bounds);
 }
 
 std::expected<AttachedRun, RunError> SystemRunner::run_attached(const std::string& program,

@@ -40,9 +40,10 @@ std::string hex_of(const unsigned char* digest) {
 // Owns one digest context.
 class Sha256 {
  public:
-  Sha256() {
-    ensure_gcrypt();
-    if (gcry_md_open(&handle_, GCRY_MD_SHA256, 0) != 0) std::abort();
+  Sha256() : Sha256(0u) {}
+  /// An HMAC-SHA256 under the key.
+  explicit Sha256(std::string_view key) : Sha256(GCRY_MD_FLAG_HMAC) {
+    if (gcry_md_setkey(handle_, key.data(), key.size()) != 0) std::abort();
   }
   ~Sha256() { gcry_md_close(handle_); }
   Sha256(const Sha256&) = delete;
@@ -52,6 +53,11 @@ class Sha256 {
   std::string hex() { return hex_of(gcry_md_read(handle_, GCRY_MD_SHA256)); }
 
  private:
+  explicit Sha256(unsigned int flags) {
+    ensure_gcrypt();
+    if (gcry_md_open(&handle_, GCRY_MD_SHA256, flags) != 0) std::abort();
+  }
+
   gcry_md_hd_t handle_ = nullptr;
 };
 
@@ -59,6 +65,12 @@ class Sha256 {
 
 std::string sha256_hex(std::string_view bytes) {
   Sha256 digest;
+  digest.add(bytes.data(), bytes.size());
+  return digest.hex();
+}
+
+std::string hmac_sha256_hex(std::string_view key, std::string_view bytes) {
+  Sha256 digest(key);
   digest.add(bytes.data(), bytes.size());
   return digest.hex();
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <expected>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -42,10 +43,12 @@ std::vector<std::string> curl_arguments(std::string_view address, std::uint64_t 
 /// Runs curl captured with the arguments and turns every outcome but exit code 0 into the
 /// message to show: `missing` when curl is not on this computer, "<address> could not be
 /// fetched (<reason>)." when the run itself fails, and "<address> could not be fetched."
-/// followed by curl's last error line when curl fails.
+/// followed by curl's last error line when curl fails. curl is ended the moment it passes a
+/// bound, and the message is then `too_large`.
 std::expected<RunOutput, std::string> run_curl(const CommandRunner& runner, std::string_view address,
                                                const std::vector<std::string>& args,
-                                               std::chrono::nanoseconds limit, std::string_view missing);
+                                               std::chrono::nanoseconds limit, std::string_view missing,
+                                               const RunBounds& bounds, std::string_view too_large);
 
 /// Fetches one small text (at most 65,536 bytes) with curl, or gives the message to show.
 /// Without curl the message advises fetching the recipe in a browser.
@@ -122,11 +125,24 @@ std::vector<std::string> shelf_addresses(const std::filesystem::path& home);
 std::expected<void, std::string> write_shelf_addresses(const std::filesystem::path& home,
                                                        std::span<const std::string> addresses);
 
+/// How long a whole gathering may take, by the clock `now`: once that time has passed, no
+/// further shelf or recipe is fetched, and each one left out says so in its place.
+struct GatherBudget {
+  std::function<std::chrono::system_clock::time_point()> now;
+  std::chrono::seconds total{0};
+};
+
+/// The time `zelk shelf` gives all its fetches together (10 shelves of 50 recipes could
+/// otherwise take hours).
+inline constexpr std::chrono::seconds shelf_listing_budget{120};
+
 /// Fetches every remembered shelf and every recipe on it, one fetch after another, and checks
-/// each recipe against the catalogue. Never fails: every failure is kept in its place.
+/// each recipe against the catalogue, within the budget when one is given. Never fails: every
+/// failure is kept in its place.
 std::vector<ShelfView> gather_shelves(const std::filesystem::path& home,
                                       const CommandRunner& runner,
-                                      std::span<const Recipe> recipes);
+                                      std::span<const Recipe> recipes,
+                                      const GatherBudget* budget = nullptr);
 
 /// Whether an address names a recipe on the maker's own shelf: it lies in the default shelf's
 /// folder, is not the shelf's own list, and the rest is a shelf file name.

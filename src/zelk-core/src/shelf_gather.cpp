@@ -34,14 +34,27 @@ ShelfOffer gather_offer(const std::filesystem::path& home, const CommandRunner& 
   return offer;
 }
 
+// What a shelf or a recipe left out by a spent budget says in its place.
+std::string not_fetched_in_budget(std::chrono::seconds total) {
+  return "Not fetched: the shelves took more than " + std::to_string(total.count()) +
+         " seconds in all. Try again later: zelk shelf";
+}
+
 }  // namespace
 
 std::vector<ShelfView> gather_shelves(const std::filesystem::path& home, const CommandRunner& runner,
-                                      std::span<const Recipe> recipes) {
+                                      std::span<const Recipe> recipes, const GatherBudget* budget) {
+  const auto end = budget ? std::optional(budget->now() + budget->total) : std::nullopt;
+  const auto spent = [&] { return end && budget->now() >= *end; };
   std::vector<ShelfView> views;
   for (const std::string& address : shelf_addresses(home)) {
     ShelfView view;
     view.address = address;
+    if (spent()) {
+      view.error = not_fetched_in_budget(budget->total);
+      views.push_back(std::move(view));
+      continue;
+    }
     auto text = fetch_address(runner, address);
     std::expected<Shelf, std::string> shelf =
         text ? parse_shelf(*text, address) : std::unexpected(text.error());
@@ -50,6 +63,14 @@ std::vector<ShelfView> gather_shelves(const std::filesystem::path& home, const C
     } else {
       view.name = shelf->name;
       for (const ShelfRecipe& listed : shelf->recipes) {
+        if (spent()) {
+          ShelfOffer left_out;
+          left_out.file = listed.file;
+          left_out.address = listed.address;
+          left_out.message = not_fetched_in_budget(budget->total);
+          view.offers.push_back(std::move(left_out));
+          continue;
+        }
         view.offers.push_back(gather_offer(home, runner, recipes, listed));
       }
     }

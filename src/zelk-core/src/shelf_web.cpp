@@ -90,10 +90,12 @@ std::vector<std::string> curl_arguments(std::string_view address, std::uint64_t 
 
 std::expected<RunOutput, std::string> run_curl(const CommandRunner& runner, std::string_view address,
                                                const std::vector<std::string>& args,
-                                               std::chrono::nanoseconds limit, std::string_view missing) {
-  auto run = runner.run_captured("curl", args, limit);
+                                               std::chrono::nanoseconds limit, std::string_view missing,
+                                               const RunBounds& bounds, std::string_view too_large) {
+  auto run = runner.run_captured_bounded("curl", args, limit, bounds);
   if (!run) {
     if (run.error().kind == RunError::Kind::NotFound) return std::unexpected(std::string(missing));
+    if (run.error().kind == RunError::Kind::TooLarge) return std::unexpected(std::string(too_large));
     return std::unexpected(std::string(address) + " could not be fetched (" + fmt_run_error(run.error()) + ").");
   }
   if (!run->success()) {
@@ -117,14 +119,15 @@ std::expected<std::string, std::string> fetch_address(const CommandRunner& runne
 std::expected<std::string, std::string> fetch_address(const CommandRunner& runner, std::string_view address,
                                                       std::string_view missing) {
   if (auto checked = check_web_address(address); !checked) return std::unexpected(checked.error());
-  auto run = run_curl(runner, address, curl_arguments(address, fetch_size_limit, fetch_curl_seconds),
-                      fetch_run_limit, missing);
-  if (!run) return std::unexpected(run.error());
   // curl stops early only when the server announces the size; a body of unknown length is
-  // measured here.
-  if (run->stdout_text.size() > fetch_size_limit) {
-    return std::unexpected(std::string(address) + " is too large to be a recipe" + std::string(recipe_limit_words));
-  }
+  // measured as it comes, and curl is ended once it has passed the limit.
+  const std::string too_large =
+      std::string(address) + " is too large to be a recipe" + std::string(recipe_limit_words);
+  auto run = run_curl(runner, address, curl_arguments(address, fetch_size_limit, fetch_curl_seconds),
+                      fetch_run_limit, missing, RunBounds{.output_bytes = fetch_size_limit, .passed = {}}, too_large);
+  if (!run) return std::unexpected(run.error());
+  // The output is decoded text: a body of invalid bytes may have grown in the decoding.
+  if (run->stdout_text.size() > fetch_size_limit) return std::unexpected(too_large);
   return std::move(run->stdout_text);
 }
 

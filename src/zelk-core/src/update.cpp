@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "addresses.h"
+#include "device_names.h"
 #include "files.h"
 #include "lines.h"
 #include "platform.h"
@@ -70,10 +71,11 @@ bool is_ascii_alnum(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-// The installer's name ends up in a path and an address: no folder parts, no option look.
+// The installer's name ends up in a path and an address: no folder parts, no option look, and
+// no name Windows keeps for a device, where no file can be written.
 bool is_installer_name(std::string_view name) {
   if (name.empty() || name.size() > installer_name_limit) return false;
-  if (name.front() == '.' || name.front() == '-') return false;
+  if (name.front() == '.' || name.front() == '-' || is_device_name(name)) return false;
   return std::all_of(name.begin(), name.end(),
                      [](char c) { return is_ascii_alnum(c) || c == '-' || c == '.' || c == '_'; });
 }
@@ -104,6 +106,11 @@ int compare_pre_part(std::string_view a, std::string_view b) {
 void discard(const std::filesystem::path& path) {
   std::error_code ignored;
   std::filesystem::remove(path, ignored);
+}
+
+std::string oversized_download(const UpdateOffer& offer) {
+  return "The fetched file is larger than the " + std::to_string(offer.size) +
+         " bytes it should have. It was deleted; nothing was changed.";
 }
 
 std::string unreadable_download(const std::filesystem::path& path, const std::string& error) {
@@ -228,11 +235,19 @@ std::expected<std::filesystem::path, std::string> download_update(const std::fil
     return std::unexpected(path_to_utf8(folder) + " could not be created: " + made.error());
   }
 
-  auto run = run_curl(
-      runner, address,
-      curl_arguments(address, installer_size_limit, download_curl_seconds, *file_text),
-      download_run_limit, curl_missing());
-  if (!run) return std::unexpected(run.error());
+  // curl's own size switch holds only when the server announces the length: the growing file
+  // is watched, and curl ended once it is past the size the list names.
+  const auto past_size = [&file, size = offer.size] {
+    std::error_code ignored;
+    const std::uintmax_t written = std::filesystem::file_size(file, ignored);
+    return !ignored && written > size;
+  };
+  auto run = run_curl(runner, address, curl_arguments(address, installer_size_limit, download_curl_seconds, *file_text),
+                      download_run_limit, curl_missing(), RunBounds{.passed = past_size}, oversized_download(offer));
+  if (!run) {
+    discard(file);
+    return std::unexpected(run.error());
+  }
 
   error.clear();
   const std::uintmax_t actual = std::filesystem::file_size(file, error);

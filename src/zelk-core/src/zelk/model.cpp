@@ -10,8 +10,10 @@ namespace {
 
 constexpr std::string_view default_model = "llama3.2:3b";
 
+// The name follows "ollama pull" on its command line: one that starts with "-" would be read
+// as an option of Ollama's, not as a model.
 bool is_model_name(std::string_view name) {
-  if (name.empty() || name.size() > 100) return false;
+  if (name.empty() || name.size() > 100 || name.front() == '-') return false;
   for (char c : name) {
     const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
     const bool digit = c >= '0' && c <= '9';

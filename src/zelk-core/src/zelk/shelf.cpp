@@ -32,7 +32,8 @@ std::string offer_entry(const ShelfOffer& offer) {
 // Lists every remembered shelf with its recipes. Never fails: every fetch or check failure is
 // shown in its place.
 CommandResult list_shelves(CommandContext& ctx) {
-  const std::vector<ShelfView> views = gather_shelves(ctx.home, ctx.runner, ctx.recipes);
+  const GatherBudget budget{.now = ctx.now, .total = shelf_listing_budget};
+  const std::vector<ShelfView> views = gather_shelves(ctx.home, ctx.runner, ctx.recipes, &budget);
   if (views.empty()) {
     say(ctx.output,
         "No shelf is named yet. A shelf is a list of recipes on the web, for example one of a course. Name one "
