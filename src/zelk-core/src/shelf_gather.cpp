@@ -36,15 +36,22 @@ ShelfOffer gather_offer(const std::filesystem::path& home, const CommandRunner& 
 
 }  // namespace
 
+std::expected<Shelf, std::string> fetch_shelf(const CommandRunner& runner, std::string_view address) {
+  auto text = fetch_address(runner, address,
+                            "The program \"curl\" is not on this computer; the Zelk fetches shelves with it. "
+                            "Install curl and try again, or download a recipe of the shelf in your browser and "
+                            "add it from there.");
+  if (!text) return std::unexpected(text.error());
+  return parse_shelf(*text, address);
+}
+
 std::vector<ShelfView> gather_shelves(const std::filesystem::path& home, const CommandRunner& runner,
                                       std::span<const Recipe> recipes) {
   std::vector<ShelfView> views;
   for (const std::string& address : shelf_addresses(home)) {
     ShelfView view;
     view.address = address;
-    auto text = fetch_address(runner, address);
-    std::expected<Shelf, std::string> shelf =
-        text ? parse_shelf(*text, address) : std::unexpected(text.error());
+    std::expected<Shelf, std::string> shelf = fetch_shelf(runner, address);
     if (!shelf) {
       view.error = shelf.error();
     } else {
