@@ -6,9 +6,11 @@
 #include <utility>
 
 #include "apps.h"
+#include "files.h"
 #include "platform.h"
 #include "runner.h"
 #include "text_files.h"
+#include "unicode.h"
 #include "utf8.h"
 
 namespace zelk {
@@ -117,7 +119,7 @@ RecipeCatalogue load_catalogue(const std::filesystem::path& home) {
   for (const auto& [name, path] : files) {
     std::expected<Recipe, std::string> recipe = read_added_file(home, path, catalogue.recipes);
     if (!recipe) {
-      catalogue.notices.push_back("The recipe " + path_to_utf8(path) +
+      catalogue.notices.push_back("The recipe " + visible_text(path_to_utf8(path)) +
                                   " is not used: " + recipe.error());
       continue;
     }
