@@ -97,6 +97,10 @@ std::expected<Admission, std::string> admit_recipe(std::string_view text,
 RecipeCatalogue load_catalogue(const std::filesystem::path& home) {
   RecipeCatalogue catalogue{.recipes = builtin_recipes(), .notices = {}};
 
+  // The added recipes are the user's own: a folder left readable to others is narrowed when
+  // read, as it is written only when a recipe is added.
+  keep_private(home);
+  keep_private(recipes_folder(home));
   // A folder that cannot be listed (most often: nothing was added yet) leaves the built-ins.
   std::error_code error;
   std::filesystem::directory_iterator entry(recipes_folder(home), error);

@@ -120,6 +120,10 @@ std::expected<Shelf, std::string> parse_shelf(std::string_view text, std::string
 std::filesystem::path shelves_path(const std::filesystem::path& home) { return home / "shelves"; }
 
 std::vector<std::string> shelf_addresses(const std::filesystem::path& home) {
+  // Which shelves the user follows is the user's own: a list left readable to others is
+  // narrowed when read, as the list is written only when it changes.
+  keep_private(home);
+  keep_private(shelves_path(home));
   auto text = read_file(shelves_path(home));
   if (!text || !is_valid_utf8(*text)) return {std::string(default_shelf_address)};
   std::vector<std::string> addresses;
