@@ -267,8 +267,9 @@ std::string build_outcome(std::string_view word, const std::expected<Admission, 
 std::vector<MadeItem> made_items(const Recipe& recipe, std::string_view settings_text) {
   std::vector<MadeItem> items;
   for (const auto& [name, length] : secrets_in_use(recipe)) {
+    // A settings file may come from someone else's backup: its values are shown as text.
     if (std::optional<std::string> value = setting_value(settings_text, name)) {
-      items.push_back({name, std::move(*value)});
+      items.push_back({name, visible_text(*value)});
     }
   }
   return items;

@@ -4,6 +4,7 @@
 #include <functional>
 #include <utility>
 
+#include "shelf.h"
 #include "tray_menu.h"
 
 namespace zelk {
@@ -28,6 +29,14 @@ void start(WindowSeams& seams, std::function<void()> work, FailureEvent failed) 
 void start_shelf_work(WindowApp& app, WindowSeams& seams, std::optional<ShelfWord> word) {
   const std::uint64_t number = ++app.shelf_requests_started;
   app.shelf_request_at_work = number;
+  // An address that is never fetched needs no worker: its answer comes at once, in its turn,
+  // with the shelves as they are shown, and nothing is fetched again for it.
+  if (word && word->word == "add") {
+    if (auto checked = check_web_address(word->address); !checked) {
+      seams.proxy->send(ShelvesRead{checked.error(), app.shelves, number});
+      return;
+    }
+  }
   start(
       seams,
       [proxy = seams.proxy, services = seams.services.workers, catalogue = app.catalogue, word = std::move(word),

@@ -118,17 +118,13 @@ void run_shelf_work(const LoopProxy& proxy, const WorkerServices& services, cons
   const CommandRunner& runner = *services.runner;
   std::optional<std::string> problem;
   if (word && word->word == "add") {
-    std::expected<Shelf, std::string> shelf = std::unexpected(std::string());
-    if (auto text = fetch_address(runner, word->address)) {
-      shelf = parse_shelf(*text, word->address);
-    } else {
-      shelf = std::unexpected(text.error());
-    }
+    std::expected<Shelf, std::string> shelf = fetch_shelf(runner, word->address);
     if (!shelf) {
       problem = shelf.error();
     } else {
       std::vector<std::string> addresses = shelf_addresses(*home);
-      if (std::find(addresses.begin(), addresses.end(), word->address) == addresses.end()) {
+      const auto same = [&word](const std::string& known) { return same_shelf_address(known, word->address); };
+      if (std::none_of(addresses.begin(), addresses.end(), same)) {
         if (addresses.size() >= shelf_limit) {
           problem = "This Zelk remembers " + std::to_string(addresses.size()) +
                     " shelves. Take one out first: zelk shelf forget <address>";
@@ -140,7 +136,7 @@ void run_shelf_work(const LoopProxy& proxy, const WorkerServices& services, cons
     }
   } else if (word && word->word == "forget") {
     std::vector<std::string> addresses = shelf_addresses(*home);
-    std::erase(addresses, word->address);
+    std::erase_if(addresses, [&word](const std::string& known) { return same_shelf_address(known, word->address); });
     if (auto written = write_shelf_addresses(*home, addresses); !written) problem = written.error();
   }
   proxy.send(ShelvesRead{std::move(problem), gather_shelves(*home, runner, catalogue.recipes), number});

@@ -2,7 +2,10 @@
 // settings file and every backup of one are readable by their owner only, whatever the umask,
 // also when a file is replaced, and a data folder an earlier version left open is tightened.
 
+#include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -189,6 +192,115 @@ TEST(PrivateDataFolder, TheStartOfAnAppWritesItsSettingsAndMarkerPrivately) {
   EXPECT_MODE(app_folder(home, "solo"), 0700);
   EXPECT_MODE(settings_path(home, "solo"), 0600);
   EXPECT_MODE(running_marker_path(home, "solo"), 0600);
+}
+
+// Whether another local user (nobody) can open the file: a child process under that user's id
+// looks for it from the folder it started in (the folders above may be closed to others on
+// this computer). Only root can start one.
+bool another_user_reads(const fs::path& folder, const fs::path& relative) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    constexpr uid_t nobody = 65534;
+    if (::chdir(folder.c_str()) != 0 || ::setgroups(0, nullptr) != 0 || ::setresgid(nobody, nobody, nobody) != 0 ||
+        ::setresuid(nobody, nobody, nobody) != 0) {
+      ::_exit(2);
+    }
+    ::_exit(::open(relative.c_str(), O_RDONLY) >= 0 ? 0 : 1);
+  }
+  int status = 0;
+  if (child < 0 || ::waitpid(child, &status, 0) != child) return false;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// What Zelk reads without writing it back, left open to others by an earlier version or by
+// hand: once read, it is the user's alone again, though nothing in it changed.
+struct DataFolderRead {
+  const char* name;
+  std::function<void(const fs::path& home)> put;   // the files as they were left
+  std::function<void(const fs::path& home)> read;  // what reads them
+  std::vector<std::string> folders;                // below the data folder, 0755 before, 0700 after
+  std::string file;                                // below the data folder, 0644 before, 0600 after
+};
+
+std::expected<void, std::string> start_solo(const fs::path& home) {
+  const std::vector<Recipe> recipes{read_test_recipe(solo_recipe_text)};
+  TestContext fake(home, recipes);
+  fake.runner.on("podman", {}, ScriptedRunner::ok());
+  fake.runner.on("podman", {"info"}, ScriptedRunner::failed(125));
+  fake.runner.on("df", {}, ScriptedRunner::failed(1));
+  fake.probe_answer = [](std::uint16_t, std::string_view) { return std::optional<std::uint16_t>(200); };
+  CommandContext ctx = fake.context();
+  return run_command(ctx, {"start", "solo"});
+}
+
+TEST(PrivateDataFolder, WhatIsReadIsTheOwnersAloneAgainThoughNothingIsWritten) {
+  const bool root = ::geteuid() == 0;
+  const std::vector<DataFolderRead> reads = {
+      {"settings read by a start",
+       [](const fs::path& home) { ASSERT_TRUE(start_solo(home)); },
+       [](const fs::path& home) { ASSERT_TRUE(start_solo(home)); }, {"apps", "apps/solo"}, "apps/solo/.env"},
+      {"settings read by the window",
+       [](const fs::path& home) { ASSERT_TRUE(write_settings(home, "solo", "TORVO_PORT=40100\n")); },
+       [](const fs::path& home) { ASSERT_TRUE(read_settings(home, "solo")); }, {"apps", "apps/solo"},
+       "apps/solo/.env"},
+      {"the list of shelves",
+       [](const fs::path& home) {
+         ASSERT_TRUE(write_shelf_addresses(home, std::vector<std::string>{"https://example.org/course/s.yaml"}));
+       },
+       [](const fs::path& home) { ASSERT_EQ(shelf_addresses(home).size(), 1u); }, {}, "shelves"},
+      {"the added recipes",
+       [](const fs::path& home) { ASSERT_TRUE(keep_recipe(user_recipe_text(""), home)); },
+       [](const fs::path& home) { ASSERT_EQ(load_catalogue(home).notices.size(), 0u); }, {"recipes"}, ""},
+  };
+  for (const DataFolderRead& read : reads) {
+    TestFolder folder;
+    ASSERT_EQ(::chmod(folder.path().c_str(), 0755), 0);  // not Zelk's: others may pass through
+    const fs::path home = folder.path() / "data";
+    read.put(home);
+    ASSERT_EQ(::chmod(home.c_str(), 0755), 0);
+    for (const std::string& below : read.folders) ASSERT_EQ(::chmod((home / below).c_str(), 0755), 0);
+    const fs::path relative = fs::path("data") / (read.file.empty() ? "recipes/user.yaml" : read.file);
+    const fs::path file = folder.path() / relative;
+    ASSERT_EQ(::chmod(file.c_str(), 0644), 0);
+    if (root) {
+      ASSERT_TRUE(another_user_reads(folder.path(), relative)) << read.name;  // the fault is really there
+    }
+    const auto before = fs::last_write_time(file);
+
+    read.read(home);
+    EXPECT_EQ(fs::last_write_time(file), before) << read.name;  // nothing was written
+    EXPECT_MODE(home, 0700) << read.name;
+    for (const std::string& below : read.folders) EXPECT_MODE(home / below, 0700) << read.name;
+    if (!read.file.empty()) {
+      EXPECT_MODE(file, 0600) << read.name;
+    }
+    if (root) {
+      EXPECT_FALSE(another_user_reads(folder.path(), relative)) << read.name;
+    }
+  }
+  if (!root) GTEST_SKIP() << "only root can try the files as another local user; the modes were checked";
+}
+
+TEST(PrivateDataFolder, AnAppFolderThatIsALinkIsRefusedAndNothingGoesThere) {
+  TestFolder folder;
+  const fs::path home = folder.path() / "data";
+  const fs::path elsewhere = folder.path() / "elsewhere";
+  fs::create_directories(home / "apps");
+  fs::create_directories(elsewhere);
+  fs::create_directory_symlink(elsewhere, app_folder(home, "solo"));
+  const std::string refusal = "The folder \"" + path_to_utf8(app_folder(home, "solo")) +
+                              "\" is a link to another place, and the Zelk keeps an app's settings and passwords "
+                              "inside its data folder only. Put a folder of that name in place of the link (with "
+                              "what the link leads to, if you want to keep it), then try again.";
+  EXPECT_EQ(start_solo(home), std::unexpected(refusal));
+  EXPECT_TRUE(fs::is_empty(elsewhere));
+  // Nor does a restore put settings there, nor is anything read through it.
+  EXPECT_EQ(write_settings(home, "solo", "TORVO_PORT=40100\n"),
+            std::unexpected("in the folder \"" + path_to_utf8(app_folder(home, "solo")) + "\": it is " +
+                            refusal.substr(refusal.find("a link"))));
+  EXPECT_TRUE(fs::is_empty(elsewhere));
+  ASSERT_TRUE(write_file_atomically(elsewhere / ".env", "TORVO_PORT=40100\nSOLO_KEY=abc\n"));
+  EXPECT_EQ(read_settings(home, "solo"), std::nullopt);
 }
 
 TEST(PrivateDataFolder, TheDownloadFolderIsTheOwnersAlone) {

@@ -59,6 +59,16 @@ TEST(DescribeRecipe, AppThatDoesNotStartTheAppItReaches) {
             "  Secrets:  NOTES_KEY (made on this computer at the first start)");
 }
 
+TEST(DescribeRecipe, APathTheAuthorWroteIsShownAsText) {
+  std::string text(samples::notes_recipe);
+  text = changed(text, "data:/var/lib/notes", "\"data:/var/lib/notes\x1b[2K\rzelk add \xe2\x80\xaex\"");
+  const std::string description = described(text);
+  EXPECT_NE(description.find("  Data:     torvo-notes-data, inside the app at /var/lib/notes\\x1b[2K\\rzelk add "
+                             "\\u202ex\n"),
+            std::string::npos)
+      << description;
+}
+
 TEST(DescribeRecipe, AppWithoutVolumesKeepsNoData) {
   const std::string text =
       "services:\n"

@@ -224,6 +224,10 @@ TEST_F(ShelfCommand, AddOfARememberedShelfConfirmsAgainWithoutWriting) {
   ASSERT_TRUE(run({"shelf", "add", "https://example.org/3/shelf.yaml"}));
   EXPECT_EQ(fake->output.text, "\"Third\" is among your shelves now, with 1 recipe. See them with: zelk shelf\n");
   EXPECT_EQ(shelves_file(), before);
+  // Only a "#fragment" more: the same shelf, which the server never sees the fragment of.
+  serve("https://example.org/3/shelf.yaml#week-3", shelf_text("Third", {"a.yaml"}));
+  ASSERT_TRUE(run({"shelf", "add", "https://example.org/3/shelf.yaml#week-3"}));
+  EXPECT_EQ(shelves_file(), before);
 }
 
 TEST_F(ShelfCommand, AddOfSomethingThatIsNotAShelf) {
@@ -246,15 +250,22 @@ TEST_F(ShelfCommand, AddOfARefusedAddressOrAFailedFetch) {
             "https://example.org/s.yaml could not be fetched.\n    It said: curl: (22) The requested URL returned "
             "error: 404");
   EXPECT_EQ(shelves_file(), "<none>");
+  // Without curl a shelf cannot be added from a downloaded file, as a recipe can.
+  fake->runner.on("curl", {}, std::unexpected(RunError::not_found()));
+  EXPECT_EQ(run({"shelf", "add", "https://example.org/s.yaml"}).error(),
+            "The program \"curl\" is not on this computer; the Zelk fetches shelves with it. Install curl and try "
+            "again, or download a recipe of the shelf in your browser and add it from there.");
 }
 
 TEST_F(ShelfCommand, AddOfAnAddressWithAUserPartOrAGlobIsRefused) {
-  for (const std::string address : {"http://127.0.0.1:x@evil.org/shelf.yaml", "http://localhost:@evil.org/s.yaml",
-                                    "https://example.org/shelf[1-9].yaml", "https://example.org/]"}) {
+  const std::string user = "It names a user before its host (\"@\"); the Zelk fetches without one.";
+  for (const auto& [address, reason] : std::vector<std::pair<std::string, std::string>>{
+           {"http://127.0.0.1:x@evil.org/shelf.yaml", user},
+           {"http://localhost:@evil.org/s.yaml", user},
+           {"https://example.org/shelf[1-9].yaml", "It holds \"[\", which is written \"%5B\" in an address."},
+           {"https://example.org/]", "It holds \"]\", which is written \"%5D\" in an address."}}) {
     EXPECT_EQ(run({"shelf", "add", address}).error(),
-              "\"" + address +
-                  "\" is not an address the Zelk fetches. It starts with \"https://\"; plain \"http://\" is "
-                  "taken from this computer only (127.0.0.1 or localhost).");
+              "\"" + address + "\" is not an address the Zelk fetches. " + reason);
   }
   EXPECT_TRUE(fake->runner.runs().empty());
   EXPECT_EQ(shelves_file(), "<none>");
@@ -276,7 +287,8 @@ TEST_F(ShelfCommand, AddWhenTheListCannotBeWritten) {
 
 TEST_F(ShelfCommand, ForgetRemovesEveryEqualLine) {
   put_file(shelves_path(home.path()),
-           "https://example.org/a.yaml\nhttps://example.org/b.yaml\nhttps://example.org/a.yaml\n");
+           "https://example.org/a.yaml\nhttps://example.org/b.yaml\nhttps://example.org/a.yaml#top\n"
+           "https://example.org/a.yaml\n");
   ASSERT_TRUE(run({"shelf", "forget", "https://example.org/a.yaml"}));
   EXPECT_EQ(fake->output.text, "The shelf is out of the list. Apps added from it stay.\n");
   EXPECT_EQ(shelves_file(), "https://example.org/b.yaml\n");

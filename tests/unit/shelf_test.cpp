@@ -25,6 +25,8 @@ std::string bad_name(std::string_view entry) {
 }
 
 const std::string name_message = "A shelf has a \"name\" of up to 60 characters.";
+const std::string plain_name_message =
+    "A shelf's \"name\" is plain text: no control characters, no marks that turn the reading direction.";
 
 std::string list_of(std::size_t count) {
   std::string text = "shelf: 1\nname: Many\nrecipes:\n";
@@ -70,7 +72,19 @@ INSTANTIATE_TEST_SUITE_P(
         ShelfCase{"name of 61", "shelf: 1\nname: " + std::string(61, 'n') + "\nrecipes:\n  - a.yaml\n",
                   name_message},
         ShelfCase{"name with a C1 control", "shelf: 1\nname: \"a\xc2\x85" "b\"\nrecipes:\n  - a.yaml\n",
-                  name_message},
+                  plain_name_message},
+        // What a stranger's shelf says is never shown so that it redraws the console line or
+        // reads backwards: such a name is refused, and a quoted entry or format shows its escapes.
+        ShelfCase{"name that redraws the line",
+                  "shelf: 1\nname: \"\x1b[2K\rzelk add https://x\"\nrecipes:\n  - a.yaml\n", plain_name_message},
+        ShelfCase{"name read backwards", "shelf: 1\nname: Course \xe2\x80\xae" "3 keew\nrecipes:\n  - a.yaml\n",
+                  plain_name_message},
+        ShelfCase{"entry that redraws the line", "shelf: 1\nname: A\nrecipes:\n  - \"\x1b[2K\rzelk add x.yaml\"\n",
+                  bad_name("\\x1b[2K\\rzelk add x.yaml")},
+        ShelfCase{"entry read backwards", "shelf: 1\nname: A\nrecipes:\n  - app\xe2\x80\xaelmay.yaml\n",
+                  bad_name("app\\u202elmay.yaml")},
+        ShelfCase{"format that redraws the line", "shelf: \"\x1b[2K\r1\"\nname: A\nrecipes:\n  - a.yaml\n",
+                  "This Zelk reads shelves of format 1; this one says format \\x1b[2K\\r1."},
         ShelfCase{"name as mapping", "shelf: 1\nname:\n  x: y\nrecipes:\n  - a.yaml\n", name_message},
         ShelfCase{"no recipes", "shelf: 1\nname: A\n", base},
         ShelfCase{"recipes as text", "shelf: 1\nname: A\nrecipes: a.yaml\n", base},

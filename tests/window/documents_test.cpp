@@ -381,6 +381,13 @@ TEST(OutcomeDocument, CarriesTheRecipeOrTheRefusal) {
                 R"(","replaces":true})");
   EXPECT_EQ(build_outcome("add", std::unexpected(std::string("Line 3: \"x\" is\nnot <here>"))),
             R"({"kind":"add","ok":false,"error":"Line 3: \"x\" is\u000anot \u003chere>"})");
+  // A refusal that quotes what a stranger wrote reaches the page with its controls visible, so
+  // the page can show nothing but text.
+  std::string hostile(samples::notes_recipe);
+  hostile.replace(hostile.find("format: 1"), 9, "format: \"\x1b[2K\rzelk add x\xe2\x80\xae\"");
+  EXPECT_EQ(build_outcome("preview", admit_recipe(hostile, {})),
+            R"({"kind":"preview","ok":false,"error":"x-zelk: this Zelk reads formats 1 and 2; the file says )"
+            R"(format \\x1b[2K\\rzelk add x\\u202e."})");
 }
 
 TEST(MadeDocument, ListsTheSecretsInUseThatTheSettingsHold) {
@@ -406,6 +413,10 @@ TEST(MadeDocument, ListsTheSecretsInUseThatTheSettingsHold) {
   EXPECT_EQ(one[0].value, "");
   EXPECT_TRUE(made_items(added.wiki, "").empty());
   EXPECT_EQ(made_document("Notes", "", {}), R"({"name":"Notes","file":"","items":[]})");
+  // A settings file may come from someone else's backup: its values are shown as text.
+  const std::vector<MadeItem> hostile = made_items(added.wiki, "INDEX_TOKEN=\x1b[2K\rzelk add \xe2\x80\xaex\n");
+  ASSERT_EQ(hostile.size(), 1u);
+  EXPECT_EQ(hostile[0].value, "\\x1b[2K\\rzelk add \\u202ex");
 }
 
 TEST(PageScript, IsTheFunctionCalledWithTheDocumentAndNothingAfter) {

@@ -200,6 +200,35 @@ TEST_F(PageWords, ShelfWordsPassEverythingAfterTheFirstColonAsTheAddress) {
   EXPECT_EQ(rig.workers.held.size(), 1u);
 }
 
+TEST_F(PageWords, AShelfAddressThatIsNeverFetchedIsAnsweredAtOnceForWhatItIs) {
+  start();
+  rig.user(ShowWindow{});
+  const std::vector<ShelfView> shown{ShelfView{"https://example.org/a/shelf.yaml", std::nullopt, "A", {}}};
+  rig.user(ShelvesRead{std::nullopt, shown});
+  rig.shell.scripts.clear();
+  rig.drop_workers();
+  const std::string address = "https://b\xc3\xbc" "cher.example/shelf.yaml";
+  rig.page("shelf-add:" + address);
+  EXPECT_TRUE(rig.workers.held.empty());  // no worker fetches every shelf again first
+  rig.deliver();
+  const std::string refusal = "\"" + address +
+                              "\" is not an address the Zelk fetches. Its host holds characters other than plain "
+                              "ASCII; write the host in its \"xn--\" form.";
+  EXPECT_EQ(rig.shell.scripts_of("shelves"),
+            std::vector<std::string>{"shelves(" + shelves_document(refusal, shown) + ")"});
+  EXPECT_TRUE(rig.world.runner->runs().empty());
+
+  // The same shelf with a "#fragment" is not a second one, and goes out with the address.
+  write_shelf_addresses(rig.folder.path(), std::vector<std::string>{"https://example.org/a/shelf.yaml"}).value();
+  rig.world.runner->on("curl", {}, ScriptedRunner::ok("shelf: 1\nname: A\nrecipes:\n  - a.yaml\n"));
+  rig.page("shelf-add:https://example.org/a/shelf.yaml#week-3");
+  rig.settle();
+  EXPECT_EQ(read_file(shelves_path(rig.folder.path())).value_or(""), "https://example.org/a/shelf.yaml\n");
+  rig.page("shelf-forget:https://example.org/a/shelf.yaml#week-3");
+  rig.settle();
+  EXPECT_EQ(read_file(shelves_path(rig.folder.path())).value_or(""), "");
+}
+
 TEST_F(PageWords, TakingAShelfRecipeKeepsItWithItsOriginAndMarksTheOffers) {
   start();
   rig.user(ShowWindow{});

@@ -6,9 +6,11 @@
 #include <utility>
 
 #include "apps.h"
+#include "files.h"
 #include "platform.h"
 #include "runner.h"
 #include "text_files.h"
+#include "unicode.h"
 #include "utf8.h"
 
 namespace zelk {
@@ -97,6 +99,10 @@ std::expected<Admission, std::string> admit_recipe(std::string_view text,
 RecipeCatalogue load_catalogue(const std::filesystem::path& home) {
   RecipeCatalogue catalogue{.recipes = builtin_recipes(), .notices = {}};
 
+  // The added recipes are the user's own: a folder left readable to others is narrowed when
+  // read, as it is written only when a recipe is added.
+  keep_private(home);
+  keep_private(recipes_folder(home));
   // A folder that cannot be listed (most often: nothing was added yet) leaves the built-ins.
   std::error_code error;
   std::filesystem::directory_iterator entry(recipes_folder(home), error);
@@ -119,7 +125,7 @@ RecipeCatalogue load_catalogue(const std::filesystem::path& home) {
   for (const auto& [name, path] : files) {
     std::expected<Recipe, std::string> recipe = read_added_file(home, path, catalogue.recipes);
     if (!recipe) {
-      catalogue.notices.push_back("The recipe " + path_to_utf8(path) +
+      catalogue.notices.push_back("The recipe " + visible_text(path_to_utf8(path)) +
                                   " is not used: " + recipe.error());
       continue;
     }

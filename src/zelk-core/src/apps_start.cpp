@@ -76,6 +76,7 @@ struct SettledSettings {
 };
 
 std::expected<SettledSettings, std::string> settle_settings(const CommandContext& ctx, const Recipe& recipe) {
+  if (auto kept = keep_app_folder_private(ctx.home, recipe.id); !kept) return std::unexpected(kept.error());
   const fs::path path = settings_path(ctx.home, recipe.id);
   std::error_code error;
   const fs::file_status status = fs::status(path, error);

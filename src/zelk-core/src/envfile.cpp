@@ -48,7 +48,37 @@ std::filesystem::path running_marker_path(const std::filesystem::path& home, std
   return app_folder(home, id) / "running";
 }
 
+namespace {
+
+// The app's folder, or the "apps" folder above it, when it is a link: the link would lead the
+// secrets out of the data folder.
+std::optional<std::filesystem::path> linked_app_folder(const std::filesystem::path& home, std::string_view id) {
+  for (const std::filesystem::path& folder : {home / "apps", app_folder(home, id)}) {
+    std::error_code error;
+    if (std::filesystem::is_symlink(std::filesystem::symlink_status(folder, error))) return folder;
+  }
+  return std::nullopt;
+}
+
+constexpr std::string_view is_a_link =
+    "a link to another place, and the Zelk keeps an app's settings and passwords inside its data folder only. "
+    "Put a folder of that name in place of the link (with what the link leads to, if you want to keep it), then "
+    "try again.";
+
+}  // namespace
+
+std::expected<void, std::string> keep_app_folder_private(const std::filesystem::path& home, std::string_view id) {
+  if (const auto linked = linked_app_folder(home, id)) {
+    return std::unexpected("The folder \"" + path_to_utf8(*linked) + "\" is " + std::string(is_a_link));
+  }
+  for (const std::filesystem::path& path : {home, home / "apps", app_folder(home, id), settings_path(home, id)}) {
+    keep_private(path);
+  }
+  return {};
+}
+
 std::optional<std::string> read_settings(const std::filesystem::path& home, std::string_view id) {
+  if (!keep_app_folder_private(home, id)) return std::nullopt;
   auto bytes = read_file(settings_path(home, id));
   if (!bytes || !is_valid_utf8(*bytes)) return std::nullopt;
   return std::string(without_byte_order_mark(*bytes));
@@ -57,6 +87,9 @@ std::optional<std::string> read_settings(const std::filesystem::path& home, std:
 std::expected<void, std::string> write_settings(const std::filesystem::path& home,
                                                 std::string_view id, std::string_view text) {
   // The file holds the app's secrets: its folders, the data folder first, are the user's alone.
+  if (const auto linked = linked_app_folder(home, id)) {
+    return std::unexpected("in the folder \"" + path_to_utf8(*linked) + "\": it is " + std::string(is_a_link));
+  }
   auto written = make_data_folder(home, std::filesystem::path("apps") / path_from_utf8(id));
   if (written) written = write_file_atomically(settings_path(home, id), text);
   // The user can look into the folder, or free it, only when the message names it.

@@ -34,12 +34,20 @@ std::filesystem::path settings_key_path(const std::filesystem::path& home);
 /// <home>/apps/<id>/running: an empty file that says the app was left running.
 std::filesystem::path running_marker_path(const std::filesystem::path& home, std::string_view id);
 
+/// Nothing when the app's folder is a folder in the data folder, or not there yet; else the
+/// sentence that refuses it: a link in its place would keep the app's secrets in another
+/// place. Every time it is asked, the data folder, its "apps" folder, the app's folder and its
+/// settings file lose any rights of group and others (keep_private), so a file that was left
+/// readable to others is the user's alone again once it is read, even when nothing changes.
+std::expected<void, std::string> keep_app_folder_private(const std::filesystem::path& home, std::string_view id);
+
 /// The settings file of the app as UTF-8 text, or none when it is missing, unreadable or not
-/// UTF-8.
+/// UTF-8, or when the app's folder is refused (keep_app_folder_private).
 std::optional<std::string> read_settings(const std::filesystem::path& home, std::string_view id);
 
-/// Writes the settings file, making the app's folder first. The file holds generated secrets,
-/// so it is replaced in one step (write_file_atomically): a failed write leaves the old file.
+/// Writes the settings file, making the app's folder first; a link in the folder's place is
+/// refused (keep_app_folder_private). The file holds generated secrets, so it is replaced in
+/// one step (write_file_atomically): a failed write leaves the old file.
 /// The error names the app's folder for the caller's sentence to end with: "in the folder
 /// "<folder>": <the system's text>".
 std::expected<void, std::string> write_settings(const std::filesystem::path& home,

@@ -55,6 +55,8 @@ std::expected<void, std::string> write_file_atomically(const std::filesystem::pa
   return {};
 }
 
+void keep_private(const std::filesystem::path& path) { files_system::keep_private(path); }
+
 std::expected<void, std::string> make_private_folder(const std::filesystem::path& folder) {
   return files_system::make_private_folder(folder);
 }

@@ -41,6 +41,12 @@ std::expected<std::string, PlainFileError> read_plain_file(const std::filesystem
 /// the folders get the access rights of where they are made. The error is the system's text.
 std::expected<void, std::string> make_private_folder(const std::filesystem::path& folder);
 
+/// Takes the rights of group and others off a file or folder this user owns, on Linux and
+/// macOS (a file or folder an earlier version of Zelk, or the user, left readable by others
+/// stays so until it is written again otherwise). A link at the path is left as it is, and so
+/// is a folder with the sticky bit. Nothing on Windows; failures are silent.
+void keep_private(const std::filesystem::path& path);
+
 /// Makes <home>/<below> as make_private_folder does, and makes the data folder and every
 /// level down to <home>/<below> private as well: the data folder holds the apps' secrets, and
 /// an earlier version of Zelk made it readable by every local user.

@@ -29,6 +29,21 @@ void tighten(const fs::path& folder) {
 
 }  // namespace
 
+void keep_private(const fs::path& path) {
+  // Opened without following a link, so only what lies at the path itself changes; never
+  // waiting on a pipe that may lie there.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return;
+  struct stat status {};
+  if (::fstat(fd, &status) == 0 && status.st_uid == ::geteuid() && (status.st_mode & 077) != 0) {
+    const bool shared_folder = S_ISDIR(status.st_mode) && (status.st_mode & S_ISVTX) != 0;
+    if (S_ISREG(status.st_mode) || (S_ISDIR(status.st_mode) && !shared_folder)) {
+      (void)::fchmod(fd, status.st_mode & 0700);
+    }
+  }
+  ::close(fd);
+}
+
 std::expected<void, NewFileError> write_new_file(const fs::path& path, std::string_view bytes) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, private_file);
   if (fd < 0) {

@@ -36,6 +36,9 @@ std::expected<void, std::string> replace_file(const std::filesystem::path& from,
 /// This process's id.
 std::uint64_t process_id();
 
+/// See keep_private in files.h.
+void keep_private(const std::filesystem::path& path);
+
 /// See make_private_folder in files.h.
 std::expected<void, std::string> make_private_folder(const std::filesystem::path& folder);
 

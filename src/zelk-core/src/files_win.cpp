@@ -145,6 +145,9 @@ std::expected<void, std::string> replace_file(const fs::path& from, const fs::pa
 
 std::uint64_t process_id() { return GetCurrentProcessId(); }
 
+// Files and folders under the user's profile are the user's alone already.
+void keep_private(const fs::path&) {}
+
 std::expected<void, std::string> make_private_folder(const fs::path& folder) {
   // Folders under the user's profile are the user's alone already; no access list is set here.
   std::error_code error;

@@ -11,7 +11,8 @@ namespace zelk {
 
 namespace recipe_reading {
 
-std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+// What a recipe's author wrote is quoted with its controls and direction marks visible.
+std::string quoted(std::string_view text) { return "\"" + visible_text(text) + "\""; }
 
 Result<const Entries*> as_mapping(const YamlValue& value, std::string_view where) {
   if (value.kind != YamlValue::Kind::Mapping) {
@@ -63,7 +64,9 @@ Result<void> one_line_text(std::string_view value, std::string_view key, std::si
     return std::unexpected("x-zelk: " + quoted(key) + " is longer than " + std::to_string(limit) +
                            " characters.");
   }
-  if (has_control_character(value)) {
+  // Names and summaries are shown everywhere as they stand: a mark that turns the reading
+  // direction would make them read as another text.
+  if (has_control_character(value) || has_bidi_control(value)) {
     return std::unexpected("x-zelk: " + quoted(key) + " is one line of plain text.");
   }
   return {};
@@ -249,7 +252,7 @@ std::expected<Recipe, std::string> read_recipe(std::string_view text) {
   if (!format) return std::unexpected(std::move(format.error()));
   if (*format != "1" && *format != "2") {
     return std::unexpected("x-zelk: this Zelk reads formats 1 and 2; the file says format " +
-                           *format + ".");
+                           visible_text(*format) + ".");
   }
   reading.format = *format == "1" ? 1 : 2;
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "recipe.h"
+#include "unicode.h"
 
 namespace zelk {
 
@@ -25,25 +26,27 @@ std::vector<std::string> secret_names(const Recipe& recipe) {
 
 }  // namespace
 
+// The texts the recipe's author wrote that no rule keeps plain (an image's address, a path
+// inside the container) are shown with their controls and direction marks visible.
 std::string describe_recipe(const Recipe& recipe) {
   std::vector<std::string> lines;
   lines.push_back(recipe.name + " (" + recipe.category + ")");
   lines.push_back("  " + recipe.summary);
-  lines.push_back("  Image:    " + recipe.image);
-  if (recipe.fallback_image) lines.push_back("  or from:  " + *recipe.fallback_image);
+  lines.push_back("  Image:    " + visible_text(recipe.image));
+  if (recipe.fallback_image) lines.push_back("  or from:  " + visible_text(*recipe.fallback_image));
   for (const RecipeService& helper : recipe.helpers) {
-    lines.push_back("  Helper:   " + helper.name + ", from " + helper.image +
+    lines.push_back("  Helper:   " + helper.name + ", from " + visible_text(helper.image) +
                     " (not published on this computer; this app reaches it over their own network)");
   }
   lines.push_back("  Address:  http://127.0.0.1:" + std::to_string(recipe.port) + recipe.open +
                   " (this computer only)");
   for (const RecipeMount& mount : recipe.volumes) {
-    lines.push_back("  Data:     " + mount.volume + ", inside the app at " + mount.path);
+    lines.push_back("  Data:     " + mount.volume + ", inside the app at " + visible_text(mount.path));
   }
   for (const RecipeService& helper : recipe.helpers) {
     for (const RecipeMount& mount : helper.volumes) {
       lines.push_back("  Data:     " + mount.volume + ", inside " + helper.name + " at " +
-                      mount.path);
+                      visible_text(mount.path));
     }
   }
   if (volume_names(recipe).empty()) lines.push_back("  Data:     none is kept");

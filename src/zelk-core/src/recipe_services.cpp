@@ -100,7 +100,7 @@ Result<RecipeMount> read_mount(Reading& reading, std::string_view entry,
   }
   for (const RecipeMount& mount : earlier) {
     if (mount.path == path) {
-      return std::unexpected("Two volumes are mounted at " + std::string(path) + ".");
+      return std::unexpected("Two volumes are mounted at " + visible_text(path) + ".");
     }
   }
   if (std::find(reading.used_volumes.begin(), reading.used_volumes.end(), key) ==

@@ -27,11 +27,15 @@ const std::string shelf_base_message =
 
 bool is_good_shelf_name(std::string_view name) {
   const std::size_t length = count_characters(name);
-  return length >= 1 && length <= shelf_name_limit && !has_control_character(name);
+  return length >= 1 && length <= shelf_name_limit;
 }
 
+// A shelf's name is shown in the console and the window as it stands, so it may not hold what
+// would move the cursor, end the line or turn the text around it backwards.
+bool is_plain_shelf_name(std::string_view name) { return !has_control_character(name) && !has_bidi_control(name); }
+
 std::string not_a_file_name_message(std::string_view entry) {
-  return "\"" + std::string(entry) +
+  return "\"" + visible_text(entry) +
          "\" is not a file name a shelf can list. A recipe lies next to the shelf's list and is "
          "named with small letters, digits, \".\", \"_\" and \"-\", ending in \".yaml\".";
 }
@@ -79,12 +83,16 @@ std::expected<Shelf, std::string> parse_shelf(std::string_view text, std::string
   }
   if (format->text != "1") {
     return std::unexpected("This Zelk reads shelves of format 1; this one says format " +
-                           format->text + ".");
+                           visible_text(format->text) + ".");
   }
 
   const YamlValue* name = yaml_get(*value, "name");
   if (name == nullptr || name->kind != YamlValue::Kind::Text || !is_good_shelf_name(name->text)) {
     return std::unexpected("A shelf has a \"name\" of up to 60 characters.");
+  }
+  if (!is_plain_shelf_name(name->text)) {
+    return std::unexpected(
+        "A shelf's \"name\" is plain text: no control characters, no marks that turn the reading direction.");
   }
 
   const YamlValue* list = yaml_get(*value, "recipes");
@@ -112,6 +120,10 @@ std::expected<Shelf, std::string> parse_shelf(std::string_view text, std::string
 std::filesystem::path shelves_path(const std::filesystem::path& home) { return home / "shelves"; }
 
 std::vector<std::string> shelf_addresses(const std::filesystem::path& home) {
+  // Which shelves the user follows is the user's own: a list left readable to others is
+  // narrowed when read, as the list is written only when it changes.
+  keep_private(home);
+  keep_private(shelves_path(home));
   auto text = read_file(shelves_path(home));
   if (!text || !is_valid_utf8(*text)) return {std::string(default_shelf_address)};
   std::vector<std::string> addresses;
@@ -132,6 +144,11 @@ std::expected<void, std::string> write_shelf_addresses(const std::filesystem::pa
     return std::unexpected(failed + written.error());
   }
   return {};
+}
+
+bool same_shelf_address(std::string_view a, std::string_view b) {
+  const auto without_fragment = [](std::string_view address) { return address.substr(0, address.find('#')); };
+  return without_fragment(a) == without_fragment(b);
 }
 
 bool is_default_shelf_recipe(std::string_view address) {

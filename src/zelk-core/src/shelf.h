@@ -28,9 +28,10 @@ inline constexpr std::size_t fetch_size_limit = 65536;
 inline constexpr int fetch_curl_seconds = 20;
 inline constexpr std::chrono::seconds fetch_run_limit{30};
 
-/// Nothing when the address may be fetched; else the one message that says which addresses
-/// are: "https://" with a plain host, or plain "http://" to 127.0.0.1 or localhost only. The
-/// message shows the address shortened to 100 characters (shorten_text).
+/// Nothing when the address may be fetched ("https://" with a plain host, or plain "http://"
+/// to 127.0.0.1 or localhost only); else the message, which says what keeps this address from
+/// being fetched. It shows the address shortened to 100 characters (shorten_text) and with its
+/// controls and direction marks visible (visible_text).
 std::expected<void, std::string> check_web_address(std::string_view address);
 
 /// curl's arguments for fetching `address`: the redirect and protocol rules, the size and time
@@ -112,6 +113,14 @@ std::expected<Shelf, std::string> parse_shelf(std::string_view text, std::string
 /// A name a shelf may list: a small letter or digit, then small letters, digits, ".", "_" and
 /// "-", 1 to 60 bytes without "..", ending in ".yaml" or ".yml".
 bool is_shelf_file_name(std::string_view name);
+
+/// Fetches one shelf and checks it. Without curl the message says what can be done for a
+/// shelf, which, unlike a recipe, cannot be added from a downloaded file.
+std::expected<Shelf, std::string> fetch_shelf(const CommandRunner& runner, std::string_view address);
+
+/// Whether two addresses name the same shelf: equal once each is without its "#fragment",
+/// which never reaches the server.
+bool same_shelf_address(std::string_view a, std::string_view b);
 
 /// <home>/shelves.
 std::filesystem::path shelves_path(const std::filesystem::path& home);

@@ -42,6 +42,15 @@ std::string not_fetched_in_budget(std::chrono::seconds total) {
 
 }  // namespace
 
+std::expected<Shelf, std::string> fetch_shelf(const CommandRunner& runner, std::string_view address) {
+  auto text = fetch_address(runner, address,
+                            "The program \"curl\" is not on this computer; the Zelk fetches shelves with it. "
+                            "Install curl and try again, or download a recipe of the shelf in your browser and "
+                            "add it from there.");
+  if (!text) return std::unexpected(text.error());
+  return parse_shelf(*text, address);
+}
+
 std::vector<ShelfView> gather_shelves(const std::filesystem::path& home, const CommandRunner& runner,
                                       std::span<const Recipe> recipes, const GatherBudget* budget) {
   const auto end = budget ? std::optional(budget->now() + budget->total) : std::nullopt;
@@ -55,9 +64,7 @@ std::vector<ShelfView> gather_shelves(const std::filesystem::path& home, const C
       views.push_back(std::move(view));
       continue;
     }
-    auto text = fetch_address(runner, address);
-    std::expected<Shelf, std::string> shelf =
-        text ? parse_shelf(*text, address) : std::unexpected(text.error());
+    std::expected<Shelf, std::string> shelf = fetch_shelf(runner, address);
     if (!shelf) {
       view.error = shelf.error();
     } else {

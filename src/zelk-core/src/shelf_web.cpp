@@ -1,3 +1,4 @@
+#include <optional>
 #include <string>
 
 #include "runtime.h"
@@ -42,18 +43,72 @@ bool is_local_plain_rest(std::string_view rest) {
   return false;
 }
 
-bool passes_address_rules(std::string_view address) {
-  if (address.size() > address_size_limit) return false;
-  for (char c : address) {
-    if (!allowed_address_byte(static_cast<unsigned char>(c))) return false;
+// What is written in place of a character an address cannot hold as it is: its bytes as
+// "%XX", as a browser writes them.
+std::string percent_encoded(std::string_view character) {
+  static constexpr char digits[] = "0123456789ABCDEF";
+  std::string encoded;
+  for (char c : character) {
+    const auto byte = static_cast<unsigned char>(c);
+    encoded += '%';
+    encoded += digits[byte >> 4];
+    encoded += digits[byte & 0xF];
   }
+  return encoded;
+}
+
+// Why the characters of the address keep it from being fetched, or none. The first character
+// that is not taken decides, so the user learns what to change.
+std::optional<std::string> character_refusal(std::string_view address) {
+  // The host of a secure address, as bytes of the address: a letter other than ASCII there is
+  // a name to be written in its "xn--" form, not a character to be percent-encoded.
+  std::size_t host_end = 0;
   if (address.starts_with(https_prefix)) {
-    std::string_view rest = address.substr(https_prefix.size());
-    std::string_view host = authority_of(rest);
-    return !host.empty() && host.front() != '-' && host.find('@') == std::string_view::npos;
+    host_end = https_prefix.size() + authority_of(address.substr(https_prefix.size())).size();
   }
-  if (address.starts_with(http_prefix)) return is_local_plain_rest(address.substr(http_prefix.size()));
-  return false;
+  for (std::size_t at = 0; at < address.size();) {
+    const CodePoint c = code_point_at(address, at);
+    const std::string_view character = address.substr(at, c.size);
+    const bool in_host = at >= https_prefix.size() && at < host_end;
+    at += c.size;
+    if (c.size == 1 && allowed_address_byte(static_cast<unsigned char>(character.front()))) continue;
+    if (is_white_space(c.value)) {
+      return "It holds a blank or a line break; in an address a blank is written \"%20\".";
+    }
+    if (is_control_character(c.value)) return std::string("It holds a control character.");
+    if (in_host && c.value >= 0x80) {
+      return std::string("Its host holds characters other than plain ASCII; write the host in its \"xn--\" form.");
+    }
+    if (in_host) return "Its host holds \"" + std::string(character) + "\", which no host name does.";
+    return "It holds \"" + visible_text(character) + "\", which is written \"" + percent_encoded(character) +
+           "\" in an address.";
+  }
+  return std::nullopt;
+}
+
+// Why the address is not fetched, or none when it is: the sentence after the address.
+std::optional<std::string> refusal_reason(std::string_view address) {
+  if (std::optional<std::string> refused = character_refusal(address)) return refused;
+  // Every character is plain ASCII now, so bytes and characters are the same count.
+  if (address.size() > address_size_limit) {
+    return "It is longer than " + std::to_string(address_size_limit) + " characters.";
+  }
+  const std::string_view user_part = "It names a user before its host (\"@\"); the Zelk fetches without one.";
+  if (address.starts_with(https_prefix)) {
+    std::string_view host = authority_of(address.substr(https_prefix.size()));
+    if (host.empty()) return std::string("It names no host after \"https://\".");
+    if (host.front() == '-') return std::string("Its host starts with \"-\", which no host name does.");
+    if (host.find('@') != std::string_view::npos) return std::string(user_part);
+    return std::nullopt;
+  }
+  if (address.starts_with(http_prefix)) {
+    std::string_view rest = address.substr(http_prefix.size());
+    if (authority_of(rest).find('@') != std::string_view::npos) return std::string(user_part);
+    if (is_local_plain_rest(rest)) return std::nullopt;
+  }
+  return std::string(
+      "It starts with \"https://\"; plain \"http://\" is taken from this computer only (127.0.0.1 or "
+      "localhost).");
 }
 
 // A refused address is shown to the user, who may have pasted a whole page by mistake: its
@@ -63,11 +118,10 @@ constexpr std::size_t shown_address_characters = 100;
 }  // namespace
 
 std::expected<void, std::string> check_web_address(std::string_view address) {
-  if (passes_address_rules(address)) return {};
-  return std::unexpected(
-      "\"" + shorten_text(address, shown_address_characters) +
-      "\" is not an address the Zelk fetches. It starts with \"https://\"; plain \"http://\" is "
-      "taken from this computer only (127.0.0.1 or localhost).");
+  const std::optional<std::string> reason = refusal_reason(address);
+  if (!reason) return {};
+  return std::unexpected("\"" + visible_text(shorten_text(address, shown_address_characters)) +
+                         "\" is not an address the Zelk fetches. " + *reason);
 }
 
 std::vector<std::string> curl_arguments(std::string_view address, std::uint64_t max_filesize,

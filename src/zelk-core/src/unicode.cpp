@@ -192,6 +192,15 @@ bool is_bidi_control(char32_t c) {
   return c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
 }
 
+bool has_bidi_control(std::string_view text) {
+  for (std::size_t at = 0; at < text.size();) {
+    const CodePoint c = code_point_at(text, at);
+    if (is_bidi_control(c.value)) return true;
+    at += c.size;
+  }
+  return false;
+}
+
 std::string visible_text(std::string_view text) {
   static constexpr char digits[] = "0123456789abcdef";
   std::string shown;

@@ -70,6 +70,9 @@ std::string shorten_text(std::string_view text, std::size_t limit);
 /// another.
 bool is_bidi_control(char32_t c);
 
+/// True when some character of the text is a direction mark (is_bidi_control).
+bool has_bidi_control(std::string_view text);
+
 /// The one way a stranger's text (a recipe's, a shelf's, an app's output) is shown: control
 /// characters and direction marks become their escapes ("\x1b", "\r", "\n", "\u202e"), and so
 /// does a byte that is not UTF-8 ("\xff"), so the text cannot move the cursor, hide what

@@ -37,7 +37,8 @@ const PLACES = [
   ['outcome-refused', ['error'], HOSTILE[1] + HOSTILE[5]],
   ['made', ['file'], HOSTILE[3] + '\\apps\\wiki\\.env'],
   ['made', ['items', 0, 'value'], HOSTILE[0]],
-  ['made', ['items', 1, 'value'], HOSTILE[5]],
+  // A value of the settings file is shown as text: its bytes that are not UTF-8 as their escapes.
+  ['made', ['items', 1, 'value'], 'bad \\xff \\xc3 \\xe2\\x82 \\xed\\xa0\\x80 end'],
 ];
 
 const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'zelk-documents-'));

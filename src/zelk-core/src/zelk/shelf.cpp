@@ -2,6 +2,7 @@
 
 #include "addresses.h"
 #include "shelf.h"
+#include "unicode.h"
 #include "zelk/commands.h"
 
 namespace zelk {
@@ -67,12 +68,11 @@ CommandResult list_shelves(CommandContext& ctx) {
 }
 
 CommandResult add_shelf(CommandContext& ctx, const std::string& address) {
-  auto text = fetch_address(ctx.runner, address);
-  if (!text) return std::unexpected(text.error());
-  auto shelf = parse_shelf(*text, address);
+  auto shelf = fetch_shelf(ctx.runner, address);
   if (!shelf) return std::unexpected(shelf.error());
   std::vector<std::string> addresses = shelf_addresses(ctx.home);
-  if (std::find(addresses.begin(), addresses.end(), address) == addresses.end()) {
+  const auto same = [&address](const std::string& known) { return same_shelf_address(known, address); };
+  if (std::none_of(addresses.begin(), addresses.end(), same)) {
     if (addresses.size() >= shelf_limit) {
       return std::unexpected("This Zelk remembers " + std::to_string(shelf_limit) +
                              " shelves. Take one out first: zelk shelf forget <address>");
@@ -90,8 +90,9 @@ CommandResult add_shelf(CommandContext& ctx, const std::string& address) {
 
 CommandResult forget_shelf(CommandContext& ctx, const std::string& address) {
   std::vector<std::string> addresses = shelf_addresses(ctx.home);
-  const auto removed = std::erase(addresses, address);
-  if (removed == 0) return std::unexpected("\"" + address + "\" is not among this Zelk's shelves.");
+  const auto removed =
+      std::erase_if(addresses, [&address](const std::string& known) { return same_shelf_address(known, address); });
+  if (removed == 0) return std::unexpected("\"" + visible_text(address) + "\" is not among this Zelk's shelves.");
   if (auto written = write_shelf_addresses(ctx.home, addresses); !written) {
     return std::unexpected(written.error());
   }
