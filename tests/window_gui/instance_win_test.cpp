@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -212,17 +213,29 @@ TEST(InstanceWin, ClosedFromOutsideItEndsAsQuitDoesAndTheNextStartIsTheInstance)
 TEST(InstanceWin, AStartWhileTheInstanceEndsIsTheNextInstance) {
   // Taking the icon away alone takes about 2 s under Wine; a start meanwhile (an installer
   // starts the new program as soon as it has closed the old one) must not hand over to it.
-  for (const bool from_the_menu : {true, false}) {
-    SCOPED_TRACE(from_the_menu ? "Quit from the menu" : "taskkill without /f");
+  // With the window open, taskkill closes the window and the hidden window one after the other.
+  struct Case {
+    const char* name;
+    bool from_the_menu;
+    bool window_open;
+  };
+  const Case cases[] = {{"Quit from the menu", true, false},
+                        {"taskkill without /f", false, false},
+                        {"taskkill without /f, the window open", false, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     ProbeSetting setting;
     const fs::path program = setting.folder.path() / "zelk-window.exe";
     fs::copy_file(probe_program(), program);
-    Started ending(program, L"");
+    Started ending(program, c.window_open ? L"--window" : L"");
     ASSERT_TRUE(ending.started());
     ASSERT_TRUE(eventually([&] { return tray_ready(ending.pid()); }));
+    if (c.window_open) {
+      ASSERT_TRUE(eventually([&] { return has_line(setting.report, "ready"); }));
+    }
     const HWND loop = loop_window_of(ending.pid());
 
-    if (from_the_menu) {
+    if (c.from_the_menu) {
       quit_through_the_menu(ending.pid());
       ASSERT_TRUE(eventually([&] {
         const std::vector<HWND> menus = windows_of(ending.pid(), L"#32768");
@@ -244,6 +257,34 @@ TEST(InstanceWin, AStartWhileTheInstanceEndsIsTheNextInstance) {
     quit_through_the_menu(next.pid());
     EXPECT_EQ(next.exit_code(30s), std::optional<DWORD>(0));
   }
+}
+
+TEST(InstanceWin, TenStartsAtOnceMakeOneInstanceAndEveryOtherIsAnswered) {
+  ProbeSetting setting;
+  // A start that hands over waits for its answer as long as it takes here: one that is never
+  // answered does not end.
+  ScopedEnv wait("ZELK_PROBE_HAND_OVER_WAIT", "600000");
+  std::vector<std::unique_ptr<Started>> starts;
+  for (int count = 0; count < 10; ++count) {
+    starts.push_back(std::make_unique<Started>(probe_program(), L""));
+    ASSERT_TRUE(starts.back()->started());
+  }
+  std::optional<std::size_t> instance;
+  ASSERT_TRUE(eventually([&] {
+    for (std::size_t at = 0; at < starts.size(); ++at) {
+      if (tray_ready(starts[at]->pid())) instance = at;
+    }
+    return instance.has_value();
+  })) << "no start became the instance";
+  for (std::size_t at = 0; at < starts.size(); ++at) {
+    if (at == *instance) continue;
+    SCOPED_TRACE("start " + std::to_string(at));
+    EXPECT_EQ(starts[at]->exit_code(60s), std::optional<DWORD>(0)) << "a start was not answered";
+  }
+  EXPECT_TRUE(eventually([&] { return app_window_of(starts[*instance]->pid()) != nullptr; }));
+  EXPECT_EQ(starts[*instance]->exit_code(0ms), std::nullopt);
+  quit_through_the_menu(starts[*instance]->pid());
+  EXPECT_EQ(starts[*instance]->exit_code(30s), std::optional<DWORD>(0));
 }
 
 TEST(InstanceWin, PageWordsStartTheSetUpConsoleTheTerminalAndPodmanDesktopAsTheyShould) {
