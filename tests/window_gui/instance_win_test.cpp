@@ -4,6 +4,7 @@
 // a stand-in web view (zelk_window_probe); what it does shows in its windows, its tray icon,
 // its exit code and the report its stand-in web view writes.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <gtest/gtest.h>
 
@@ -434,8 +435,9 @@ TEST(InstanceWin, ALeftClickThatCannotOpenTheWindowSaysWhyByTheIcon) {
   ASSERT_TRUE(eventually([&] { return tray_ready(window_program.pid()); }));
   const HWND loop = loop_window_of(window_program.pid());
   // A left click, as the notification area passes it on: the press, then the release.
-  PostMessageW(loop, Tray::callback_message, Tray::icon_id, WM_LBUTTONDOWN);
-  PostMessageW(loop, Tray::callback_message, Tray::icon_id, WM_LBUTTONUP);
+  post_icon_message(loop, WM_LBUTTONDOWN);
+  post_icon_message(loop, WM_LBUTTONUP);
+  post_icon_message(loop, NIN_SELECT);
   EXPECT_TRUE(eventually([&] {
     return balloon_shows("The window could not be opened: Microsoft Edge WebView2 Runtime is missing. Install it.");
   })) << "no balloon says why";
