@@ -28,6 +28,7 @@ void start(WindowSeams& seams, std::function<void()> work, FailureEvent failed) 
 void start_shelf_work(WindowApp& app, WindowSeams& seams, std::optional<ShelfWord> word) {
   const std::uint64_t number = ++app.shelf_requests_started;
   app.shelf_request_at_work = number;
+  app.shelf_word_at_work = word;
   start(
       seams,
       [proxy = seams.proxy, services = seams.services.workers, catalogue = app.catalogue, word = std::move(word),
