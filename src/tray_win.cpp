@@ -136,9 +136,9 @@ ScreenBox Tray::icon_box(POINT at) const {
   // Where the icon lies; Shell_NotifyIconGetRect is looked up, as not every system has it.
   using GetRectFunction = HRESULT(WINAPI*)(const NOTIFYICONIDENTIFIER*, RECT*);
   const HMODULE shell32 = GetModuleHandleW(L"shell32.dll");
-  const auto get_rect = shell32 == nullptr ? nullptr : reinterpret_cast<GetRectFunction>(
-                                                           reinterpret_cast<void*>(GetProcAddress(shell32,
-                                                                                                  "Shell_NotifyIconGetRect")));
+  void* const found = shell32 == nullptr ? nullptr : reinterpret_cast<void*>(GetProcAddress(shell32,
+                                                                                            "Shell_NotifyIconGetRect"));
+  const auto get_rect = reinterpret_cast<GetRectFunction>(found);
   NOTIFYICONIDENTIFIER identifier{};
   identifier.cbSize = sizeof identifier;
   identifier.hWnd = loop_.hidden_window();

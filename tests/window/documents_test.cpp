@@ -245,7 +245,8 @@ TEST(RenderDocument, WritesTheElevenKeysInOrder) {
   EXPECT_EQ(render_document(snapshot),
             R"({"version":"0.2.0-alpha.15","note":"Podman is running","runtime":"Podman","runtimeOk":true,)"
             R"("terminal":true,"setup":false,"desktop":"install","apps":[)" + app +
-                R"(],"shelves":3,"update":{"version":"0.3.0","busy":false,"problem":"It said \"no\""},"shelfWork":null})");
+                R"(],"shelves":3,"update":{"version":"0.3.0","busy":false,"problem":"It said \"no\""},)"
+                R"("shelfWork":null})");
 
   snapshot.apps.clear();
   snapshot.runtime_ok.reset();
@@ -257,7 +258,8 @@ TEST(RenderDocument, WritesTheElevenKeysInOrder) {
             R"({"version":"0.2.0-alpha.15","note":"Podman is running","runtime":"Podman","runtimeOk":null,)"
             R"("terminal":true,"setup":false,"desktop":"install","apps":[],"shelves":0,)"
             R"("update":{"version":"0.3.0","busy":true,"problem":null},)"
-            R"("shelfWork":{"working":"shelf-add:https://a.example.org/\u003cs>","waiting":["shelf-forget:x","shelves"]}})");
+            R"("shelfWork":{"working":"shelf-add:https://a.example.org/\u003cs>",)"
+            R"("waiting":["shelf-forget:x","shelves"]}})");
 
   snapshot.update.reset();
   snapshot.shelf_work.reset();

@@ -985,7 +985,8 @@ TEST(WindowLoop, ShelfRequestsWaitTheirTurnInTheProgramOverAWindowOpenedAgainAnd
   rig.page("ready");
   const std::string work = R"("shelfWork":{"working":"shelf-add:)" + slow + R"(","waiting":["shelf-add:)" + next +
                            R"("]})";
-  EXPECT_NE(rig.shell.scripts_of("render").back().find(work), std::string::npos) << rig.shell.scripts_of("render").back();
+  const std::string reopened = rig.shell.scripts_of("render").back();
+  EXPECT_NE(reopened.find(work), std::string::npos) << reopened;
 
   // What the user did meanwhile holds the line while the requests end, one after the other.
   rig.page("forget:notes");

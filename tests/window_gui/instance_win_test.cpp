@@ -260,6 +260,27 @@ TEST(InstanceWin, AStartWhileTheInstanceEndsIsTheNextInstance) {
   }
 }
 
+TEST(InstanceWin, ASessionEndCalledOffLeavesTheProgramTheInstance) {
+  ProbeSetting setting;
+  Started probe(probe_program(), L"--window");
+  ASSERT_TRUE(probe.started());
+  ASSERT_TRUE(eventually([&] { return tray_ready(probe.pid()) && has_line(setting.report, "ready"); }));
+  // Asked whether the session may end, the program lets go of its names; then another program
+  // refuses, and the system tells every window that the session goes on.
+  for (UINT message : {WM_QUERYENDSESSION, WM_ENDSESSION}) {
+    for (HWND window : windows_of(probe.pid())) {
+      DWORD_PTR answer = 0;
+      SendMessageTimeoutW(window, message, FALSE, ENDSESSION_CLOSEAPP, SMTO_NORMAL, 30000, &answer);
+    }
+  }
+  EXPECT_EQ(probe.exit_code(1500ms), std::nullopt);
+  // It is still the one instance: a start hands over to it.
+  Started next(probe_program(), L"");
+  EXPECT_EQ(next.exit_code(20s), std::optional<DWORD>(0));
+  quit_through_the_menu(probe.pid());
+  EXPECT_EQ(probe.exit_code(30s), std::optional<DWORD>(0));
+}
+
 TEST(InstanceWin, TenStartsAtOnceMakeOneInstanceAndEveryOtherIsAnswered) {
   ProbeSetting setting;
   // A start that hands over waits for its answer as long as it takes here: one that is never

@@ -119,7 +119,8 @@ describe('shelf requests', () => {
       assert.equal(await field(), '', 'the answer to c empties the field that still holds c');
       await page.shelves(answering('shelves-offers', 'shelf-forget:' + course.address));
       await page.render('render-none-installed');
-      assert.deepEqual([await waitingLine(page), (await bar(page)).button, await page.take()], [null, 'Look again', []]);
+      assert.deepEqual([await waitingLine(page), (await bar(page)).button, await page.take()],
+        [null, 'Look again', []]);
     });
   });
 
