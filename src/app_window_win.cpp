@@ -234,8 +234,15 @@ LRESULT AppWindow::on_message(HWND window, UINT message, WPARAM wparam, LPARAM l
       // Nothing after this call may touch the record: the loop closes the window in it.
       if (settings_.on_close_requested) settings_.on_close_requested();
       return 0;
+    case WM_QUERYENDSESSION:
+      if (settings_.on_session_ending) settings_.on_session_ending();
+      return TRUE;
     case WM_ENDSESSION:
-      if (wparam != FALSE && settings_.on_session_end) settings_.on_session_end();
+      if (wparam != FALSE) {
+        if (settings_.on_session_end) settings_.on_session_end();
+      } else if (settings_.on_session_kept) {
+        settings_.on_session_kept();
+      }
       return 0;
     default:
       break;

@@ -40,6 +40,11 @@ class AppWindow {
     /// The session ends (logging off, shutting down, an installer closing programs): the
     /// program ends.
     std::function<void()> on_session_end;
+    /// The system asks whether the session may end: the program agrees, and lets go of its
+    /// single-instance names at once.
+    std::function<void()> on_session_ending;
+    /// The session end was called off.
+    std::function<void()> on_session_kept;
   };
 
   explicit AppWindow(Settings settings);

@@ -241,13 +241,20 @@ std::string render_document(const RenderSnapshot& snapshot) {
       .raw("apps", json_list(rows, [rows](const AppRow& row) { return app_object(row, rows); }))
       .count("shelves", snapshot.shelf_count)
       .raw("update", snapshot.update ? update_object(*snapshot.update) : std::string("null"))
+      .raw("shelfWork", snapshot.shelf_work ? ObjectWriter()
+                                                  .text("working", snapshot.shelf_work->working)
+                                                  .raw("waiting", json_list(snapshot.shelf_work->waiting, json_text))
+                                                  .done()
+                                            : std::string("null"))
       .done();
 }
 
-std::string shelves_document(const std::optional<std::string>& problem, std::span<const ShelfView> shelves) {
+std::string shelves_document(const std::optional<std::string>& problem, std::span<const ShelfView> shelves,
+                             const std::optional<std::string>& answers) {
   return ObjectWriter()
       .optional_text("problem", problem)
       .raw("shelves", json_list(shelves, shelf_object))
+      .optional_text("answers", answers)
       .done();
 }
 

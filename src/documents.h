@@ -53,6 +53,13 @@ std::string app_object(const AppRow& row, std::span<const AppRow> rows);
 
 /// What the render document is made of. The caller looks up `podman_desktop_found`
 /// (find_podman_desktop) and `shelf_count` (shelf_addresses) at every render.
+/// The shelf requests the program has taken, as the page words that asked for them: the one
+/// under way, and the ones waiting their turn in order.
+struct ShelfWork {
+  std::string working;
+  std::vector<std::string> waiting;
+};
+
 struct RenderSnapshot {
   std::string status_line;
   std::string runtime_name;
@@ -61,15 +68,18 @@ struct RenderSnapshot {
   std::vector<AppRow> apps;
   std::size_t shelf_count = 0;
   std::optional<KnownUpdate> update;
+  std::optional<ShelfWork> shelf_work;
 };
 
 /// The render document: version, note, runtime, runtimeOk, terminal, setup, desktop, apps,
-/// shelves, update.
+/// shelves, update, shelfWork (null when no shelf request is under way, else working and
+/// waiting).
 std::string render_document(const RenderSnapshot& snapshot);
 
-/// The shelves document: the caller's problem (or null) and one object per shelf with its
-/// offers (13 keys each).
-std::string shelves_document(const std::optional<std::string>& problem, std::span<const ShelfView> shelves);
+/// The shelves document: the caller's problem (or null), one object per shelf with its offers
+/// (13 keys each), and the page word of the request it answers (or null).
+std::string shelves_document(const std::optional<std::string>& problem, std::span<const ShelfView> shelves,
+                             const std::optional<std::string>& answers = std::nullopt);
 
 /// The outcome document of the page words "preview" and "add": the recipe's name, description,
 /// the warning and whether it replaces an added recipe; or the message why it was refused.

@@ -52,6 +52,15 @@ int MessageLoop::run(LoopDispatcher::Handler handler, ExitAction on_exit) {
       quit();
       break;
     }
+    // A close posted to any of the program's windows comes from outside ("taskkill" without
+    // /f, an installer or updater asks each window in turn; the user's own close of the
+    // window comes through its system menu). The first one ends the program: with the window
+    // open, a start that came between the window's close and the hidden window's would hand
+    // over to an instance that is about to end.
+    if (message.message == WM_CLOSE) {
+      quit();
+      continue;
+    }
     TranslateMessage(&message);
     DispatchMessageW(&message);
     // A wake-up the system could not post (its queue full) must not strand the events.
@@ -82,6 +91,21 @@ void MessageLoop::quit() {
   finish(0);
 }
 
+void MessageLoop::leave() {
+  if (left_) return;
+  left_ = true;
+  if (leave_) leave_();
+}
+
+void MessageLoop::stay() {
+  if (!left_ || exit_code_) return;
+  if (stay_ && stay_()) {
+    left_ = false;
+  } else {
+    quit();
+  }
+}
+
 void MessageLoop::follow(const ControlFlow& flow) {
   if (exit_code_) return;  // ended already, from outside
   switch (flow.kind) {
@@ -103,6 +127,7 @@ void MessageLoop::finish(int code) {
   deadline_.reset();
   KillTimer(hidden_, deadline_timer);
   exit_code_ = code;
+  leave();
   if (on_exit_) on_exit_(code);
   // Wakes the message loop in case the exit came from a modal loop of its own.
   PostMessageW(hidden_, WM_NULL, 0, 0);
@@ -140,11 +165,17 @@ LRESULT MessageLoop::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
       quit();
       return 0;
     // The session ends (logging off, shutting down, or the restart manager on an installer's
-    // behalf): agreed to; when it does end, so does the program.
+    // behalf): agreed to, and the names go at once, for the new program an installer starts
+    // next; when the session does end, so does the program. Called off, the program stays.
     case WM_QUERYENDSESSION:
+      leave();
       return TRUE;
     case WM_ENDSESSION:
-      if (wparam != FALSE) quit();
+      if (wparam != FALSE) {
+        quit();
+      } else {
+        stay();
+      }
       return 0;
     case WM_TIMER:
       if (wparam != deadline_timer) break;

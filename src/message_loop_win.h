@@ -4,8 +4,9 @@
 /// posts one wake-up message to the hidden window. Messages to a window (unlike messages to a
 /// thread) are also dispatched by the modal loops of menus and of window moves, so nothing
 /// waits for those to end unless the loop is held on purpose. A WaitUntil deadline is a timer
-/// of the same window. A close from outside (WM_CLOSE to the hidden window, the end of the
-/// session, WM_QUIT) ends the loop as the menu's Quit does. Windows builds only.
+/// of the same window. A close from outside (WM_CLOSE posted to any of the thread's windows,
+/// the end of the session, WM_QUIT) ends the loop as the menu's Quit does; the program lets go
+/// of its single-instance names as soon as such a close begins. Windows builds only.
 #include <windows.h>
 
 #include <functional>
@@ -25,6 +26,12 @@ class MessageLoop {
   /// What happens when the handler ends the loop with an exit code. The program ends the
   /// process there; a test records the code, and run() then returns it.
   using ExitAction = std::function<void(int code)>;
+  /// Gives up the program's single-instance names, so that a start from then on becomes the
+  /// next instance rather than handing over to this one.
+  using LeaveAction = std::function<void()>;
+  /// Claims the names again after a session end that was called off; false when another
+  /// start has become the instance meanwhile.
+  using StayAction = std::function<bool()>;
 
   MessageLoop();
   ~MessageLoop();
@@ -37,6 +44,10 @@ class MessageLoop {
   HWND hidden_window() const { return hidden_; }
 
   void set_message_hook(MessageHook hook) { hook_ = std::move(hook); }
+  void set_instance_actions(LeaveAction leave, StayAction stay) {
+    leave_ = std::move(leave);
+    stay_ = std::move(stay);
+  }
 
   /// Runs the handler over LoopStarted and then every event, on the calling thread, until the
   /// handler gives an exit; then calls `on_exit` with the code and returns it.
@@ -52,6 +63,12 @@ class MessageLoop {
   /// Ends the loop at once with exit code 0, as the menu's Quit does, whatever is being
   /// handled or held: the program is closed from outside and cannot wait.
   void quit();
+  /// A close from outside has begun (the session is about to end): the names go now, once,
+  /// before anything else is handled. The loop's end lets go of them too.
+  void leave();
+  /// The session end was called off: the names are claimed again, or the loop ends when a
+  /// new start is the instance now.
+  void stay();
 
  private:
   static LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
@@ -65,6 +82,9 @@ class MessageLoop {
   std::unique_ptr<LoopDispatcher> dispatcher_;
   MessageHook hook_;
   ExitAction on_exit_;
+  LeaveAction leave_;
+  StayAction stay_;
+  bool left_ = false;
   std::optional<LoopClock::time_point> deadline_;
   std::optional<int> exit_code_;
 };

@@ -52,12 +52,27 @@ void render_page(const WindowApp& app, WindowSeams& seams) {
   const auto home = seams.home();
   snapshot.shelf_count = home ? shelf_addresses(*home).size() : 0;
   snapshot.update = app.update;
+  // The shelf requests wait their turn here, in the program: a page opened again (or loaded
+  // again) shows them as the one before it did.
+  if (app.shelf_request_at_work != 0) {
+    ShelfWork work{shelf_request_word(app.shelf_word_at_work), {}};
+    for (const std::optional<ShelfWord>& waiting : app.shelf_requests_waiting) {
+      work.waiting.push_back(shelf_request_word(waiting));
+    }
+    snapshot.shelf_work = std::move(work);
+  }
   seams.shell.run_script(page_script("render", render_document(snapshot)));
 }
 
-void send_shelves(const WindowApp& app, WindowSeams& seams, const std::optional<std::string>& problem) {
+void send_shelves(const WindowApp& app, WindowSeams& seams, const std::optional<std::string>& problem,
+                  const std::optional<std::string>& answers) {
   if (!seams.shell.window_open()) return;
-  seams.shell.run_script(page_script("shelves", shelves_document(problem, app.shelves)));
+  seams.shell.run_script(page_script("shelves", shelves_document(problem, app.shelves, answers)));
+}
+
+std::string shelf_request_word(const std::optional<ShelfWord>& word) {
+  if (!word) return "shelves";
+  return (word->word == "add" ? "shelf-add:" : "shelf-forget:") + word->address;
 }
 
 }  // namespace zelk

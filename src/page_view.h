@@ -32,7 +32,12 @@ void drop_failed_window(WindowApp& app, WindowSeams& seams, std::string_view err
 /// Hands the page the state of everything: "render(<document>)".
 void render_page(const WindowApp& app, WindowSeams& seams);
 
-/// Hands the page the fetched shelves with the problem, if any: "shelves(<document>)".
-void send_shelves(const WindowApp& app, WindowSeams& seams, const std::optional<std::string>& problem);
+/// Hands the page the fetched shelves with the problem, if any, and the page word of the
+/// request they answer, if any: "shelves(<document>)".
+void send_shelves(const WindowApp& app, WindowSeams& seams, const std::optional<std::string>& problem,
+                  const std::optional<std::string>& answers = std::nullopt);
+
+/// The page word of a shelf request: "shelves", "shelf-add:<address>" or "shelf-forget:<address>".
+std::string shelf_request_word(const std::optional<ShelfWord>& word);
 
 }  // namespace zelk

@@ -7,6 +7,7 @@ namespace zelk {
 std::vector<UserEvent> tray_events(TrayPointer pointer) {
   switch (pointer) {
     case TrayPointer::LeftUp:
+    case TrayPointer::KeySelect:
       return {ShowWindow{}, RefreshTick{}};
     case TrayPointer::LeftDown:
     case TrayPointer::LeftUpAlone:
@@ -21,6 +22,7 @@ std::vector<UserEvent> tray_events(TrayPointer pointer) {
     case TrayPointer::MiddleDouble:
     case TrayPointer::Move:
     case TrayPointer::Leave:
+    case TrayPointer::Select:
       return {};
   }
   return {};
@@ -29,7 +31,19 @@ std::vector<UserEvent> tray_events(TrayPointer pointer) {
 TrayPointer LeftClickOnIcon::released() {
   const bool paired = pressed_;
   pressed_ = false;
+  select_follows_ = true;
   return paired ? TrayPointer::LeftUp : TrayPointer::LeftUpAlone;
+}
+
+bool LeftClickOnIcon::pointer_at(ScreenPoint at) {
+  if (pressed_ && !icon_.holds(at)) pressed_ = false;
+  return pressed_;
+}
+
+TrayPointer LeftClickOnIcon::selected() {
+  const bool follows = select_follows_;
+  select_follows_ = false;
+  return follows ? TrayPointer::Select : TrayPointer::KeySelect;
 }
 
 TrayPointer PointerOverIcon::moved(LoopClock::time_point now) {

@@ -26,12 +26,15 @@ enum class TrayPointer {
   Enter,  ///< the pointer came over the icon
   Move,   ///< the pointer moved while it was over the icon already
   Leave,
+  KeySelect,  ///< the keyboard chose the focused icon (Enter or Space)
+  Select,     ///< the notification area's choice that follows a left release on the icon
 };
 
 /// The events a pointer action sends, in order: a left button's release after its press on
 /// the icon shows the window and asks for a refresh; any other press or release, and the
 /// pointer coming over the icon, ask for a refresh; a double click, a move and leaving send
-/// nothing (a double click's own presses and releases already did).
+/// nothing (a double click's own presses and releases already did). The keyboard's choice of
+/// the icon is a click; the choice that follows a release sends nothing (the release did).
 std::vector<UserEvent> tray_events(TrayPointer pointer);
 
 /// The notification area reports every move of the pointer over the icon and never that it
@@ -50,20 +53,50 @@ class PointerOverIcon {
   std::optional<LoopClock::time_point> last_;
 };
 
+/// A point of the screen, and a box of it (right and bottom outside the box).
+struct ScreenPoint {
+  long x = 0;
+  long y = 0;
+};
+struct ScreenBox {
+  long left = 0;
+  long top = 0;
+  long right = 0;
+  long bottom = 0;
+  bool holds(ScreenPoint at) const { return at.x >= left && at.x < right && at.y >= top && at.y < bottom; }
+};
+
 /// Pairs the left button's releases with its presses on the icon. The notification area also
 /// passes on a release whose press went elsewhere (Wine's, when a click beside the open tray
 /// menu closes it); only a release after a press on the icon is a click that opens the window.
+/// A press dragged off the icon and released elsewhere is no part of a later release on it.
 class LeftClickOnIcon {
  public:
-  /// A left press on the icon (the second press of a double click included).
-  void pressed() { pressed_ = true; }
+  /// A left press on the icon, which covers `icon` (the second press of a double click included).
+  void pressed(ScreenBox icon) {
+    icon_ = icon;
+    pressed_ = true;
+    select_follows_ = false;
+  }
   /// A left release over the icon: LeftUp after a press on it, else LeftUpAlone.
   TrayPointer released();
-  /// The menu took the pointer: a press before it no longer counts.
-  void interrupted() { pressed_ = false; }
+  /// Where the pointer is while the press may still be held: off the icon the press is
+  /// forgotten. Gives whether a press still counts.
+  bool pointer_at(ScreenPoint at);
+  /// The notification area's choice of the icon: Select right after a left release, else the
+  /// keyboard's (KeySelect).
+  TrayPointer selected();
+  /// Another button was pressed or released, or the menu took the pointer: a press before it
+  /// no longer counts.
+  void interrupted() {
+    pressed_ = false;
+    select_follows_ = false;
+  }
 
  private:
   bool pressed_ = false;
+  bool select_follows_ = false;
+  ScreenBox icon_;
 };
 
 /// The most UTF-16 units a tray tooltip holds (its buffer of 128 keeps one for the end mark).

@@ -58,7 +58,8 @@ NOTIFYICONDATAW Tray::icon_data() const {
   data.cbSize = sizeof data;
   data.hWnd = loop_.hidden_window();
   data.uID = icon_id;
-  data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  // With the icon's version 4 the system shows its own tooltip only when asked to.
+  data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP;
   data.uCallbackMessage = callback_message;
   data.hIcon = icon_.get();
   const std::size_t units = std::min(tooltip_.size(), std::size(data.szTip) - 1);
@@ -79,6 +80,7 @@ std::expected<void, std::string> Tray::add(std::string_view tooltip, const TrayM
     SetLastError(ERROR_SUCCESS);
     if (Shell_NotifyIconW(NIM_ADD, &data)) {
       added_ = true;
+      set_version();
       return {};
     }
     if (GetLastError() != ERROR_TIMEOUT) break;
@@ -87,11 +89,19 @@ std::expected<void, std::string> Tray::add(std::string_view tooltip, const TrayM
   return std::unexpected(std::string("The notification area did not take the icon."));
 }
 
+void Tray::set_version() {
+  // The version of the icon's messages that tells of the keyboard: Enter (or Space) on the
+  // focused icon, and the menu key or Shift+F10 on it.
+  NOTIFYICONDATAW data = icon_data();
+  data.uVersion = NOTIFYICON_VERSION_4;
+  version_4_ = Shell_NotifyIconW(NIM_SETVERSION, &data) != FALSE;
+}
+
 void Tray::set_tooltip(std::string_view text) {
   tooltip_ = tray_tooltip(text);
   if (!added_) return;
   NOTIFYICONDATAW data = icon_data();
-  data.uFlags = NIF_TIP;
+  data.uFlags = NIF_TIP | NIF_SHOWTIP;
   Shell_NotifyIconW(NIM_MODIFY, &data);
 }
 
@@ -121,62 +131,108 @@ void Tray::send(TrayPointer pointer) {
   for (UserEvent& event : tray_events(pointer)) proxy_->send(std::move(event));
 }
 
+ScreenBox Tray::icon_box(POINT at) const {
+  RECT box{};
+  // Where the icon lies; Shell_NotifyIconGetRect is looked up, as not every system has it.
+  using GetRectFunction = HRESULT(WINAPI*)(const NOTIFYICONIDENTIFIER*, RECT*);
+  const HMODULE shell32 = GetModuleHandleW(L"shell32.dll");
+  void* const found = shell32 == nullptr ? nullptr : reinterpret_cast<void*>(GetProcAddress(shell32,
+                                                                                            "Shell_NotifyIconGetRect"));
+  const auto get_rect = reinterpret_cast<GetRectFunction>(found);
+  NOTIFYICONIDENTIFIER identifier{};
+  identifier.cbSize = sizeof identifier;
+  identifier.hWnd = loop_.hidden_window();
+  identifier.uID = icon_id;
+  if (get_rect == nullptr || FAILED(get_rect(&identifier, &box)) || !PtInRect(&box, at)) {
+    // Where the system cannot tell (Wine's notification area), the window under the pointer:
+    // there the icon has one of its own.
+    const HWND under = WindowFromPoint(at);
+    if (under == nullptr || !GetWindowRect(under, &box)) box = RECT{at.x, at.y, at.x + 1, at.y + 1};
+  }
+  return ScreenBox{box.left, box.top, box.right, box.bottom};
+}
+
+void Tray::press_on_icon(POINT at) {
+  left_click_.pressed(icon_box(at));
+  // The notification area tells nothing of a press dragged off the icon and released
+  // elsewhere: the pointer is followed until the release or until it leaves the icon.
+  SetTimer(loop_.hidden_window(), press_timer, 100, nullptr);
+}
+
 std::optional<LRESULT> Tray::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
   if (taskbar_created_ != 0 && message == taskbar_created_) {
     // Explorer started again and forgot every icon.
     if (added_) {
       NOTIFYICONDATAW data = icon_data();
-      Shell_NotifyIconW(NIM_ADD, &data);
+      if (Shell_NotifyIconW(NIM_ADD, &data)) set_version();
     }
     return 0;
   }
-  if (message != callback_message || wparam != icon_id) return std::nullopt;
+  if (message == WM_TIMER && wparam == press_timer) {
+    POINT cursor{};
+    GetCursorPos(&cursor);
+    if (!left_click_.pointer_at(ScreenPoint{cursor.x, cursor.y})) KillTimer(loop_.hidden_window(), press_timer);
+    return 0;
+  }
+  if (message != callback_message) return std::nullopt;
+  const UINT event = LOWORD(lparam);
+  const WPARAM icon = version_4_ ? HIWORD(lparam) : wparam;
+  if (icon != icon_id) return std::nullopt;
+  POINT at{};
+  if (version_4_) {
+    at = POINT{static_cast<short>(LOWORD(wparam)), static_cast<short>(HIWORD(wparam))};
+  } else {
+    GetCursorPos(&at);
+  }
   const auto now = LoopClock::now();
-  switch (LOWORD(lparam)) {
+  if (event >= WM_MOUSEFIRST && event <= WM_MOUSELAST && event != WM_MOUSEMOVE) pointer_.touched(now);
+  // A press or release of another button ends a left press on the icon.
+  if (event >= WM_RBUTTONDOWN && event <= WM_MBUTTONDBLCLK) left_click_.interrupted();
+  switch (event) {
     case WM_MOUSEMOVE:
       send(pointer_.moved(now));
       break;
     case WM_LBUTTONDOWN:
-      pointer_.touched(now);
-      left_click_.pressed();
+      press_on_icon(at);
       send(TrayPointer::LeftDown);
       break;
     case WM_LBUTTONUP:
-      pointer_.touched(now);
+      KillTimer(loop_.hidden_window(), press_timer);
       send(left_click_.released());
       break;
     case WM_LBUTTONDBLCLK:  // a double click's second press
-      pointer_.touched(now);
-      left_click_.pressed();
+      press_on_icon(at);
       send(TrayPointer::LeftDouble);
       break;
     case WM_RBUTTONDOWN:
-      pointer_.touched(now);
       send(TrayPointer::RightDown);
       break;
     case WM_RBUTTONUP:
-      pointer_.touched(now);
       send(TrayPointer::RightUp);
-      show_menu();
+      // With version 4 the notification area asks for the menu next (WM_CONTEXTMENU).
+      if (!version_4_) show_menu(at);
       break;
     case WM_RBUTTONDBLCLK:
-      pointer_.touched(now);
       send(TrayPointer::RightDouble);
       break;
     case WM_MBUTTONDOWN:
-      pointer_.touched(now);
       send(TrayPointer::MiddleDown);
       break;
     case WM_MBUTTONUP:
-      pointer_.touched(now);
       send(TrayPointer::MiddleUp);
       break;
     case WM_MBUTTONDBLCLK:
-      pointer_.touched(now);
       send(TrayPointer::MiddleDouble);
       break;
-    case WM_CONTEXTMENU:  // the menu key or Shift+F10 on the focused icon
-      show_menu();
+    case WM_CONTEXTMENU:  // after a right click, or the menu key or Shift+F10 on the focused icon
+      show_menu(at);
+      break;
+    case NIN_SELECT:  // after a left release, or Enter on the icon chosen with the pointer
+      send(left_click_.selected());
+      break;
+    case NIN_KEYSELECT:  // Enter or Space on the focused icon
+      left_click_.interrupted();
+      send(TrayPointer::KeySelect);
       break;
     default:
       break;
@@ -184,7 +240,7 @@ std::optional<LRESULT> Tray::on_message(UINT message, WPARAM wparam, LPARAM lpar
   return 0;
 }
 
-void Tray::show_menu() {
+void Tray::show_menu(POINT at) {
   if (menu_open_) return;
   menu_open_ = true;
   // The menu takes the pointer: a left press before it is no part of a click after it.
@@ -193,8 +249,6 @@ void Tray::show_menu() {
   loop_.pump();
   loop_.hold();
   PopupMenu popup = build_popup_menu(menu_);
-  POINT at{};
-  GetCursorPos(&at);
   const HWND owner = loop_.hidden_window();
   // The menu closes when the user clicks elsewhere only if its owner is the foreground
   // window; the message after it lets the menu's own loop end cleanly.

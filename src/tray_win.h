@@ -35,6 +35,8 @@ class Tray {
   /// The message the icon's pointer messages come back as, to the loop's hidden window.
   static constexpr UINT callback_message = WM_APP + 2;
   static constexpr UINT icon_id = 1;
+  /// The hidden window's timer that follows the pointer while a left press on the icon is held.
+  static constexpr UINT_PTR press_timer = 2;
 
   Tray(MessageLoop& loop, std::shared_ptr<const LoopProxy> proxy);
   ~Tray();
@@ -54,8 +56,11 @@ class Tray {
 
  private:
   NOTIFYICONDATAW icon_data() const;
+  void set_version();
   void send(TrayPointer pointer);
-  void show_menu();
+  void show_menu(POINT at);
+  void press_on_icon(POINT at);
+  ScreenBox icon_box(POINT at) const;
 
   MessageLoop& loop_;
   std::shared_ptr<const LoopProxy> proxy_;
@@ -67,6 +72,10 @@ class Tray {
   LeftClickOnIcon left_click_;
   bool added_ = false;
   bool menu_open_ = false;
+  /// The notification area took the icon's version 4: its messages carry the event and the
+  /// icon in lparam and a place in wparam, it tells of the keyboard's choices, and it asks for
+  /// the menu itself (WM_CONTEXTMENU) after a right click.
+  bool version_4_ = false;
 };
 
 }  // namespace zelk

@@ -18,6 +18,8 @@ WinShell::WinShell(MessageLoop& loop, Settings settings)
           .on_close_requested = [&loop] { loop.post(WindowCloseRequested{}); },
           .on_web_view_failed = [proxy = loop.proxy()](std::string why) { proxy->send(WebViewFailed{std::move(why)}); },
           .on_session_end = [&loop] { loop.quit(); },
+          .on_session_ending = [&loop] { loop.leave(); },
+          .on_session_kept = [&loop] { loop.stay(); },
       }),
       command_interpreter_(std::move(settings.command_interpreter)) {
   loop_.set_message_hook(

@@ -73,6 +73,8 @@ struct WindowApp {
   std::uint64_t shelf_requests_started = 0;
   std::uint64_t shelf_request_at_work = 0;
   std::deque<std::optional<ShelfWord>> shelf_requests_waiting;
+  /// What the one at work does (none: it only reads the shelves).
+  std::optional<ShelfWord> shelf_word_at_work;
   std::uint64_t newest_shelves = 0;
 
   std::optional<KnownUpdate> update;

@@ -147,7 +147,11 @@ void on_shelves_read(WindowApp& app, WindowSeams& seams, ShelvesRead read) {
     app.newest_shelves = read.number;
     if (const auto home = seams.home(); home && write_missing_origins(read.shelves, *home)) reload_apps(app, seams);
     app.shelves = std::move(read.shelves);
-    send_shelves(app, seams, read.problem);
+    std::optional<std::string> answers;
+    if (read.number != 0 && read.number == app.shelf_request_at_work) {
+      answers = shelf_request_word(app.shelf_word_at_work);
+    }
+    send_shelves(app, seams, read.problem, answers);
   }
   shelf_work_ended(app, seams, read.number);
 }

@@ -41,7 +41,7 @@ LoopDispatcher::Handler window_loop_handler(bool window_flag, Shell& shell, std:
 
 HANDLE signal_running_instance() { return CreateEventW(nullptr, FALSE, FALSE, show_window_event_name); }
 
-HANDLE claim_instance(HANDLE show_event, HANDLE taken_event) {
+HANDLE claim_instance(HANDLE show_event, HANDLE taken_event, DWORD wait_ms) {
   // Owned by the instance for as long as it is the instance: a second start can wait on it
   // and learns at once when the instance lets go of it, or ends in any way.
   const HANDLE mutex = CreateMutexW(nullptr, TRUE, instance_mutex_name);
@@ -55,11 +55,12 @@ HANDLE claim_instance(HANDLE show_event, HANDLE taken_event) {
   // The running copy may then bring its window to the front, which the system allows only to
   // the process the user just started.
   AllowSetForegroundWindow(ASFW_ANY);
-  if (taken_event != nullptr) WaitForSingleObject(taken_event, 0);  // an answer to an earlier start
+  // An answer to earlier starts; this start's own signal is answered after it is set.
+  if (taken_event != nullptr) ResetEvent(taken_event);
   SetEvent(show_event);
   const HANDLE waits[] = {mutex, taken_event};
   const DWORD count = taken_event != nullptr ? 2 : 1;
-  const DWORD woke = WaitForMultipleObjects(count, waits, FALSE, hand_over_wait_ms);
+  const DWORD woke = WaitForMultipleObjects(count, waits, FALSE, wait_ms);
   if (woke == WAIT_OBJECT_0 || woke == WAIT_ABANDONED_0) {
     // The instance is ending and took no signal: this start is the instance now, and starts
     // as a first start does, so its own signal is taken back.
@@ -79,7 +80,8 @@ ShowListener::~ShowListener() {
 }
 
 void ShowListener::start(std::shared_ptr<const LoopProxy> proxy) {
-  if (show_event_ == nullptr || stop_event_ == nullptr) return;
+  if (show_event_ == nullptr || stop_event_ == nullptr || thread_.joinable()) return;
+  ResetEvent(stop_event_);
   thread_ = std::thread([this, proxy = std::move(proxy)] { watch(proxy); });
 }
 
@@ -95,15 +97,15 @@ void ShowListener::watch(std::shared_ptr<const LoopProxy> proxy) {
 
 void ShowListener::shown() {
   // Only now, with the window shown (or its failure shown), is the signal surely taken: a
-  // ShowWindow still queued when the loop ends is never handled.
-  for (int answers = passed_on_.exchange(0); answers > 0; --answers) {
-    if (taken_event_ != nullptr) SetEvent(taken_event_);
-  }
+  // ShowWindow still queued when the loop ends is never handled. Starts that signal at once
+  // wake the listener only once; the answer stays set, so it reaches every one of them.
+  if (passed_on_.exchange(0) > 0 && taken_event_ != nullptr) SetEvent(taken_event_);
 }
 
 void ShowListener::stop() {
   if (stop_event_ != nullptr) SetEvent(stop_event_);
   if (thread_.joinable()) thread_.join();
+  passed_on_ = 0;  // a ShowWindow handled from now on answers no start: it may be the next instance's
 }
 
 std::vector<std::u16string> command_line_arguments() {
@@ -131,8 +133,8 @@ int window_main(const WindowProgram& program) {
   // first will listen on, and its signal waits there; it is never lost with the second
   // start's handle. The events' handles stay open until the process ends.
   const HANDLE show_event = signal_running_instance();
-  const HANDLE taken_event = CreateEventW(nullptr, FALSE, FALSE, show_window_taken_event_name);
-  const HANDLE mutex = claim_instance(show_event, taken_event);
+  const HANDLE taken_event = CreateEventW(nullptr, TRUE, FALSE, show_window_taken_event_name);
+  HANDLE mutex = claim_instance(show_event, taken_event, program.hand_over_wait_ms);
   if (mutex == nullptr) return 0;
   if (program.after_instance_claimed) program.after_instance_claimed();
 
@@ -153,13 +155,29 @@ int window_main(const WindowProgram& program) {
     if (show) listener.shown();
     return flow;
   };
+  // The names go first, as soon as the program begins to end: a start from then on is the
+  // next instance, not a hand-over to one that is going. Taking the icon away can take seconds.
+  loop.set_instance_actions(
+      [&] {
+        listener.stop();
+        if (mutex == nullptr) return;
+        ReleaseMutex(mutex);
+        CloseHandle(mutex);
+        mutex = nullptr;
+      },
+      [&] {
+        if (mutex != nullptr) return true;
+        const HANDLE again = CreateMutexW(nullptr, TRUE, instance_mutex_name);
+        if (again != nullptr && GetLastError() != ERROR_ALREADY_EXISTS) {
+          mutex = again;
+          listener.start(loop.proxy());
+          return true;
+        }
+        if (again != nullptr) CloseHandle(again);
+        return false;
+      });
   listener.start(loop.proxy());
   return loop.run(std::move(handler), [&](int code) {
-    // The names go first: a start from now on is the next instance, not a hand-over to one
-    // that is going. Taking the icon away can take seconds.
-    listener.stop();
-    ReleaseMutex(mutex);
-    CloseHandle(mutex);
     shell.remove_tray_icon();
     end_process(code);
   });

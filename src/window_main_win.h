@@ -18,7 +18,9 @@ namespace zelk {
 
 inline constexpr wchar_t instance_mutex_name[] = L"ValdrovenAIZelkTray";
 inline constexpr wchar_t show_window_event_name[] = L"ValdrovenAIZelkShowWindow";
-/// The running instance's answer to a second start: its signal was taken and the window shown.
+/// The running instance's answer to second starts: their signals were taken and the window
+/// shown. It stays set until the next start clears it, so one answer reaches every start that
+/// waits.
 inline constexpr wchar_t show_window_taken_event_name[] = L"ValdrovenAIZelkShowWindowTaken";
 /// How long a second start waits for that answer before it ends anyway (an instance that is
 /// busy takes the signal later; one that ends lets go of the mutex at once).
@@ -36,6 +38,8 @@ struct WindowProgram {
   std::function<void()> after_instance_claimed;
   /// What the shell starts as "cmd"; empty for the system's own.
   std::wstring command_interpreter;
+  /// How long a second start waits for the running instance's answer.
+  DWORD hand_over_wait_ms = zelk::hand_over_wait_ms;
 };
 
 /// The process's whole run. Returns 0 on a second start that handed over; otherwise the loop
@@ -53,7 +57,7 @@ HANDLE signal_running_instance();
 /// instance mutex, owned by the calling thread, when this is the first start, or when the
 /// running instance ended without taking this start's signal. Gives null when the running
 /// instance took the signal, did not answer in time, or the mutex could not be made.
-HANDLE claim_instance(HANDLE show_event, HANDLE taken_event);
+HANDLE claim_instance(HANDLE show_event, HANDLE taken_event, DWORD wait_ms);
 
 /// The instance's side of a second start: a thread turns each signal of the show-window event
 /// into ShowWindow, and the start is told its signal was taken once the loop has handled it.

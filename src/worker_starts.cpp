@@ -29,6 +29,7 @@ void start(WindowSeams& seams, std::function<void()> work, FailureEvent failed) 
 void start_shelf_work(WindowApp& app, WindowSeams& seams, std::optional<ShelfWord> word) {
   const std::uint64_t number = ++app.shelf_requests_started;
   app.shelf_request_at_work = number;
+  app.shelf_word_at_work = word;
   // An address that is never fetched needs no worker: its answer comes at once, in its turn,
   // with the shelves as they are shown, and nothing is fetched again for it.
   if (word && word->word == "add") {

@@ -4,6 +4,8 @@
 
 #include <cerrno>
 #include <fstream>
+#include <iterator>
+#include <string>
 
 namespace zelk {
 
@@ -19,6 +21,15 @@ std::string write_script(const std::filesystem::path& folder, std::string_view n
   return path.string();
 }
 
-bool process_alive(pid_t pid) { return ::kill(pid, 0) == 0 || errno == EPERM; }
+bool process_alive(pid_t pid) {
+  if (::kill(pid, 0) != 0 && errno != EPERM) return false;
+  // A process that has ended and is not reaped yet (a zombie) still takes signals: its state,
+  // after the name in parentheses, says it is gone.
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  const std::string line((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const std::size_t name_end = line.rfind(')');
+  if (name_end == std::string::npos || name_end + 2 >= line.size()) return true;
+  return line[name_end + 2] != 'Z' && line[name_end + 2] != 'X';
+}
 
 }  // namespace zelk

@@ -15,7 +15,7 @@ namespace zelk {
 std::string write_script(const std::filesystem::path& folder, std::string_view name,
                          std::string_view body);
 
-/// True while a process with this id exists.
+/// True while a process with this id runs: one that has ended but is not reaped yet is not.
 bool process_alive(pid_t pid);
 
 }  // namespace zelk

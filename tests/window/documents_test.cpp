@@ -225,7 +225,7 @@ TEST(AppObject, UsedAppNamesComeFromTheRowsOrTheIdAndOnlyWhenTheAppStartsThem) {
 
 // ---- the render document ----
 
-TEST(RenderDocument, WritesTheTenKeysInOrder) {
+TEST(RenderDocument, WritesTheElevenKeysInOrder) {
   const Recipe& gitea = builtin("gitea");
   RenderSnapshot snapshot;
   snapshot.status_line = "Podman is running";
@@ -245,25 +245,31 @@ TEST(RenderDocument, WritesTheTenKeysInOrder) {
   EXPECT_EQ(render_document(snapshot),
             R"({"version":"0.2.0-alpha.15","note":"Podman is running","runtime":"Podman","runtimeOk":true,)"
             R"("terminal":true,"setup":false,"desktop":"install","apps":[)" + app +
-                R"(],"shelves":3,"update":{"version":"0.3.0","busy":false,"problem":"It said \"no\""}})");
+                R"(],"shelves":3,"update":{"version":"0.3.0","busy":false,"problem":"It said \"no\""},)"
+                R"("shelfWork":null})");
 
   snapshot.apps.clear();
   snapshot.runtime_ok.reset();
   snapshot.shelf_count = 0;
   snapshot.update->installing = true;
   snapshot.update->problem.reset();
+  snapshot.shelf_work = ShelfWork{"shelf-add:https://a.example.org/<s>", {"shelf-forget:x", "shelves"}};
   EXPECT_EQ(render_document(snapshot),
             R"({"version":"0.2.0-alpha.15","note":"Podman is running","runtime":"Podman","runtimeOk":null,)"
             R"("terminal":true,"setup":false,"desktop":"install","apps":[],"shelves":0,)"
-            R"("update":{"version":"0.3.0","busy":true,"problem":null}})");
+            R"("update":{"version":"0.3.0","busy":true,"problem":null},)"
+            R"("shelfWork":{"working":"shelf-add:https://a.example.org/\u003cs>",)"
+            R"("waiting":["shelf-forget:x","shelves"]}})");
 
   snapshot.update.reset();
+  snapshot.shelf_work.reset();
   snapshot.runtime_ok = false;
   snapshot.runtime_name = "Docker";
   snapshot.status_line = "No usable container runtime was found.";
   EXPECT_EQ(render_document(snapshot),
             R"({"version":"0.2.0-alpha.15","note":"No usable container runtime was found.","runtime":"Docker",)"
-            R"("runtimeOk":false,"terminal":true,"setup":true,"desktop":"","apps":[],"shelves":0,"update":null})");
+            R"("runtimeOk":false,"terminal":true,"setup":true,"desktop":"","apps":[],"shelves":0,"update":null,)"
+            R"("shelfWork":null})");
 }
 
 std::string document_prefix(std::string_view note_json, std::string_view runtime_ok) {
@@ -360,9 +366,10 @@ TEST(ShelvesDocument, WritesShelvesAndOffersInOrderWithNullsWhereNothingIsKnown)
       R"("shows":)" + shows(added.user) + R"(,"state":"added","problem":null},)"
       R"({"file":"gone.yaml","address":"https://zelk.app/shelf/gone.yaml","own":true,"from":"zelk.app",)"
       R"("trust":")" + own_trust + R"(","id":null,"name":null,"category":null,"summary":null,"helpers":0,)"
-      R"("shows":null,"state":"refused","problem":"https://zelk.app/shelf/gone.yaml could not be fetched."}]}]})";
-  EXPECT_EQ(shelves_document("The shelf <1> was taken out.", shelves), expected);
-  EXPECT_EQ(shelves_document(std::nullopt, {}), R"({"problem":null,"shelves":[]})");
+      R"("shows":null,"state":"refused","problem":"https://zelk.app/shelf/gone.yaml could not be fetched."}]}],)";
+  EXPECT_EQ(shelves_document("The shelf <1> was taken out.", shelves), expected + R"("answers":null})");
+  EXPECT_EQ(shelves_document(std::nullopt, {}, "shelf-forget:https://a.example.org/<s>"),
+            R"({"problem":null,"shelves":[],"answers":"shelf-forget:https://a.example.org/\u003cs>"})");
 }
 
 // ---- outcome and made ----

@@ -215,7 +215,7 @@ TEST_F(PageWords, AShelfAddressThatIsNeverFetchedIsAnsweredAtOnceForWhatItIs) {
                               "\" is not an address the Zelk fetches. Its host holds characters other than plain "
                               "ASCII; write the host in its \"xn--\" form.";
   EXPECT_EQ(rig.shell.scripts_of("shelves"),
-            std::vector<std::string>{"shelves(" + shelves_document(refusal, shown) + ")"});
+            std::vector<std::string>{"shelves(" + shelves_document(refusal, shown, "shelf-add:" + address) + ")"});
   EXPECT_TRUE(rig.world.runner->runs().empty());
 
   // The same shelf with a "#fragment" is not a second one, and goes out with the address.

@@ -85,11 +85,36 @@ TEST(TrayInput, EachPointerActionSendsTheEventsOfTheTable) {
       {TrayPointer::MiddleDouble, ""},
       {TrayPointer::Move, ""},
       {TrayPointer::Leave, ""},
+      {TrayPointer::KeySelect, "ShowWindow,RefreshTick"},
+      {TrayPointer::Select, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.pointer));
     EXPECT_EQ(event_names(tray_events(c.pointer)), c.sent);
   }
+}
+
+TEST(TrayInput, ALeftPressCountsForTheReleaseOnlyWhileThePointerStaysOnTheIcon) {
+  const ScreenBox icon{100, 200, 132, 232};
+  LeftClickOnIcon click;
+  // A press, the pointer still on the icon, then the release: a click; the choice that
+  // follows it is no second one.
+  click.pressed(icon);
+  EXPECT_TRUE(click.pointer_at(ScreenPoint{131, 231}));
+  EXPECT_EQ(click.released(), TrayPointer::LeftUp);
+  EXPECT_EQ(click.selected(), TrayPointer::Select);
+  // Dragged off the icon (released elsewhere, unseen): a later release on it is alone.
+  click.pressed(icon);
+  EXPECT_FALSE(click.pointer_at(ScreenPoint{132, 210}));
+  EXPECT_FALSE(click.pointer_at(ScreenPoint{110, 210}));
+  EXPECT_EQ(click.released(), TrayPointer::LeftUpAlone);
+  // Another button's press or release in between: the same.
+  click.pressed(icon);
+  click.interrupted();
+  EXPECT_EQ(click.released(), TrayPointer::LeftUpAlone);
+  // A choice with no release before it is the keyboard's.
+  EXPECT_EQ(click.selected(), TrayPointer::Select);
+  EXPECT_EQ(click.selected(), TrayPointer::KeySelect);
 }
 
 TEST(TrayInput, TheFirstMoveAfterAQuietSecondIsThePointerComingOverTheIcon) {

@@ -147,7 +147,7 @@ TEST(WindowFlow, OpenAnAppThroughTheFakeRuntimeAndSeeItRunning) {
   ASSERT_FALSE(shell.scripts.empty());
   std::vector<AppRow> rows;
   for (const AppEntry& e : app.entries) rows.push_back(AppRow{e.recipe.get(), e.message, e.address, e.status, e.busy});
-  const RenderSnapshot snapshot{"Podman is running", "Podman", true, false, rows, 1, std::nullopt};
+  const RenderSnapshot snapshot{"Podman is running", "Podman", true, false, rows, 1, std::nullopt, std::nullopt};
   EXPECT_EQ(shell.scripts.back(), "render(" + render_document(snapshot) + ")");
   EXPECT_NE(
       shell.scripts.back().find("{\"id\":\"flow\",\"name\":\"Flow\",\"category\":\"Tests\",\"summary\":\"A flow "

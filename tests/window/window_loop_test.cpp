@@ -592,7 +592,7 @@ TEST(WindowLoop, AWorkerThatFailsComesBackAsItsOwnResultAndLeavesNothingWaiting)
     rig.page("shelves");
     rig.settle();
     EXPECT_EQ(rig.shell.scripts_of("shelves"),
-              std::vector<std::string>{"shelves(" + shelves_document(why, {}) + ")"});
+              std::vector<std::string>{"shelves(" + shelves_document(why, {}, "shelves") + ")"});
 
     rig.page("update-look");
     rig.settle();
@@ -788,7 +788,7 @@ TEST(WindowLoop, ThePageIsRenderedAfterEveryEventWhileTheWindowIsOpen) {
   std::vector<AppRow> rows;
   for (const AppEntry& e : rig.app().entries)
     rows.push_back(AppRow{e.recipe.get(), e.message, e.address, e.status, e.busy});
-  const RenderSnapshot snapshot{"Podman is running", "Podman", true, false, rows, 1, std::nullopt};
+  const RenderSnapshot snapshot{"Podman is running", "Podman", true, false, rows, 1, std::nullopt, std::nullopt};
   EXPECT_EQ(rig.shell.scripts.back(), "render(" + render_document(snapshot) + ")");
 }
 
@@ -958,6 +958,46 @@ TEST(WindowLoop, ShelfChangesApplyInTheOrderTheyWereAskedFor) {
   EXPECT_EQ(read_file(shelves_path(rig.folder.path())).value_or(""), kept + "\n");
   ASSERT_EQ(rig.app().shelves.size(), 1u);
   EXPECT_EQ(rig.app().shelves[0].address, kept);
+}
+
+TEST(WindowLoop, ShelfRequestsWaitTheirTurnInTheProgramOverAWindowOpenedAgainAndLeaveTheNote) {
+  LoopRig rig;
+  const std::string slow = "https://example.org/slow/shelf.yaml";
+  const std::string next = "https://example.org/next/shelf.yaml";
+  put_file(rig.folder.path() / "recipes" / "notes.yaml", sample_recipe("notes", "Notes", 34567));
+  const std::vector<std::string> slow_fetch = curl_arguments(slow, fetch_size_limit, fetch_curl_seconds);
+  rig.world.runner->on("curl", {}, ScriptedRunner::failed(6, "curl: (6) Could not resolve host\n"));
+  rig.world.runner->on("curl", slow_fetch, ScriptedRunner::ok("shelf: 1\nname: Slow\nrecipes:\n  - notes.yaml\n"));
+  rig.world.runner->hold("curl", slow_fetch);
+  rig.start();
+  rig.settle();
+  CountedThreads threads;
+  rig.workers.elsewhere = threads.starter();
+  rig.user(ShowWindow{});
+
+  // A shelf is added, a second one asked for while the first is fetched.
+  rig.page("shelf-add:" + slow);
+  ASSERT_TRUE(deliver_until(rig, [&] { return rig.world.runner->held_runs() == 1; }));
+  rig.page("shelf-add:" + next);
+  // The window is closed and opened again: its new page hears what is under way and what waits.
+  rig.handle(WindowCloseRequested{});
+  rig.user(ShowWindow{});
+  rig.page("ready");
+  const std::string work = R"("shelfWork":{"working":"shelf-add:)" + slow + R"(","waiting":["shelf-add:)" + next +
+                           R"("]})";
+  const std::string reopened = rig.shell.scripts_of("render").back();
+  EXPECT_NE(reopened.find(work), std::string::npos) << reopened;
+
+  // What the user did meanwhile holds the line while the requests end, one after the other.
+  rig.page("forget:notes");
+  rig.world.runner->release_held();
+  ASSERT_TRUE(deliver_until(rig, [&] { return threads.running() == 0 && rig.proxy->events().empty(); }));
+  EXPECT_EQ(rig.app().status_line, "Notes is out of the list.");
+  const std::vector<std::string> answers = rig.shell.scripts_of("shelves");
+  ASSERT_EQ(answers.size(), 2u);
+  EXPECT_NE(answers[0].find(R"("answers":"shelf-add:)" + slow + R"("})"), std::string::npos) << answers[0];
+  EXPECT_NE(answers[1].find(R"("answers":"shelf-add:)" + next + R"("})"), std::string::npos) << answers[1];
+  EXPECT_NE(rig.shell.scripts_of("render").back().find(R"("shelfWork":null)"), std::string::npos);
 }
 
 TEST(WindowLoop, AShelvesReadOlderThanTheOneShownIsDropped) {

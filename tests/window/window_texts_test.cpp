@@ -91,6 +91,11 @@ TEST(WindowTexts, FirstLineShortTakesTheFirstLineWithTextAndCutsItAtNinetyCharac
        std::string(90, 'x') + " ..."},
       {"a blank early in the line is no place to cut", "ab " + std::string(100, 'c'),
        "ab " + std::string(87, 'c') + " ..."},
+      // The latter half of the 90 characters begins with the 46th.
+      {"a blank as the 46th character is a place to cut", std::string(45, 'a') + " " + std::string(60, 'b'),
+       std::string(45, 'a') + " ..."},
+      {"a blank as the 45th character is not", std::string(44, 'a') + " " + std::string(60, 'b'),
+       std::string(44, 'a') + " " + std::string(45, 'b') + " ..."},
       {"90 two-byte characters are kept whole", repeated(e_acute, 90), repeated(e_acute, 90)},
       {"95 two-byte characters are cut to 90", repeated(e_acute, 95), repeated(e_acute, 90) + " ..."},
       {"four-byte characters count once", repeated(face, 91), repeated(face, 90) + " ..."},

@@ -168,8 +168,9 @@ TEST(AppWindowWin, ClosingDropsWindowAndWebViewAndAskingAgainMakesANewOne) {
     ASSERT_NE(first, nullptr);
     harness.settle();
 
-    // The user closes it: the loop hears of it and the window goes, web view first.
-    PostMessageW(first, WM_CLOSE, 0, 0);
+    // The user closes it (its close box, Alt+F4): the loop hears of it and the window goes,
+    // web view first.
+    PostMessageW(first, WM_SYSCOMMAND, SC_CLOSE, 0);
     ASSERT_TRUE(harness.wait_for_event("Close"));
     harness.settle();
     EXPECT_FALSE(IsWindow(first));

@@ -4,6 +4,7 @@
 // a stand-in web view (zelk_window_probe); what it does shows in its windows, its tray icon,
 // its exit code and the report its stand-in web view writes.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -212,17 +214,29 @@ TEST(InstanceWin, ClosedFromOutsideItEndsAsQuitDoesAndTheNextStartIsTheInstance)
 TEST(InstanceWin, AStartWhileTheInstanceEndsIsTheNextInstance) {
   // Taking the icon away alone takes about 2 s under Wine; a start meanwhile (an installer
   // starts the new program as soon as it has closed the old one) must not hand over to it.
-  for (const bool from_the_menu : {true, false}) {
-    SCOPED_TRACE(from_the_menu ? "Quit from the menu" : "taskkill without /f");
+  // With the window open, taskkill closes the window and the hidden window one after the other.
+  struct Case {
+    const char* name;
+    bool from_the_menu;
+    bool window_open;
+  };
+  const Case cases[] = {{"Quit from the menu", true, false},
+                        {"taskkill without /f", false, false},
+                        {"taskkill without /f, the window open", false, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     ProbeSetting setting;
     const fs::path program = setting.folder.path() / "zelk-window.exe";
     fs::copy_file(probe_program(), program);
-    Started ending(program, L"");
+    Started ending(program, c.window_open ? L"--window" : L"");
     ASSERT_TRUE(ending.started());
     ASSERT_TRUE(eventually([&] { return tray_ready(ending.pid()); }));
+    if (c.window_open) {
+      ASSERT_TRUE(eventually([&] { return has_line(setting.report, "ready"); }));
+    }
     const HWND loop = loop_window_of(ending.pid());
 
-    if (from_the_menu) {
+    if (c.from_the_menu) {
       quit_through_the_menu(ending.pid());
       ASSERT_TRUE(eventually([&] {
         const std::vector<HWND> menus = windows_of(ending.pid(), L"#32768");
@@ -244,6 +258,55 @@ TEST(InstanceWin, AStartWhileTheInstanceEndsIsTheNextInstance) {
     quit_through_the_menu(next.pid());
     EXPECT_EQ(next.exit_code(30s), std::optional<DWORD>(0));
   }
+}
+
+TEST(InstanceWin, ASessionEndCalledOffLeavesTheProgramTheInstance) {
+  ProbeSetting setting;
+  Started probe(probe_program(), L"--window");
+  ASSERT_TRUE(probe.started());
+  ASSERT_TRUE(eventually([&] { return tray_ready(probe.pid()) && has_line(setting.report, "ready"); }));
+  // Asked whether the session may end, the program lets go of its names; then another program
+  // refuses, and the system tells every window that the session goes on.
+  for (UINT message : {WM_QUERYENDSESSION, WM_ENDSESSION}) {
+    for (HWND window : windows_of(probe.pid())) {
+      DWORD_PTR answer = 0;
+      SendMessageTimeoutW(window, message, FALSE, ENDSESSION_CLOSEAPP, SMTO_NORMAL, 30000, &answer);
+    }
+  }
+  EXPECT_EQ(probe.exit_code(1500ms), std::nullopt);
+  // It is still the one instance: a start hands over to it.
+  Started next(probe_program(), L"");
+  EXPECT_EQ(next.exit_code(20s), std::optional<DWORD>(0));
+  quit_through_the_menu(probe.pid());
+  EXPECT_EQ(probe.exit_code(30s), std::optional<DWORD>(0));
+}
+
+TEST(InstanceWin, TenStartsAtOnceMakeOneInstanceAndEveryOtherIsAnswered) {
+  ProbeSetting setting;
+  // A start that hands over waits for its answer as long as it takes here: one that is never
+  // answered does not end.
+  ScopedEnv wait("ZELK_PROBE_HAND_OVER_WAIT", "600000");
+  std::vector<std::unique_ptr<Started>> starts;
+  for (int count = 0; count < 10; ++count) {
+    starts.push_back(std::make_unique<Started>(probe_program(), L""));
+    ASSERT_TRUE(starts.back()->started());
+  }
+  std::optional<std::size_t> instance;
+  ASSERT_TRUE(eventually([&] {
+    for (std::size_t at = 0; at < starts.size(); ++at) {
+      if (tray_ready(starts[at]->pid())) instance = at;
+    }
+    return instance.has_value();
+  })) << "no start became the instance";
+  for (std::size_t at = 0; at < starts.size(); ++at) {
+    if (at == *instance) continue;
+    SCOPED_TRACE("start " + std::to_string(at));
+    EXPECT_EQ(starts[at]->exit_code(60s), std::optional<DWORD>(0)) << "a start was not answered";
+  }
+  EXPECT_TRUE(eventually([&] { return app_window_of(starts[*instance]->pid()) != nullptr; }));
+  EXPECT_EQ(starts[*instance]->exit_code(0ms), std::nullopt);
+  quit_through_the_menu(starts[*instance]->pid());
+  EXPECT_EQ(starts[*instance]->exit_code(30s), std::optional<DWORD>(0));
 }
 
 TEST(InstanceWin, PageWordsStartTheSetUpConsoleTheTerminalAndPodmanDesktopAsTheyShould) {
@@ -393,8 +456,9 @@ TEST(InstanceWin, ALeftClickThatCannotOpenTheWindowSaysWhyByTheIcon) {
   ASSERT_TRUE(eventually([&] { return tray_ready(window_program.pid()); }));
   const HWND loop = loop_window_of(window_program.pid());
   // A left click, as the notification area passes it on: the press, then the release.
-  PostMessageW(loop, Tray::callback_message, Tray::icon_id, WM_LBUTTONDOWN);
-  PostMessageW(loop, Tray::callback_message, Tray::icon_id, WM_LBUTTONUP);
+  post_icon_message(loop, WM_LBUTTONDOWN);
+  post_icon_message(loop, WM_LBUTTONUP);
+  post_icon_message(loop, NIN_SELECT);
   EXPECT_TRUE(eventually([&] {
     return balloon_shows("The window could not be opened: Microsoft Edge WebView2 Runtime is missing. Install it.");
   })) << "no balloon says why";

@@ -111,9 +111,17 @@ ProbeSetting::ProbeSetting()
       report(folder.path() / "report.txt"),
       where("ZELK_PROBE_REPORT", path_to_utf8(report)) {}
 
+void post_icon_message(HWND loop, UINT event) {
+  POINT at{};
+  GetCursorPos(&at);
+  PostMessageW(loop, Tray::callback_message, MAKEWPARAM(at.x, at.y), MAKELPARAM(event, Tray::icon_id));
+}
+
 void quit_through_the_menu(DWORD pid) {
   const HWND loop = loop_window_of(pid);
-  PostMessageW(loop, Tray::callback_message, Tray::icon_id, WM_RBUTTONUP);
+  // A right click, as the notification area passes it on.
+  post_icon_message(loop, WM_RBUTTONUP);
+  post_icon_message(loop, WM_CONTEXTMENU);
   HWND menu = nullptr;
   eventually([&] {
     const std::vector<HWND> menus = windows_of(pid, L"#32768");

@@ -65,6 +65,10 @@ struct ProbeSetting {
   ProbeSetting();
 };
 
+/// Posts a message of the tray icon to the loop's hidden window as the notification area does
+/// for an icon of version 4: the event and the icon in lparam, the pointer's place in wparam.
+void post_icon_message(HWND loop, UINT event);
+
 /// Picks "Quit (apps keep running)", the menu's last item, from the probe's tray menu.
 void quit_through_the_menu(DWORD pid);
 

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <thread>
 #include <vector>
@@ -215,7 +216,8 @@ TEST(TrayWin, ARightClickShowsTheMenuAndWorkersEventsWaitForItToClose) {
     ASSERT_TRUE(added.has_value()) << added.error();
     harness.settle();
 
-    PostMessageW(hidden, Tray::callback_message, Tray::icon_id, WM_RBUTTONUP);
+    post_icon_message(hidden, WM_RBUTTONUP);
+    post_icon_message(hidden, WM_CONTEXTMENU);
     const HWND menu_window = open_popup_menu_window();
     ASSERT_NE(menu_window, nullptr) << "the menu did not open";
     // The click's refresh was handled before the menu took the thread.
@@ -320,6 +322,90 @@ TEST(TrayWin, AClickBesideTheOpenMenuClosesItAndOpensNoWindowWhileAClickOnTheIco
     PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0);
     EXPECT_EQ(std::count(seen.begin(), seen.end(), "ShowWindow"), 1) << ::testing::PrintToString(seen);
   }, [](const LoopEvent&, WinShell&) { return ControlFlow::wait(); });  // no window to cover the icon
+}
+
+// A real move of the pointer, in steps, to a point of the screen.
+void move_to(POINT to) {
+  POINT from{};
+  GetCursorPos(&from);
+  const int width = GetSystemMetrics(SM_CXSCREEN) - 1;
+  const int height = GetSystemMetrics(SM_CYSCREEN) - 1;
+  for (int step = 1; step <= 5; ++step) {
+    INPUT input{};
+    input.type = INPUT_MOUSE;
+    input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    input.mi.dx = (from.x + (to.x - from.x) * step / 5) * 65535 / width;
+    input.mi.dy = (from.y + (to.y - from.y) * step / 5) * 65535 / height;
+    SendInput(1, &input, sizeof input);
+    std::this_thread::sleep_for(60ms);
+  }
+}
+
+void press_button(DWORD flags) {
+  INPUT input{};
+  input.type = INPUT_MOUSE;
+  input.mi.dwFlags = flags;
+  SendInput(1, &input, sizeof input);
+  std::this_thread::sleep_for(200ms);
+}
+
+TEST(TrayWin, APressDraggedOffTheIconAndReleasedElsewhereIsNoPartOfALaterReleaseOnIt) {
+  ShellHarness harness;
+  harness.run([&] {
+    std::expected<void, std::string> added;
+    harness.on_loop([&] { added = harness.shell().add_tray_icon("Valdroven AI Zelk 0.2.0-alpha.15", sample_menu()); });
+    ASSERT_TRUE(added.has_value()) << added.error();
+    HWND icon = nullptr;
+    ASSERT_TRUE(eventually([&] { return (icon = drawn_tray_icon()) != nullptr; })) << "no icon drawn";
+    RECT box{};
+    GetWindowRect(icon, &box);
+    const POINT on_icon{(box.left + box.right) / 2, (box.top + box.bottom) / 2};
+
+    // Pressed on the icon, dragged off it and released far away.
+    move_to(on_icon);
+    press_button(MOUSEEVENTF_LEFTDOWN);
+    move_to(POINT{box.right + 300, box.bottom + 300});
+    press_button(MOUSEEVENTF_LEFTUP);
+    // Then pressed elsewhere, dragged onto the icon and released there: no click on it.
+    move_to(POINT{box.right + 200, box.bottom + 350});
+    press_button(MOUSEEVENTF_LEFTDOWN);
+    move_to(on_icon);
+    press_button(MOUSEEVENTF_LEFTUP);
+    // A right click after them: with its menu open, every message before it has been handled.
+    click_at(on_icon, MOUSEEVENTF_RIGHTDOWN, MOUSEEVENTF_RIGHTUP);
+    HWND menu = open_popup_menu_window();
+    ASSERT_NE(menu, nullptr) << "the menu did not open";
+    const std::vector<std::string> seen = harness.seen();
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), "ShowWindow"), 0) << ::testing::PrintToString(seen);
+    PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+    ASSERT_TRUE(eventually([] {
+      const HWND shown = FindWindowW(L"#32768", nullptr);
+      return shown == nullptr || IsWindowVisible(shown) == FALSE;
+    }));
+
+    // A click on the icon still opens the window.
+    click_at(on_icon, MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP);
+    EXPECT_TRUE(harness.wait_for_event("ShowWindow", 20s));
+  }, [](const LoopEvent&, WinShell&) { return ControlFlow::wait(); });  // no window to cover the icon
+}
+
+TEST(TrayWin, TheKeyboardOnTheFocusedIconOpensTheWindowWithEnterAndTheMenuWithTheMenuKey) {
+  ShellHarness harness;
+  const HWND hidden = harness.loop().hidden_window();
+  harness.run([&] {
+    std::expected<void, std::string> added;
+    harness.on_loop([&] { added = harness.shell().add_tray_icon("Valdroven AI Zelk 0.2.0-alpha.15", sample_menu()); });
+    ASSERT_TRUE(added.has_value()) << added.error();
+    harness.settle();
+    // As the notification area tells of the keys on an icon of version 4.
+    post_icon_message(hidden, NIN_KEYSELECT);
+    harness.settle();
+    EXPECT_EQ(harness.since_last_mark(), (Names{"ShowWindow", "RefreshTick"}));
+    post_icon_message(hidden, WM_CONTEXTMENU);
+    const HWND menu = open_popup_menu_window();
+    ASSERT_NE(menu, nullptr) << "the menu did not open";
+    PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+  }, [](const LoopEvent&, WinShell&) { return ControlFlow::wait(); });
 }
 
 }  // namespace

@@ -34,7 +34,8 @@ describe('focus keeping', () => {
     });
   }
 
-  test('Enter on "Install and open": the card keeps the focus through the start; Enter again installs nothing', async () => {
+  test('Enter on "Install and open": the card keeps the focus through the start; Enter again installs nothing, ' +
+    'Space leaves the page where it is', async () => {
     await withDocuments(['render-installed'], async page => {
       await page.page.click('#view-store');
       await page.card('open-webui').locator('button[data-action="open"]').focus();
@@ -45,6 +46,11 @@ describe('focus keeping', () => {
         await page.render('render-installing');
         assert.deepEqual(await page.focused(), { card: 'open-webui' });
         await page.page.keyboard.press('Enter');
+        assert.deepEqual(await page.take(), []);
+        const scrolled = await page.scrollSettled();
+        await page.page.keyboard.press('Space');
+        await page.page.keyboard.press('Shift+Space');
+        assert.equal(await page.scrollSettled(), scrolled, 'the card stays in view');
         assert.deepEqual(await page.take(), []);
       }
       // The next Tab goes on from the card, not from the top of the page.

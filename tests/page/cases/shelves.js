@@ -3,6 +3,18 @@
 const { test } = require('node:test');
 const { assert, describe, harness, withDocuments } = require('./common');
 
+// A document of the builders as the program sends it: the shelves answering a request, or a
+// render telling which shelf requests it has under way and waiting.
+const answering = (name, word) => JSON.stringify({ ...harness.documentValue(name), answers: word });
+const working = (name, work) => JSON.stringify({ ...harness.documentValue(name), shelfWork: work });
+
+function waitingLine(page) {
+  return page.page.evaluate(() => {
+    const node = document.getElementById('shelf-waiting');
+    return node.hidden ? null : node.textContent;
+  });
+}
+
 function bar(page) {
   return page.page.evaluate(() => {
     const node = document.getElementById('shelf-bar');
@@ -71,40 +83,60 @@ describe('shelf requests', () => {
     });
   });
 
-  test('a shelf added or taken out while the shelves are fetched waits its turn; text typed since stays', async () => {
+  test('a shelf added or taken out while the shelves are fetched is posted at once and waits its turn in the ' +
+    'program; the page posts nothing by itself; text typed since stays', async () => {
     await withDocuments(['render-none-installed'], async page => {
-      const waiting = () => page.page.evaluate(() => {
-        const node = document.getElementById('shelf-waiting');
-        return node.hidden ? null : node.textContent;
-      });
       const field = () => page.page.inputValue('#shelf-address');
       const course = harness.documentValue('shelves-offers').shelves[0];
+      const b = 'shelf-add:https://b.example.org/shelf.yaml';
+      const c = 'shelf-add:https://c.example.org/shelf.yaml';
       await page.page.click('#shelf-bar-button');
       await page.page.click('#shelf-address');
       await page.page.keyboard.type('https://b.example.org/shelf.yaml');
       await page.page.keyboard.press('Enter');
-      assert.deepEqual(await page.take(), ['shelves']);
-      assert.equal(await waiting(),
+      assert.deepEqual(await page.take(), ['shelves', b]);
+      assert.equal(await waitingLine(page),
         'Fetching the shelves ...\nWaiting its turn: adding https://b.example.org/shelf.yaml');
       // The next address is typed while that one waits.
       await page.page.keyboard.press('Control+A');
       await page.page.keyboard.type('https://c.example.org/shelf.yaml');
-      await page.shelves('shelves-offers');
-      assert.deepEqual(await page.take(), ['shelf-add:https://b.example.org/shelf.yaml'], 'the waiting one goes next');
+      await page.render(working('render-none-installed', { working: 'shelves', waiting: [b] }));
+      await page.shelves(answering('shelves-offers', 'shelves'));
+      assert.deepEqual(await page.take(), [], 'the program starts the waiting one; the page posts nothing');
       assert.equal(await field(), 'https://c.example.org/shelf.yaml', 'the fetch\'s answer leaves the typed text');
-      await page.shelves('shelves-offers');
+      await page.render(working('render-none-installed', { working: b, waiting: [] }));
+      assert.equal(await waitingLine(page), 'Fetching the shelves ...');
+      await page.shelves(answering('shelves-offers', b));
       assert.equal(await field(), 'https://c.example.org/shelf.yaml', 'the answer to b leaves the text typed after it');
-      assert.equal(await waiting(), null);
+      await page.render('render-none-installed');
+      assert.equal(await waitingLine(page), null);
       // Now c goes, and a shelf is taken out while it is fetched.
       await page.page.click('#shelf-add');
       await page.page.getByRole('button', { name: 'Take this shelf out, ' + course.name, exact: false }).click();
-      assert.deepEqual(await page.take(), ['shelf-add:https://c.example.org/shelf.yaml']);
-      assert.equal(await waiting(), 'Fetching the shelves ...\nWaiting its turn: taking out ' + course.address);
-      await page.shelves('shelves-offers');
+      assert.deepEqual(await page.take(), [c, 'shelf-forget:' + course.address]);
+      assert.equal(await waitingLine(page), 'Fetching the shelves ...\nWaiting its turn: taking out ' + course.address);
+      await page.shelves(answering('shelves-offers', c));
       assert.equal(await field(), '', 'the answer to c empties the field that still holds c');
-      assert.deepEqual(await page.take(), ['shelf-forget:' + course.address]);
-      await page.shelves('shelves-offers');
-      assert.deepEqual([await waiting(), (await bar(page)).button, await page.take()], [null, 'Look again', []]);
+      await page.shelves(answering('shelves-offers', 'shelf-forget:' + course.address));
+      await page.render('render-none-installed');
+      assert.deepEqual([await waitingLine(page), (await bar(page)).button, await page.take()],
+        [null, 'Look again', []]);
+    });
+  });
+
+  test('a page opened again shows the shelf requests the program has under way and waiting', async () => {
+    const work = { working: 'shelf-add:https://b.example.org/shelf.yaml',
+      waiting: ['shelf-forget:https://a.example.org/shelf.yaml'] };
+    await withDocuments([], async page => {
+      await page.render(working('render-none-installed', work));
+      await page.page.click('#view-store');
+      assert.equal(await waitingLine(page), 'Fetching the shelves ...\nWaiting its turn: taking out ' +
+        'https://a.example.org/shelf.yaml');
+      assert.equal((await bar(page)).button, 'Fetching ...');
+      // Asked for again, neither is posted twice.
+      await page.page.fill('#shelf-address', 'https://b.example.org/shelf.yaml');
+      await page.page.click('#shelf-add');
+      assert.deepEqual(await page.take(), []);
     });
   });
 
@@ -143,13 +175,13 @@ describe('shelf requests', () => {
     await withDocuments(['render-none-installed'], async page => {
       await page.page.fill('#shelf-address', 'https://a.example.org/s.yaml');
       await page.page.click('#shelf-add');
-      await page.shelves('shelves-problem');
+      await page.shelves(answering('shelves-problem', 'shelf-add:https://a.example.org/s.yaml'));
       const problem = harness.documentValue('shelves-problem').problem;
       assert.equal(await page.text('#shelf-error'), problem);
       assert.equal(await page.page.inputValue('#shelf-address'), 'https://a.example.org/s.yaml');
       await page.page.click('#shelf-add');
       assert.equal(await page.text('#shelf-error'), '', 'a new request clears the error line');
-      await page.shelves('shelves-offers');
+      await page.shelves(answering('shelves-offers', 'shelf-add:https://a.example.org/s.yaml'));
       assert.equal(await page.text('#shelf-error'), '');
       assert.equal(await page.page.inputValue('#shelf-address'), '');
       assert.deepEqual(await page.take(), ['shelf-add:https://a.example.org/s.yaml', 'shelf-add:https://a.example.org/s.yaml']);

@@ -27,12 +27,14 @@ HOSTILE = [
 # The last hostile text as a value of a settings file reaches the page: shown as text.
 SHOWN_BAD = "bad \\xff \\xc3 \\xe2\\x82 \\xed\\xa0\\x80 end"
 
-TOP_KEYS = ["version", "note", "runtime", "runtimeOk", "terminal", "setup", "desktop", "apps", "shelves", "update"]
+TOP_KEYS = ["version", "note", "runtime", "runtimeOk", "terminal", "setup", "desktop", "apps", "shelves", "update",
+            "shelfWork"]
 APP_KEYS = ["id", "name", "category", "summary", "status", "tone", "address", "open", "installed", "reviewed",
             "own", "from", "uses", "helpers", "canOpen", "canStop", "canRemove", "canForget", "passwords",
             "lesson", "canModel", "canBackup"]
 UPDATE_KEYS = ["version", "busy", "problem"]
-SHELVES_KEYS = ["problem", "shelves"]
+SHELF_WORK_KEYS = ["working", "waiting"]
+SHELVES_KEYS = ["problem", "shelves", "answers"]
 SHELF_KEYS = ["address", "name", "problem", "recipes"]
 OFFER_KEYS = ["file", "address", "own", "from", "trust", "id", "name", "category", "summary", "helpers", "shows",
               "state", "problem"]
@@ -134,7 +136,8 @@ def check_render(doc, name):
     check_types(doc, {"version": is_text, "note": is_text, "runtime": is_text,
                       "runtimeOk": lambda v: v is None or is_bool(v), "terminal": is_bool, "setup": is_bool,
                       "desktop": is_text, "apps": lambda v: isinstance(v, list), "shelves": is_count,
-                      "update": lambda v: v is None or isinstance(v, Object)}, name)
+                      "update": lambda v: v is None or isinstance(v, Object),
+                      "shelfWork": lambda v: v is None or isinstance(v, Object)}, name)
     check(doc["version"] == "0.2.0-alpha.15", name + ": version")
     check(doc["terminal"] is True, name + ": terminal")
     check(doc["setup"] == (doc["runtimeOk"] is False), name + ": setup follows runtimeOk")
@@ -143,6 +146,11 @@ def check_render(doc, name):
     if doc["update"] is not None:
         check_keys(doc["update"], UPDATE_KEYS, name + " update")
         check_types(doc["update"], {"version": is_text, "busy": is_bool, "problem": is_optional_text}, name + " update")
+    if doc["shelfWork"] is not None:
+        check_keys(doc["shelfWork"], SHELF_WORK_KEYS, name + " shelfWork")
+        check(is_text(doc["shelfWork"]["working"]), name + " shelfWork: working")
+        check(isinstance(doc["shelfWork"]["waiting"], list) and all(is_text(w) for w in doc["shelfWork"]["waiting"]),
+              name + " shelfWork: waiting")
 
 
 def check_render_start(doc):
@@ -209,7 +217,8 @@ def check_render_failed(doc):
 
 def check_shelves(doc, name):
     check_keys(doc, SHELVES_KEYS, name)
-    check_types(doc, {"problem": is_optional_text, "shelves": lambda v: isinstance(v, list)}, name)
+    check_types(doc, {"problem": is_optional_text, "shelves": lambda v: isinstance(v, list),
+                      "answers": is_optional_text}, name)
     for i, shelf in enumerate(doc["shelves"]):
         where = "%s shelves[%d]" % (name, i)
         check_keys(shelf, SHELF_KEYS, where)

@@ -9,6 +9,7 @@
 //   ZELK_PROBE_STALL     a folder: once the instance is claimed, the probe writes "claimed"
 //                        into it and waits (up to a minute) for a file "go" before it goes on
 //   ZELK_PROBE_CMD       what the shell starts as "cmd"
+//   ZELK_PROBE_HAND_OVER_WAIT  how many milliseconds a second start waits for the answer
 //   ZELK_PROBE_WEB_VIEW  "webview2": the program's own web view on WebView2 in place of the
 //                        stand-in (a test lays a stand-in runtime beside the probe)
 #include <windows.h>
@@ -82,6 +83,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   }
   if (auto interpreter = zelk::get_env("ZELK_PROBE_CMD")) {
     program.command_interpreter = zelk::path_from_utf8(*interpreter).wstring();
+  }
+  if (auto wait = zelk::get_env("ZELK_PROBE_HAND_OVER_WAIT")) {
+    program.hand_over_wait_ms = static_cast<DWORD>(std::stoul(*wait));
   }
   return zelk::window_main(program);
 }
