@@ -1,5 +1,7 @@
 #include "test_context.h"
 
+#include <algorithm>
+
 namespace zelk {
 
 TestContext::TestContext(std::filesystem::path home_folder, std::span<const Recipe> known)
@@ -23,6 +25,9 @@ TestContext::TestContext(std::filesystem::path home_folder, std::span<const Reci
     return {};
   };
   now = [this] { return time; };
+  port_free = [this](std::uint16_t port) {
+    return std::find(busy_ports.begin(), busy_ports.end(), port) == busy_ports.end();
+  };
 }
 
 CommandContext TestContext::context(const CommandRunner* runner_override) {
@@ -37,6 +42,7 @@ CommandContext TestContext::context(const CommandRunner* runner_override) {
       .open_in_browser = open_in_browser,
       .platform = platform,
       .now = now,
+      .port_free = &port_free,
   };
 }
 
