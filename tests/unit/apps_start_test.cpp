@@ -929,7 +929,11 @@ TEST_F(StartAppTest, TheRepeatedStopOfAnAppFoundDownIsBounded) {
   fake.probe_answer = [](std::uint16_t, std::string_view) { return std::nullopt; };
   list_says("podman", "torvo-solo\texited\t\n");
   fake.runner.on("podman", {"stop"}, ScriptedRunner::ok());
-  fake.runner.on("podman", {"inspect", "--format", "{{.State.Status}}"}, ScriptedRunner::ok("running\n"));
+  // Up again after each stop, more often than the stop is made.
+  fake.runner.on("podman", {"inspect", "--format", "{{.State.Status}}"}, ScriptedRunner::ok("exited\n"));
+  for (int round = 0; round < 25; ++round) {
+    fake.runner.once("podman", {"inspect", "--format", "{{.State.Status}}"}, ScriptedRunner::ok("running\n"));
+  }
   auto stop_limits = [&](std::size_t from) {
     std::vector<std::chrono::nanoseconds> limits;
     const std::vector<RecordedRun> runs = fake.runner.runs();
