@@ -956,6 +956,20 @@ TEST_F(StartAppTest, TheRepeatedStopOfAnAppFoundDownIsBounded) {
   EXPECT_EQ(stop_limits(runs_before), (std::vector<std::chrono::nanoseconds>{seconds(95), seconds(45)}));
 }
 
+// Probes that wait long for an answer do not put the look at the containers off: it comes at
+// the latest 10 seconds after the last one.
+TEST_F(StartAppTest, SlowProbesDoNotPutOffTheLookAtTheContainers) {
+  fake.probe_answer = [](std::uint16_t, std::string_view) { return std::nullopt; };
+  fake.now = [this] { return fake.time += seconds(6); };
+  list_says("podman", "torvo-solo\texited\t\n");
+  fake.runner.on("podman", {"stop"}, ScriptedRunner::ok());
+  fake.runner.on("podman", {"inspect", "--format", "{{.State.Status}}"}, ScriptedRunner::ok("exited\n"));
+  auto port = start(solo());
+  ASSERT_FALSE(port);
+  EXPECT_EQ(port.error(), "Solo stopped right after it was started. See: zelk logs solo");
+  EXPECT_EQ(fake.probes.size(), 2u);
+}
+
 TEST_F(StartAppTest, AFailedListWhileWaitingJudgesNothing) {
   int probes = 0;
   fake.probe_answer = [&](std::uint16_t, std::string_view) -> std::optional<std::uint16_t> {

@@ -32,6 +32,7 @@ constexpr std::chrono::seconds stop_limit{120};  // as for every runtime command
 constexpr std::chrono::seconds probe_pause{2};
 constexpr int probe_attempts = 120;
 constexpr int list_every = 5;
+constexpr std::chrono::seconds look_every{10};  // at the latest, when probes take long
 constexpr std::uint64_t headroom_mb = 2048;
 constexpr int stop_rounds = 20;
 constexpr std::chrono::seconds stop_budget{120};  // the whole of the repeated stop of one app
@@ -545,7 +546,8 @@ std::optional<std::string> first_dying(const CommandContext& ctx, const std::str
 }
 
 /// The ready path every 2 seconds, 120 times. Every fifth attempt also looks at the
-/// containers: one the runtime no longer lists went away; one restarted twice since the start
+/// containers (sooner when 10 seconds have passed since the last look, as with probes that
+/// wait for an answer): one the runtime no longer lists went away; one restarted twice since the start
 /// does not stay running; an app alone fails at once when its container is down; an app with
 /// helpers only when two checks in a row find the same container down, so a helper's restart is
 /// forgiven.
@@ -562,10 +564,14 @@ std::expected<void, std::string> wait_until_ready(const CommandContext& ctx, con
   };
   std::optional<std::string> previous;
   std::map<std::string, long> first_seen;
+  int since_look = 0;
+  auto last_look = ctx.now();
   for (int attempt = 1; attempt <= probe_attempts; ++attempt) {
     const std::optional<std::uint16_t> status = ctx.probe(port, recipe.ready);
     if (status && *status >= 200 && *status <= 299) return {};
-    if (attempt % list_every == 0) {
+    if (++since_look == list_every || ctx.now() - last_look >= look_every) {
+      since_look = 0;
+      last_look = ctx.now();
       if (auto listed = list_containers(ctx.runner, runtime.command)) {
         if (first_gone(recipe, *listed)) {
           return std::unexpected("The containers of " + recipe.name + " went away while it started: another " +
