@@ -327,7 +327,7 @@ TEST_P(AppsOnRealRuntime, TheWholeLifeOfAnAppThatUsesAnother) {
   // once for all apps, so Full app still sees Base app stopped and starts it (again) first.
   ASSERT_TRUE(run_runtime({"stop", "torvo-" + full, "torvo-" + full + "-cache", "torvo-" + base}));
   RunOutput resumed = zelk({"resume"});
-  ASSERT_EQ(resumed.exit_code, 0) << resumed.stderr_text;
+  ASSERT_EQ(resumed.exit_code, 0) << resumed.stderr_text << resumed.stdout_text;
   const std::string base_back = "Starting Base app with " + rt + " ...\n"
                                 "Waiting for Base app to answer on port " + std::to_string(base_port) + " ...\n"
                                 "Base app is ready: " + address(base_port) + "\n";

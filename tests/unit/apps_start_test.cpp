@@ -30,8 +30,9 @@ std::string hex_counting(std::uint8_t from, std::size_t bytes) {
 }
 
 const std::string ps_format = "{{.Names}}\t{{.State}}\t{{.Labels}}";
-// What inspect is asked of a container that is made anew: its data volumes and its port.
+// What inspect is asked of a container that is made anew: its state, data volumes and port.
 const std::string use_format =
+    "state {{.State.Status}}{{println}}"
     "{{range .Mounts}}{{if eq .Type \"volume\"}}volume {{.Name}}{{println}}{{end}}{{end}}"
     "{{range $port, $bindings := .HostConfig.PortBindings}}{{range $bindings}}port {{.HostPort}}{{println}}"
     "{{end}}{{end}}";
@@ -517,17 +518,22 @@ TEST_F(StartAppTest, APortThatIsNotFreeIsRefusedBeforeAnythingChanges) {
     const char* label;
     std::string port;
     ContainerMap containers;
-    std::string inspected;  // what inspect says the container made anew publishes
+    std::string inspected;  // what inspect says of the app's container now
     std::optional<std::string> refusal;
   };
   const Case cases[] = {
       {"first install", "40999", {}, "", held},
-      {"moved while running", "40999", {{"torvo-solo", {"running", "0123456789abcdef"}}}, "port 40123\n", held},
+      {"moved while running", "40999", {{"torvo-solo", {"running", "0123456789abcdef"}}},
+       "state running\nport 40123\n", held},
       {"stopped", "40999", {{"torvo-solo", {"exited", "<current>"}}}, "", held},
       {"another app's", "40200", {}, "",
        "Solo cannot use port 40200: it is the port of Duo. Nothing was changed. Give Solo another port: TORVO_PORT "
        "in " + settings},
-      {"its own", "40999", {{"torvo-solo", {"running", "0123456789abcdef"}}}, "port 40999\n", std::nullopt},
+      {"its own", "40999", {{"torvo-solo", {"running", "0123456789abcdef"}}}, "state running\nport 40999\n",
+       std::nullopt},
+      // The list was read before another start brought the app up: the runtime says it is its own.
+      {"its own, up since the list", "40999", {{"torvo-solo", {"exited", "<current>"}}},
+       "state running\nport 40999\n", std::nullopt},
   };
   fake.busy_ports = {40999};
   for (const Case& c : cases) {

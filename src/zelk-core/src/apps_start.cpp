@@ -200,17 +200,22 @@ std::expected<void, std::string> check_other_runtime(const CommandContext& ctx, 
   return {};
 }
 
-/// What a container uses that its recipe decides and inspect tells: its named volumes and the
-/// ports it publishes on this computer.
+/// What inspect tells of a container now: its state, its named volumes and the ports it
+/// publishes on this computer.
 struct ContainerUse {
+  std::string state;
   std::vector<std::string> volumes;
   std::vector<std::uint16_t> ports;
 };
 
 constexpr std::string_view use_format =
+    "state {{.State.Status}}{{println}}"
     "{{range .Mounts}}{{if eq .Type \"volume\"}}volume {{.Name}}{{println}}{{end}}{{end}}"
     "{{range $port, $bindings := .HostConfig.PortBindings}}{{range $bindings}}port {{.HostPort}}{{println}}"
     "{{end}}{{end}}";
+
+/// What inspect told of the containers to be made anew, by name.
+using ContainerUses = std::map<std::string, std::optional<ContainerUse>>;
 
 /// The container's use, or none when the runtime does not tell it.
 std::optional<ContainerUse> container_use(const CommandContext& ctx, const std::string& rt,
@@ -219,6 +224,7 @@ std::optional<ContainerUse> container_use(const CommandContext& ctx, const std::
   if (!look || !look->success()) return std::nullopt;
   ContainerUse use;
   for (const std::string_view line : split_lines(look->stdout_text)) {
+    if (line.starts_with("state ")) use.state = container_state_word(line.substr(6));
     if (line.starts_with("volume ")) use.volumes.emplace_back(trim_white_space(line.substr(7)));
     if (line.starts_with("port ")) {
       if (auto port = whole_number(trim_white_space(line.substr(5))); port && *port > 0 && *port <= 65535) {
@@ -248,9 +254,12 @@ bool may_hold_port(std::string_view state) {
 }
 
 /// Before the app's own container is made, made anew or started: its port must be free on
-/// 127.0.0.1 and no other app's. The port its own container holds (`holds_own`) is its own.
-std::expected<void, std::string> check_port(const CommandContext& ctx, const Recipe& recipe, std::uint16_t port,
-                                            bool holds_own) {
+/// 127.0.0.1 and no other app's. A port its own container holds is its own: the container map
+/// may be older than the container's state (another start may have brought it up since), so
+/// the runtime is asked when the port is not free.
+std::expected<void, std::string> check_port(const CommandContext& ctx, const ContainerRuntime& runtime,
+                                            const Recipe& recipe, const ContainerMap& containers,
+                                            const ContainerUses& uses, std::uint16_t port) {
   const std::string settings = path_to_utf8(settings_path(ctx.home, recipe.id));
   const std::string number = std::to_string(port);
   for (const Recipe& other : ctx.recipes) {
@@ -259,9 +268,14 @@ std::expected<void, std::string> check_port(const CommandContext& ctx, const Rec
                            ". Nothing was changed. Give " + recipe.name + " another port: TORVO_PORT in " +
                            settings);
   }
-  if (holds_own) return {};
   const bool free = ctx.port_free ? (*ctx.port_free)(port) : port_is_free(port);
   if (free) return {};
+  if (const auto listed = containers.find(recipe.container); listed != containers.end()) {
+    const auto known = uses.find(recipe.container);
+    const std::optional<ContainerUse> use =
+        known != uses.end() ? known->second : container_use(ctx, std::string(runtime.command), recipe.container);
+    if (use ? may_hold_port(use->state) && held_port(*use, port) : may_hold_port(listed->second.state)) return {};
+  }
   return std::unexpected(recipe.name + " cannot use port " + number + " on 127.0.0.1: another program holds it. " +
                          "Nothing was changed. Stop that program, or give " + recipe.name +
                          " another port: TORVO_PORT in " + settings);
@@ -368,8 +382,6 @@ std::string updating_line(const std::string& label, const ContainerRun& run, con
   return line + " Its recipe no longer uses the data volume" + (several ? "s " : " ") + joined_names(left) + ": " +
          (several ? "they stay" : "it stays") + ", but " + label + " starts without that data.";
 }
-
-using ContainerUses = std::map<std::string, std::optional<ContainerUse>>;
 
 /// One container: nothing when it runs as the recipe and settings say, a start
 /// when it is stopped, a new container in place of one made from something else or of one
@@ -664,8 +676,8 @@ std::expected<std::uint16_t, std::string> start_app(const CommandContext& ctx, c
     }
   }
 
-  // What each container to be made anew uses, and the port the app's own running container
-  // holds, are asked before anything changes; so is whether the port is free.
+  // What each container to be made anew uses is asked before anything changes; so is whether
+  // the port is free.
   const std::string rt(runtime.command);
   ContainerUses uses;
   std::set<std::string> fresh;  // the containers this start makes or starts
@@ -681,13 +693,9 @@ std::expected<std::uint16_t, std::string> start_app(const CommandContext& ctx, c
     }
   }
   if (own_changes) {
-    // A container that runs, or is between two of its restarts, holds its port itself; when
-    // inspect did not say which port, it is taken to be this one.
-    const auto listed = containers.find(recipe.container);
-    const auto use = uses.find(recipe.container);
-    const bool holds_own = listed != containers.end() && may_hold_port(listed->second.state) &&
-                           (use == uses.end() || !use->second || held_port(*use->second, port));
-    if (auto free = check_port(ctx, recipe, port, holds_own); !free) return std::unexpected(free.error());
+    if (auto free = check_port(ctx, runtime, recipe, containers, uses, port); !free) {
+      return std::unexpected(free.error());
+    }
   }
 
   for (const ContainerRun& run : runs) {
