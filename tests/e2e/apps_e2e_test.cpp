@@ -17,7 +17,9 @@
 #include "http.h"
 #include "platform.h"
 #include "pull.h"
+#include "ready_listener.h"
 #include "scoped_env.h"
+#include "test_image.h"
 #include "test_context.h"
 #include "zelk/commands.h"
 
@@ -326,7 +328,7 @@ TEST_P(AppsOnRealRuntime, TheWholeLifeOfAnAppThatUsesAnother) {
   // once for all apps, so Full app still sees Base app stopped and starts it (again) first.
   ASSERT_TRUE(run_runtime({"stop", "torvo-" + full, "torvo-" + full + "-cache", "torvo-" + base}));
   RunOutput resumed = zelk({"resume"});
-  ASSERT_EQ(resumed.exit_code, 0) << resumed.stderr_text;
+  ASSERT_EQ(resumed.exit_code, 0) << resumed.stderr_text << resumed.stdout_text;
   const std::string base_back = "Starting Base app with " + rt + " ...\n"
                                 "Waiting for Base app to answer on port " + std::to_string(base_port) + " ...\n"
                                 "Base app is ready: " + address(base_port) + "\n";
@@ -432,7 +434,8 @@ TEST_P(AppsOnRealRuntime, AnAppWhoseContainerEndsAtOnceSaysSoAndIsStoppedButKept
   write_recipe(id, single_recipe(id, "Ends at once", image_, free_port(), {"sh", "-c", "echo " + said + "; exit 3"}));
   RunOutput started = zelk({"start", id});
   EXPECT_EQ(started.exit_code, 1);
-  EXPECT_EQ(started.stderr_text, "zelk: Ends at once stopped right after it was started. See: zelk logs " + id + "\n");
+  // The runtime has restarted it many times by the first look.
+  EXPECT_EQ(started.stderr_text, "zelk: Ends at once does not stay running. See: zelk logs " + id + "\n");
   EXPECT_FALSE(fs::exists(running_marker_path(home_.path(), id)));
 
   const std::string container = "torvo-" + id;
@@ -474,6 +477,49 @@ TEST_P(AppsOnRealRuntime, AnImageThatCannotBeFetchedSaysWhyOnce) {
         << line;
   }
   EXPECT_FALSE(exists({"container", "inspect", "torvo-" + id}));
+}
+
+// An app that dies a few seconds after each start is restarted by the runtime for ever, and is
+// up at most looks: its restart count gives it away, and the start stops it, kept for its logs.
+TEST_P(AppsOnRealRuntime, AnAppThatKeepsDyingIsFoundByItsRestartsAndStopped) {
+  const std::string id = new_id("dies");
+  write_recipe(id, single_recipe(id, "Dies later", image_, free_port(), {"sh", "-c", "sleep 3; exit 3"}));
+  RunOutput started = zelk({"start", id});
+  EXPECT_EQ(started.exit_code, 1);
+  EXPECT_EQ(started.stderr_text, "zelk: Dies later does not stay running. See: zelk logs " + id + "\n");
+  EXPECT_TRUE(started.stdout_text.ends_with("Stopping Dies later so that " + display() +
+                                            " does not start it again and again ...\n"))
+      << started.stdout_text;
+  const std::string container = "torvo-" + id;
+  EXPECT_EQ(inspect(container, "{{.State.Status}}"), "exited");
+  const std::string restarts = inspect(container, "{{.RestartCount}}");
+  std::this_thread::sleep_for(4s);  // time for a restart and a death, were it still restarting
+  EXPECT_EQ(inspect(container, "{{.RestartCount}}"), restarts);
+  EXPECT_FALSE(fs::exists(running_marker_path(home_.path(), id)));
+}
+
+// A running app moved to a port that another program holds is refused before its container is
+// made anew: it stays up on its old port.
+TEST_P(AppsOnRealRuntime, AnAppMovedToABusyPortIsRefusedAndStaysUp) {
+  const std::string id = new_id("moved");
+  const std::uint16_t port = free_port();
+  write_recipe(id, single_recipe(id, "Moved app", image_, port));
+  RunOutput installed = zelk({"start", id});
+  ASSERT_EQ(installed.exit_code, 0) << installed.stderr_text;
+
+  const ReadyListener other_program;  // holds its port on 127.0.0.1
+  const fs::path file = settings_path(home_.path(), id);
+  const std::string moved_to = std::to_string(other_program.port());
+  ASSERT_TRUE(write_file_atomically(file, set_setting(settings(id), "TORVO_PORT", moved_to)));
+  RunOutput moved = zelk({"start", id});
+  EXPECT_EQ(moved.exit_code, 1);
+  EXPECT_EQ(moved.stderr_text, "zelk: Moved app cannot use port " + moved_to +
+                                   " on 127.0.0.1: another program holds it. Nothing was changed. Stop that program, "
+                                   "or give Moved app another port: TORVO_PORT in " + path_to_utf8(file) + "\n");
+  EXPECT_EQ(moved.stdout_text, "");
+  EXPECT_EQ(inspect("torvo-" + id, "{{.State.Running}}"), "true");
+  EXPECT_EQ(http_probe(port, "/index.html"), std::optional<std::uint16_t>(200));
+  EXPECT_TRUE(other_program.requests().empty());
 }
 
 TEST_P(AppsOnRealRuntime, AnAppThatNeverAnswersGivesUpAfterItsAttempts) {
@@ -556,6 +602,58 @@ TEST_P(AppsOnRealRuntime, ModelAsksOllamaInsideItsContainer) {
     EXPECT_EQ(here.fake.output.text, "Fetching the model missing:1b into Ollama ...\n");
   }
 }
+
+// An app installed while only Docker answered is kept by Docker: once Podman answers, a start
+// does not make it anew, empty, in Podman, but says where it is and how to go on.
+class KeptByDocker : public AppsOnRealRuntime {
+ protected:
+  void TearDown() override {
+    if (!id_.empty()) (void)runner_.run_captured("docker", {"rm", "-f", "torvo-" + id_}, program_limit);
+    if (docker_image_) (void)runner_.run_captured("docker", {"rmi", "-f", image_}, program_limit);
+    AppsOnRealRuntime::TearDown();
+  }
+  std::string id_;
+  bool docker_image_ = false;
+};
+
+TEST_P(KeptByDocker, AFirstStartWithPodmanSaysWhereTheAppIs) {
+  auto docker = runner_.run_captured("sh", {"-c", "docker ps -q >/dev/null && command -v docker"}, program_limit);
+  if (!docker || !docker->success()) {
+    if (in_ci()) FAIL() << "Docker does not answer here: " << describe(docker);
+    GTEST_SKIP() << "Docker does not answer here: " << describe(docker);
+  }
+  const fs::path only_docker = work_.path() / "only-docker";
+  fs::create_directories(only_docker);
+  fs::create_symlink(path_from_utf8(trimmed(docker->stdout_text)), only_docker / "docker");
+  ASSERT_TRUE(import_test_image(runner_, "docker", work_.path() / "docker-image", image_));
+  docker_image_ = true;
+
+  id_ = new_id("kept");
+  const std::string name = "Kept app";
+  write_recipe(id_, single_recipe(id_, name, image_, free_port()));
+  const std::vector<std::string> docker_start{"ZELK_HOME=" + path_to_utf8(home_.path()),
+                                               "PATH=" + path_to_utf8(only_docker), ZELK_BINARY, "start", id_};
+  auto in_docker = runner_.run_captured("env", docker_start, 600s);
+  ASSERT_TRUE(in_docker && in_docker->success()) << describe(in_docker);
+
+  RunOutput with_podman = zelk({"start", id_});
+  EXPECT_EQ(with_podman.exit_code, 1);
+  EXPECT_EQ(with_podman.stderr_text,
+            "zelk: " + name + " is not installed in Podman, but Docker keeps it: torvo-" + id_ +
+                ". The Zelk uses Podman while it answers, so a start here would make " + name +
+                " anew, without that data. Nothing was changed.\n"
+                "  To go on with the copy in Docker: stop Podman, then start " + name + " again.\n"
+                "  To make it anew in Podman instead, remove it from Docker first (its data goes with it): "
+                "docker rm -f torvo-" + id_ + "\n");
+  EXPECT_FALSE(exists({"container", "exists", "torvo-" + id_}));
+  auto still = runner_.run_captured("docker", {"inspect", "--format", "{{.State.Running}}", "torvo-" + id_},
+                                    program_limit);
+  ASSERT_TRUE(still && still->success()) << describe(still);
+  EXPECT_EQ(trimmed(still->stdout_text), "true");
+}
+
+INSTANTIATE_TEST_SUITE_P(Runtimes, KeptByDocker, ::testing::Values(RuntimeUnderTest{"podman", "Podman"}),
+                         runtime_name);
 
 INSTANTIATE_TEST_SUITE_P(Runtimes, AppsOnRealRuntime,
                          ::testing::Values(RuntimeUnderTest{"podman", "Podman"}, RuntimeUnderTest{"docker", "Docker"}),

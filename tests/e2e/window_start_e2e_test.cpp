@@ -1,6 +1,6 @@
 // Starts from the window, whose runner is hidden (no console): the user sees only the note,
 // so it says what the program that failed said. A first start whose port another program
-// already holds: Podman refuses to run the container, and the note ends with Podman's reason.
+// already holds is refused before the runtime is asked to run anything, and the note says so.
 // An app that ends at once: the note quotes the last line it wrote.
 
 #include <gtest/gtest.h>
@@ -125,10 +125,13 @@ TEST_P(WindowStart, APortAlreadyTakenIsTheReasonTheNoteGives) {
   TrayWindow window(home_.path(), zelk_path());
   const std::optional<std::string> note = window.note_of("open", id_);
   ASSERT_TRUE(note);
-  EXPECT_TRUE(note->starts_with("Test page " + id_ + " could not be started: \"podman run\" failed (exit code "))
+  // Found out before the runtime is asked to run anything.
+  EXPECT_TRUE(note->starts_with("Test page " + id_ + " cannot use port " + std::to_string(taken.port()) +
+                                " on 127.0.0.1: another program holds it."))
       << *note;
-  EXPECT_EQ(note->find("see the output above"), std::string::npos) << *note;
-  EXPECT_TRUE(note->ends_with("address already in use")) << *note;
+  EXPECT_EQ(note->find("\"podman run\" failed"), std::string::npos) << *note;
+  auto made = runner_.run_captured(runtime(), {"container", "exists", "torvo-" + id_}, 120s);
+  EXPECT_TRUE(made && made->exit_code == 1) << describe(made);
 }
 
 INSTANTIATE_TEST_SUITE_P(Runtimes, WindowStart, ::testing::Values(RuntimeUnderTest{"podman", "Podman"}),
@@ -147,8 +150,7 @@ TEST_P(WindowStartOfAnAppThatEnds, TheNoteQuotesTheLastLineTheAppWrote) {
   TrayWindow window(home_.path(), zelk_path());
   const std::optional<std::string> note = window.note_of("open", id_);
   ASSERT_TRUE(note);
-  EXPECT_EQ(*note, "Test page " + id_ + " stopped right after it was started. See: zelk logs " + id_ +
-                       "\nIt said: " + said);
+  EXPECT_EQ(*note, "Test page " + id_ + " does not stay running. See: zelk logs " + id_ + "\nIt said: " + said);
   EXPECT_EQ(run_runtime({"inspect", "--format", "{{.State.Status}}", "torvo-" + id_}), "exited\n");
 }
 

@@ -25,6 +25,7 @@
 #include "event_queue.h"
 #include "files.h"
 #include "platform.h"
+#include "fake_runtime_calls.h"
 #include "ready_listener.h"
 #include "test_folder.h"
 #include "window_loop.h"
@@ -127,7 +128,7 @@ int run(const std::string& fake_podman) {
   fs::create_directories(bin);
   fs::create_directories(fake);
   fs::create_directories(data / "recipes");
-  ReadyListener listener;
+  ReadyListener listener(fake_container_runs(fake, "torvo-flow"));  // the app's container holds its port
   std::error_code copied;
   fs::copy_file(path_from_utf8(fake_podman), bin / "podman", copied);
   if (copied) {

@@ -3,6 +3,10 @@
 // test can compare the argument lists it received with the ones Zelk meant to pass. Header
 // only: the fake program includes it too.
 
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,6 +38,17 @@ inline std::string fake_call_line(const std::vector<std::string>& args) {
     line += quote_call_argument(arg);
   }
   return line;
+}
+
+/// A condition that holds while the fake runtime (its folder holds state.txt) has the container
+/// running: a ReadyListener made with it holds the app's port as the container would.
+inline std::function<bool()> fake_container_runs(std::filesystem::path folder, std::string container) {
+  return [state = folder / "state.txt", line = "container\t" + container + "\trunning\t"] {
+    std::ifstream in(state, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str().find("\n" + line) != std::string::npos || text.str().starts_with(line);
+  };
 }
 
 }  // namespace zelk

@@ -94,7 +94,7 @@ struct Walk {
   fs::path bin = root.path() / "bin folder";
   fs::path data = root.path() / "zelk data";
   fs::path fake = root.path() / "fake runtime";
-  ReadyListener listener;
+  ReadyListener listener{fake_container_runs(fake, "torvo-flow")};  // the app's container holds its port
   std::uint16_t port = listener.port();
   Recipe recipe = read_test_recipe(flow_recipe(port));
   SystemRunner runner;

@@ -1,9 +1,12 @@
 #pragma once
 // A real TCP listener on 127.0.0.1 that answers every connection with "200 OK", for tests
 // that start an app more than once and so need its readiness probe answered each time. It
-// keeps the first line of every request it read.
+// keeps the first line of every request it read. One made with a condition holds its port only
+// while the condition holds, as a container holds the port it publishes only while it runs.
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -15,6 +18,9 @@ namespace zelk {
 class ReadyListener {
  public:
   ReadyListener();
+  /// Listens only while `holds_port` says so (asked every few milliseconds); the port is picked
+  /// at once and stays the same.
+  explicit ReadyListener(std::function<bool()> holds_port);
   ~ReadyListener();
   ReadyListener(const ReadyListener&) = delete;
   ReadyListener& operator=(const ReadyListener&) = delete;
@@ -30,6 +36,8 @@ class ReadyListener {
   void answered(std::string request);
 
   std::uint16_t port_ = 0;
+  std::function<bool()> holds_port_;
+  std::atomic<bool> ending_{false};
   mutable std::mutex mutex_;
   std::vector<std::string> requests_;
   std::unique_ptr<Native> native_;

@@ -1,5 +1,6 @@
 #include "test_context.h"
 
+#include <algorithm>
 #include "envfile.h"
 #include "files.h"
 
@@ -26,6 +27,9 @@ TestContext::TestContext(std::filesystem::path home_folder, std::span<const Reci
     return {};
   };
   now = [this] { return time; };
+  port_free = [this](std::uint16_t port) {
+    return std::find(busy_ports.begin(), busy_ports.end(), port) == busy_ports.end();
+  };
 }
 
 CommandContext TestContext::context(const CommandRunner* runner_override) {
@@ -41,6 +45,7 @@ CommandContext TestContext::context(const CommandRunner* runner_override) {
       .platform = platform,
       .now = now,
       .home_is_default = home_is_default,
+      .port_free = &port_free,
   };
 }
 

@@ -49,12 +49,14 @@ struct TestContext {
   std::optional<std::string> random_error;                    // make fill_random fail
   std::uint8_t next_random = 0;                               // random bytes count up from here
   std::chrono::system_clock::time_point time{};               // what the clock says
+  std::vector<std::uint16_t> busy_ports;                      // ports another program holds
 
   HttpProbe probe;
   SleepFn sleep;
   FillRandomFn fill_random;
   OpenInBrowserFn open_in_browser;
   ClockFn now;
+  PortFreeFn port_free;
 };
 
 /// The run as start_app makes it: its secret values sealed with the data folder's key, which

@@ -553,7 +553,8 @@ TEST_F(AppCommands, OpenSaysWhenTheBrowserFails) {
   auto result = run({"open", "solo"});
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error(),
-            "http://127.0.0.1:40123/app could not be opened in the browser: No such file or directory (os error 2)");
+            "http://127.0.0.1:40123/app could not be opened in the browser: No such file or directory (os error 2). "
+            "Open that address in your browser yourself.");
 }
 
 TEST_F(AppCommands, StartOfAReadyAppStillWaitsAndSaysReady) {

@@ -30,6 +30,12 @@ std::string hex_counting(std::uint8_t from, std::size_t bytes) {
 }
 
 const std::string ps_format = "{{.Names}}\t{{.State}}\t{{.Labels}}";
+// What inspect is asked of a container that is made anew: its state, data volumes and port.
+const std::string use_format =
+    "state {{.State.Status}}{{println}}"
+    "{{range .Mounts}}{{if eq .Type \"volume\"}}volume {{.Name}}{{println}}{{end}}{{end}}"
+    "{{range $port, $bindings := .HostConfig.PortBindings}}{{range $bindings}}port {{.HostPort}}{{println}}"
+    "{{end}}{{end}}";
 
 struct StartAppTest : ::testing::Test {
   TestFolder home;
@@ -91,6 +97,16 @@ struct StartAppTest : ::testing::Test {
         home.path());
   }
 
+  // Before a first install the other runtime is asked whether it keeps the app.
+  static std::vector<std::string> other_runtime_lines(const ContainerRuntime& chosen, const Recipe& recipe) {
+    const std::string other = chosen.command == "podman" ? "docker" : "podman";
+    std::vector<std::string> lines{other + " ps -a --format " + ps_format};
+    for (const std::string& volume : volume_names(recipe)) {
+      lines.push_back(other + (other == "docker" ? " volume inspect " : " volume exists ") + volume);
+    }
+    return lines;
+  }
+
   std::vector<RecordedRun> attached_runs() {
     std::vector<RecordedRun> attached;
     for (const RecordedRun& run : fake.runner.runs()) {
@@ -126,14 +142,15 @@ TEST_F(StartAppTest, AFirstStartMakesTheSettingsFileWithFreshSecrets) {
   EXPECT_EQ(read_file(running_marker_path(home.path(), "solo")).value(), "");
 
   const ContainerRun run = own_run(solo());
-  EXPECT_EQ(fake.runner.run_lines(),
-            (std::vector<std::string>{
+  std::vector<std::string> expected = other_runtime_lines(podman, solo());
+  expected.insert(expected.end(), {
                 "podman image exists localhost/zelk/solo:1.0",
                 "df -Pk " + path_to_utf8(home.path()),
                 "podman image exists localhost/zelk/solo:1.0",
                 "podman info --format {{.Host.RemoteSocket.Exists}} {{.Host.RemoteSocket.Path}}",
                 "attached: " + joined("podman", run.args),
-            }));
+            });
+  EXPECT_EQ(fake.runner.run_lines(), expected);
   const auto attached = attached_runs();
   ASSERT_EQ(attached.size(), 1u);
   EXPECT_EQ(attached[0].mode, AttachMode::ErrorsOnly);
@@ -184,11 +201,21 @@ TEST_F(StartAppTest, AnEmptySecretGetsAValueAndOtherLinesKeepTheirOrder) {
 }
 
 TEST_F(StartAppTest, APortThatIsNoPortIsReplacedByTheRecipesPort) {
-  write_settings_file("solo", "TORVO_PORT=70000\nSOLO_KEY=a\nSOLO_TOKEN=b\n");
-  auto port = start(solo());
-  ASSERT_TRUE(port);
-  EXPECT_EQ(*port, 40123);
-  EXPECT_EQ(settings_text("solo"), "TORVO_PORT=40123\nSOLO_KEY=a\nSOLO_TOKEN=b\n");
+  // The user is told what was wrong, which port is used and that the file changed.
+  for (const std::string value : {"70000", "abc", "\x1b[2J"}) {
+    fake.output.text.clear();
+    write_settings_file("solo", "TORVO_PORT=" + value + "\nSOLO_KEY=a\nSOLO_TOKEN=b\n");
+    auto port = start(solo());
+    ASSERT_TRUE(port) << value;
+    EXPECT_EQ(*port, 40123);
+    EXPECT_EQ(settings_text("solo"), "TORVO_PORT=40123\nSOLO_KEY=a\nSOLO_TOKEN=b\n");
+    const std::string shown = value == "\x1b[2J" ? "\\x1b[2J" : value;
+    EXPECT_TRUE(fake.output.text.starts_with(
+        "TORVO_PORT in " + path_to_utf8(settings_path(home.path(), "solo")) + " is \"" + shown +
+        "\", which is not a port (a number from 1 to 65535). Solo uses port 40123, the one its recipe gives, and the "
+        "file now says TORVO_PORT=40123.\n"))
+        << fake.output.text;
+  }
 }
 
 TEST_F(StartAppTest, AMissingPortLineIsAdded) {
@@ -469,6 +496,7 @@ TEST_F(StartAppTest, AHelperThatNeverStartedIsMadeAnewUnderItsOwnName) {
 TEST_F(StartAppTest, AContainerFromAnotherRecipeOrSettingsIsMadeAnew) {
   write_settings_file("solo", "TORVO_PORT=40123\nSOLO_KEY=a\nSOLO_TOKEN=b\nCOLOUR=green\n");
   ContainerMap containers{{"torvo-solo", {"running", "0123456789abcdef"}}};
+  fake.runner.on("docker", {"inspect"}, ScriptedRunner::ok("volume torvo-solo-data\nport 40123\n"));
   ASSERT_TRUE(start(solo(), containers, &docker));
   EXPECT_EQ(fake.output.text,
             "Updating Solo to the current recipe and settings. Its data is kept.\n"
@@ -476,7 +504,8 @@ TEST_F(StartAppTest, AContainerFromAnotherRecipeOrSettingsIsMadeAnew) {
             "Solo is ready: http://127.0.0.1:40123/app\n");
   const ContainerRun run = own_run(solo());
   EXPECT_EQ(fake.runner.run_lines(),
-            (std::vector<std::string>{"docker rm -f -v torvo-solo", "docker image inspect localhost/zelk/solo:1.0",
+            (std::vector<std::string>{"docker inspect --format " + use_format + " torvo-solo",
+                                      "docker rm -f -v torvo-solo", "docker image inspect localhost/zelk/solo:1.0",
                                       "docker context inspect --format {{.Endpoints.docker.Host}}",
                                       "attached: " + joined("docker", run.args)}));
   EXPECT_NE(std::find(run.args.begin(), run.args.end(), "COLOUR=green"), run.args.end());
@@ -495,7 +524,8 @@ TEST_F(StartAppTest, AChangedSecretAloneMakesTheContainerAnew) {
   const ContainerRun second = own_run(solo());
   const std::vector<std::string> lines = fake.runner.run_lines();
   EXPECT_EQ(std::vector<std::string>(lines.begin() + static_cast<std::ptrdiff_t>(runs_before), lines.end()),
-            (std::vector<std::string>{"docker rm -f -v torvo-solo", "docker image inspect localhost/zelk/solo:1.0",
+            (std::vector<std::string>{"docker inspect --format " + use_format + " torvo-solo",
+                                      "docker rm -f -v torvo-solo", "docker image inspect localhost/zelk/solo:1.0",
                                       "docker context inspect --format {{.Endpoints.docker.Host}}",
                                       "attached: " + joined("docker", second.args)}));
   EXPECT_NE(second.recipe_hash, first.recipe_hash);
@@ -503,6 +533,117 @@ TEST_F(StartAppTest, AChangedSecretAloneMakesTheContainerAnew) {
   ASSERT_NE(label, second.args.end());
   EXPECT_EQ(label->find("token"), std::string::npos);
   EXPECT_EQ(attached_runs().back().environment, (EnvPairs{{"KEY", "a"}, {"TOKEN", "second-token"}}));
+}
+
+// "Its data is kept" holds only when the new container mounts every data volume the old one
+// did; when inspect cannot tell, nothing is promised.
+TEST_F(StartAppTest, AContainerMadeAnewSaysWhetherItKeepsItsData) {
+  write_settings_file("solo", "TORVO_PORT=40123\nSOLO_KEY=a\nSOLO_TOKEN=b\n");
+  const std::string updating = "Updating Solo to the current recipe and settings.";
+  const std::pair<ScriptedRunner::Reply, std::string> cases[] = {
+      {ScriptedRunner::ok("volume torvo-solo-data\nport 40123\n"), updating + " Its data is kept."},
+      {ScriptedRunner::ok("volume torvo-solo-files\nport 40123\n"),
+       updating + " Its recipe no longer uses the data volume torvo-solo-files: it stays, but Solo starts without "
+                  "that data."},
+      {ScriptedRunner::ok("volume torvo-solo-data\nvolume torvo-solo-a\nvolume torvo-solo-b\n"),
+       updating + " Its recipe no longer uses the data volumes torvo-solo-a, torvo-solo-b: they stay, but Solo "
+                  "starts without that data."},
+      {ScriptedRunner::failed(125, "Error: no such container"), updating},
+  };
+  for (const auto& [reply, line] : cases) {
+    fake.output.text.clear();
+    fake.runner.once("podman", {"inspect", "--format", use_format}, reply);
+    ASSERT_TRUE(start(solo(), {{"torvo-solo", {"exited", "0123456789abcdef"}}})) << line;
+    EXPECT_TRUE(fake.output.text.starts_with(line + "\n")) << fake.output.text;
+  }
+}
+
+// A port another program holds, or that is another app's, is refused before any container
+// changes, with the two ways out; the port the app's own running container holds is its own.
+TEST_F(StartAppTest, APortThatIsNotFreeIsRefusedBeforeAnythingChanges) {
+  const std::string settings = path_to_utf8(settings_path(home.path(), "solo"));
+  const std::string held = "Solo cannot use port 40999 on 127.0.0.1: another program holds it. Nothing was changed. "
+                           "Stop that program, or give Solo another port: TORVO_PORT in " + settings;
+  struct Case {
+    const char* label;
+    std::string port;
+    ContainerMap containers;
+    std::string inspected;  // what inspect says of the app's container now
+    std::optional<std::string> refusal;
+  };
+  const Case cases[] = {
+      {"first install", "40999", {}, "", held},
+      {"moved while running", "40999", {{"torvo-solo", {"running", "0123456789abcdef"}}},
+       "state running\nport 40123\n", held},
+      {"stopped", "40999", {{"torvo-solo", {"exited", "<current>"}}}, "", held},
+      {"another app's", "40200", {}, "",
+       "Solo cannot use port 40200: it is the port of Duo. Nothing was changed. Give Solo another port: TORVO_PORT "
+       "in " + settings},
+      {"its own", "40999", {{"torvo-solo", {"running", "0123456789abcdef"}}}, "state running\nport 40999\n",
+       std::nullopt},
+      // The list was read before another start brought the app up: the runtime says it is its own.
+      {"its own, up since the list", "40999", {{"torvo-solo", {"exited", "<current>"}}},
+       "state running\nport 40999\n", std::nullopt},
+  };
+  fake.busy_ports = {40999};
+  for (const Case& c : cases) {
+    write_settings_file("solo", "TORVO_PORT=" + c.port + "\nSOLO_KEY=a\nSOLO_TOKEN=b\n");
+    ContainerMap containers = c.containers;
+    for (auto& [name, info] : containers) {
+      if (info.recipe == "<current>") info.recipe = own_run(solo()).recipe_hash;
+    }
+    if (!c.inspected.empty()) {
+      fake.runner.once("podman", {"inspect", "--format", use_format}, ScriptedRunner::ok(c.inspected));
+    }
+    const std::size_t runs_before = fake.runner.runs().size();
+    auto port = start(solo(), containers);
+    if (!c.refusal) {
+      EXPECT_TRUE(port) << c.label << ": " << port.error();
+      continue;
+    }
+    ASSERT_FALSE(port) << c.label;
+    EXPECT_EQ(port.error(), *c.refusal) << c.label;
+    const std::vector<RecordedRun> runs = fake.runner.runs();
+    for (std::size_t i = runs_before; i < runs.size(); ++i) {
+      EXPECT_FALSE(runs[i].attached) << c.label;
+      EXPECT_NE(runs[i].args.at(0), "rm") << c.label;
+      EXPECT_NE(runs[i].args.at(0), "start") << c.label;
+    }
+  }
+}
+
+// Before a first install, the other runtime is asked whether it keeps the app: its containers
+// or its data there are not made anew, empty, here.
+TEST_F(StartAppTest, AnAppTheOtherRuntimeKeepsIsNotMadeAnew) {
+  const std::string ways =
+      "\n  To go on with the copy in Docker: stop Podman, then start Solo again.\n"
+      "  To make it anew in Podman instead, remove it from Docker first (its data goes with it): ";
+  list_says("docker", "torvo-solo\texited\ttorvo.recipe=ab\n");
+  fake.runner.once("docker", {"volume", "inspect", "torvo-solo-data"}, ScriptedRunner::ok("[]"));
+  auto both = start(solo());
+  ASSERT_FALSE(both);
+  EXPECT_EQ(both.error(),
+            "Solo is not installed in Podman, but Docker keeps it: torvo-solo, torvo-solo-data. The Zelk uses Podman "
+            "while it answers, so a start here would make Solo anew, without that data. Nothing was changed." +
+                ways + "docker rm -f torvo-solo, then docker volume rm torvo-solo-data");
+  EXPECT_TRUE(attached_runs().empty());
+  EXPECT_EQ(fake.output.text, "");
+
+  // Only its data is there; on Windows Podman runs in its machine, which is how it stops.
+  list_says("docker", "");
+  fake.runner.once("docker", {"volume", "inspect", "torvo-solo-data"}, ScriptedRunner::ok("[]"));
+  fake.platform = "windows";
+  auto data = start(solo());
+  ASSERT_FALSE(data);
+  EXPECT_NE(data.error().find("Docker keeps it: torvo-solo-data. "), std::string::npos) << data.error();
+  EXPECT_NE(data.error().find("stop Podman (podman machine stop), then start Solo again"), std::string::npos)
+      << data.error();
+  EXPECT_TRUE(data.error().ends_with("docker volume rm torvo-solo-data")) << data.error();
+  EXPECT_TRUE(attached_runs().empty());
+
+  // Nothing of it there: the first install goes ahead.
+  fake.platform = "linux";
+  EXPECT_TRUE(start(solo()));
 }
 
 TEST_F(StartAppTest, HelpersComeFirstAndAfterAroundTheAppOnTheirNetwork) {
@@ -513,8 +654,11 @@ TEST_F(StartAppTest, HelpersComeFirstAndAfterAroundTheAppOnTheirNetwork) {
             "Installing Duo's helper \"tail\" with Docker ...\n"
             "Waiting for Duo to answer on port 40200 ...\n"
             "Duo is ready: http://127.0.0.1:40200/\n");
-  const std::vector<std::string> lines = fake.runner.run_lines();
-  ASSERT_EQ(lines.size(), 6u);
+  std::vector<std::string> lines = fake.runner.run_lines();
+  const std::vector<std::string> other = other_runtime_lines(docker, duo());
+  ASSERT_EQ(lines.size(), other.size() + 6u);
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(other.size())), other);
+  lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(other.size()));
   EXPECT_EQ(lines[0], "docker network inspect torvo-duo_default");
   EXPECT_TRUE(lines[1].starts_with("attached: docker run -d --name torvo-duo-db ")) << lines[1];
   EXPECT_EQ(lines[2], "docker network inspect torvo-duo_default");
@@ -534,9 +678,10 @@ TEST_F(StartAppTest, AMissingNetworkIsCreatedAndAFailedCreateEndsTheCall) {
   auto port = start(duo());
   ASSERT_FALSE(port);
   EXPECT_EQ(port.error(), "\"podman network create torvo-duo_default\" failed.\n    It said: Error: no space");
-  EXPECT_EQ(fake.runner.run_lines(),
-            (std::vector<std::string>{"podman network inspect torvo-duo_default",
-                                      "podman network create torvo-duo_default"}));
+  std::vector<std::string> expected = other_runtime_lines(podman, duo());
+  expected.insert(expected.end(),
+                  {"podman network inspect torvo-duo_default", "podman network create torvo-duo_default"});
+  EXPECT_EQ(fake.runner.run_lines(), expected);
 }
 
 TEST_F(StartAppTest, AFailedHelperRunNamesTheHelper) {
@@ -609,10 +754,11 @@ TEST_F(StartAppTest, PullsThatFailTryTheFallbackSilentlyAndLeaveTheImageToTheRun
 TEST_F(StartAppTest, DockerIsAskedForTheImageOnlyByTheDiskCheckAndWithInspect) {
   fake.runner.on("docker", {"image", "inspect"}, ScriptedRunner::ok());  // no disk check then
   ASSERT_TRUE(start(solo(), {}, &docker));
-  EXPECT_EQ(fake.runner.run_lines(),
-            (std::vector<std::string>{"docker image inspect localhost/zelk/solo:1.0",
-                                      "docker image inspect localhost/zelk/solo:1.0",
-                                      "attached: " + joined("docker", own_run(solo()).args)}));
+  std::vector<std::string> expected = other_runtime_lines(docker, solo());
+  expected.insert(expected.end(), {"docker image inspect localhost/zelk/solo:1.0",
+                                   "docker image inspect localhost/zelk/solo:1.0",
+                                   "attached: " + joined("docker", own_run(solo()).args)});
+  EXPECT_EQ(fake.runner.run_lines(), expected);
 }
 
 TEST_F(StartAppTest, AnAppWithCommandWordsIsNeverPulled) {
@@ -721,63 +867,98 @@ struct FoundDownCase {
 TEST_F(StartAppTest, AnAppFoundDownIsStoppedAndKeptAndTheWindowQuotesItsLastLogLine) {
   using Runs = std::vector<std::string>;
   const std::string look = " inspect --format {{.State.Status}} ";
+  const std::vector<std::string> state_look{"inspect", "--format", "{{.State.Status}}"};
+  const std::string restarts = " inspect --format {{.RestartCount}} ";
   const std::string logs = " logs --timestamps --tail 20 ";
   const std::string solo_down = "Solo stopped right after it was started. See: zelk logs solo";
   const FoundDownCase cases[] = {
       {"console", 0, &podman, false, "torvo-solo\texited\t\n",
-       {{{"inspect"}, ScriptedRunner::ok("exited\n")}},
-       Runs{"podman stop torvo-solo", "podman" + look + "torvo-solo"}, solo_down},
+       {{state_look, ScriptedRunner::ok("exited\n")}},
+       Runs{"podman" + restarts + "torvo-solo", "podman stop torvo-solo", "podman" + look + "torvo-solo"}, solo_down},
       // Podman's stop finds a container between two of its restarts stopped already and leaves
       // it to restart: stopped again until it stays down.
       {"between restarts", 0, &podman, false, "torvo-solo\tExited (3) 1 second ago\t\n",
-       {{{"inspect"}, ScriptedRunner::ok("stopped\n")}, {{"inspect"}, ScriptedRunner::ok("running\n")},
-        {{"inspect"}, ScriptedRunner::ok("exited\n")}},
-       Runs{"podman stop torvo-solo", "podman" + look + "torvo-solo", "podman stop torvo-solo",
+       {{state_look, ScriptedRunner::ok("stopped\n")}, {state_look, ScriptedRunner::ok("running\n")},
+        {state_look, ScriptedRunner::ok("exited\n")}},
+       Runs{"podman" + restarts + "torvo-solo", "podman stop torvo-solo", "podman" + look + "torvo-solo",
+            "podman stop torvo-solo",
             "podman" + look + "torvo-solo", "podman stop torvo-solo", "podman" + look + "torvo-solo"},
        solo_down},
       // The output's last line is later than the errors' (Podman leaves out the trailing zeros
-      // of a time's fraction of a second); blank lines do not count.
+      // of a time's fraction of a second); blank lines do not count, nor do terminal colours.
       {"window", 0, &podman, true, "torvo-solo\texited\t\n",
-       {{{"inspect"}, ScriptedRunner::ok("exited\n")},
+       {{state_look, ScriptedRunner::ok("exited\n")},
         {{"logs"}, RunOutput{"2024-05-01T10:00:00Z Reading /data/config\n"
-                             "2024-05-01T10:00:00.12Z Giving up after 3 tries\n"
+                             "2024-05-01T10:00:00.12Z \x1b[1;31mGiving up\x1b[0m after 3 tries\n"
                              "2024-05-01T10:00:00.13Z   \n",
                              "2024-05-01T10:00:00.01Z warning: no cache\n"
                              "2024-05-01T10:00:00.1Z Error: the database did not answer\n",
                              0}}},
-       Runs{"podman stop torvo-solo", "podman" + look + "torvo-solo", "podman" + logs + "torvo-solo"},
+       Runs{"podman" + restarts + "torvo-solo", "podman stop torvo-solo", "podman" + look + "torvo-solo",
+            "podman" + logs + "torvo-solo"},
        solo_down + "\n    It said: Giving up after 3 tries"},
       {"window, errors last", 0, &docker, true, "torvo-solo\trestarting\t\n",
-       {{{"inspect"}, ScriptedRunner::ok("exited\n")},
+       {{state_look, ScriptedRunner::ok("exited\n")},
         {{"logs"}, RunOutput{"2024-05-01T10:00:00.100000000Z starting\n",
                              "2024-05-01T10:00:00.200000000Z Error: SECRET is not set\r\n"
                              "2024-05-01T10:00:00.300000000Z \n",
                              0}}},
-       Runs{"docker stop torvo-solo", "docker" + look + "torvo-solo", "docker" + logs + "torvo-solo"},
+       Runs{"docker" + restarts + "torvo-solo", "docker stop torvo-solo", "docker" + look + "torvo-solo",
+            "docker" + logs + "torvo-solo"},
        solo_down + "\n    It said: Error: SECRET is not set"},
       // A stop the runtime refuses is tried again while the container may come back; one that
       // gets no answer is not. Neither, nor logs that cannot be read, change the message.
       {"failed stops", 0, &podman, true, "torvo-solo\texited\t\n",
        {{{"stop"}, ScriptedRunner::failed(125, "Error: container state improper\n")},
-        {{"inspect"}, ScriptedRunner::ok("running\n")},
+        {state_look, ScriptedRunner::ok("running\n")},
         {{"stop"}, std::unexpected(RunError::timed_out())},
         {{"logs"}, ScriptedRunner::failed(125, "Error: no logs\n")}},
-       Runs{"podman stop torvo-solo", "podman" + look + "torvo-solo", "podman stop torvo-solo",
+       Runs{"podman" + restarts + "torvo-solo", "podman stop torvo-solo", "podman" + look + "torvo-solo",
+            "podman stop torvo-solo",
             "podman" + logs + "torvo-solo"},
        solo_down},
       // Every container of the app that exists is stopped; the quoted line is the helper's.
-      {"helper", 1, &docker, true, "torvo-duo\trunning\t\ntorvo-duo-db\trestarting\t\n",
-       {{{"inspect"}, ScriptedRunner::ok("exited\n")}, {{"inspect"}, ScriptedRunner::ok("exited\n")},
+      {"helper", 1, &docker, true, "torvo-duo\trunning\t\ntorvo-duo-db\trestarting\t\ntorvo-duo-tail\trunning\t\n",
+       {{state_look, ScriptedRunner::ok("exited\n")}, {state_look, ScriptedRunner::ok("exited\n")},
+        {state_look, ScriptedRunner::ok("exited\n")},
         {{"logs"}, ScriptedRunner::ok("2024-05-01T10:00:00.000000001Z FATAL: data folder is not empty\n")}},
-       Runs{"docker stop torvo-duo", "docker" + look + "torvo-duo", "docker stop torvo-duo-db",
-            "docker" + look + "torvo-duo-db", "docker" + logs + "torvo-duo-db"},
+       Runs{"docker" + restarts + "torvo-duo torvo-duo-db torvo-duo-tail", "docker stop torvo-duo",
+            "docker" + look + "torvo-duo", "docker stop torvo-duo-db", "docker" + look + "torvo-duo-db",
+            "docker stop torvo-duo-tail", "docker" + look + "torvo-duo-tail", "docker" + logs + "torvo-duo-db"},
        "Duo's helper \"db\" does not stay running. See: zelk logs duo db\n"
        "    It said: FATAL: data folder is not empty"},
+      // One that its runtime restarts in the time between two looks is found by its restart
+      // count: twice since this start made it is enough.
+      {"keeps dying", 0, &podman, false, "torvo-solo\trunning\t\n",
+       {{{"inspect", "--format", "{{.RestartCount}}"}, ScriptedRunner::ok("2\n")},
+        {state_look, ScriptedRunner::ok("exited\n")}},
+       Runs{"podman" + restarts + "torvo-solo", "podman stop torvo-solo", "podman" + look + "torvo-solo"},
+       "Solo does not stay running. See: zelk logs solo"},
+      {"a helper keeps dying", 1, &docker, false,
+       "torvo-duo\trunning\t\ntorvo-duo-db\trunning\t\ntorvo-duo-tail\trunning\t\n",
+       {{{"inspect", "--format", "{{.RestartCount}}"}, ScriptedRunner::ok("1\n0\n3\n")},
+        {state_look, ScriptedRunner::ok("exited\n")}, {state_look, ScriptedRunner::ok("exited\n")},
+        {state_look, ScriptedRunner::ok("exited\n")}},
+       Runs{"docker" + restarts + "torvo-duo torvo-duo-db torvo-duo-tail", "docker stop torvo-duo",
+            "docker" + look + "torvo-duo", "docker stop torvo-duo-db", "docker" + look + "torvo-duo-db",
+            "docker stop torvo-duo-tail", "docker" + look + "torvo-duo-tail"},
+       "Duo's helper \"tail\" does not stay running. See: zelk logs duo tail"},
+      // Containers that went away (another command or the runtime's own removed them) are not
+      // the app's fault: nothing is stopped, and there are no logs to quote, in the console or
+      // in the window.
+      {"went away", 0, &podman, false, "", {}, Runs{},
+       "The containers of Solo went away while it started: another command or program removed them. "
+       "Start it again to make them anew."},
+      {"a helper went away, window", 1, &docker, true, "torvo-duo\trunning\t\ntorvo-duo-tail\trunning\t\n", {},
+       Runs{},
+       "The containers of Duo went away while it started: another command or program removed them. "
+       "Start it again to make them anew."},
   };
   fake.probe_answer = [](std::uint16_t, std::string_view) { return std::nullopt; };
   for (const FoundDownCase& c : cases) {
     const std::string rt(c.runtime->command);
     list_says(rt, c.listed);
+    list_says(rt == "podman" ? "docker" : "podman", "");
     for (const auto& [prefix, reply] : c.replies) fake.runner.once(rt, prefix, reply);
     fake.runner.on(rt, {"stop"}, ScriptedRunner::ok());
     const std::size_t runs_before = fake.runner.runs().size();
@@ -799,6 +980,53 @@ TEST_F(StartAppTest, AnAppFoundDownIsStoppedAndKeptAndTheWindowQuotesItsLastLogL
     }
     EXPECT_FALSE(fs::exists(running_marker_path(home.path(), recipes[c.recipe].id))) << c.label;
   }
+}
+
+// A repeated stop ends after 20 rounds, and within its time in all however long each takes;
+// a line says first what is waited for.
+TEST_F(StartAppTest, TheRepeatedStopOfAnAppFoundDownIsBounded) {
+  fake.probe_answer = [](std::uint16_t, std::string_view) { return std::nullopt; };
+  list_says("podman", "torvo-solo\texited\t\n");
+  fake.runner.on("podman", {"stop"}, ScriptedRunner::ok());
+  // Up again after each stop, more often than the stop is made.
+  fake.runner.on("podman", {"inspect", "--format", "{{.State.Status}}"}, ScriptedRunner::ok("exited\n"));
+  for (int round = 0; round < 25; ++round) {
+    fake.runner.once("podman", {"inspect", "--format", "{{.State.Status}}"}, ScriptedRunner::ok("running\n"));
+  }
+  auto stop_limits = [&](std::size_t from) {
+    std::vector<std::chrono::nanoseconds> limits;
+    const std::vector<RecordedRun> runs = fake.runner.runs();
+    for (std::size_t i = from; i < runs.size(); ++i) {
+      if (runs[i].args.at(0) == "stop") limits.push_back(runs[i].limit);
+    }
+    return limits;
+  };
+  ASSERT_FALSE(start(solo()));
+  EXPECT_EQ(stop_limits(0), std::vector<std::chrono::nanoseconds>(20, seconds(120)));
+  EXPECT_NE(fake.output.text.find("Waiting for Solo to answer on port 40123 ...\n"
+                                  "Stopping Solo so that Podman does not start it again and again ...\n"),
+            std::string::npos)
+      << fake.output.text;
+
+  // Each reading of the clock finds 25 seconds more gone: the whole stop keeps to 120 seconds.
+  const std::size_t runs_before = fake.runner.runs().size();
+  fake.now = [this] { return fake.time += seconds(25); };
+  ASSERT_FALSE(start(solo()));
+  EXPECT_EQ(stop_limits(runs_before), (std::vector<std::chrono::nanoseconds>{seconds(95), seconds(45)}));
+}
+
+// Probes that wait long for an answer do not put the look at the containers off: it comes at
+// the latest 10 seconds after the last one.
+TEST_F(StartAppTest, SlowProbesDoNotPutOffTheLookAtTheContainers) {
+  fake.probe_answer = [](std::uint16_t, std::string_view) { return std::nullopt; };
+  fake.now = [this] { return fake.time += seconds(6); };
+  list_says("podman", "torvo-solo\texited\t\n");
+  fake.runner.on("podman", {"stop"}, ScriptedRunner::ok());
+  fake.runner.on("podman", {"inspect", "--format", "{{.State.Status}}"}, ScriptedRunner::ok("exited\n"));
+  auto port = start(solo());
+  ASSERT_FALSE(port);
+  EXPECT_EQ(port.error(), "Solo stopped right after it was started. See: zelk logs solo");
+  EXPECT_EQ(fake.probes.size(), 2u);
 }
 
 TEST_F(StartAppTest, AFailedListWhileWaitingJudgesNothing) {
@@ -827,7 +1055,7 @@ TEST_F(StartAppTest, AHelperDownOnceIsForgiven) {
 
 TEST_F(StartAppTest, AnAppWithHelpersFailsWhenTwoChecksInARowFindItDown) {
   fake.probe_answer = [](std::uint16_t, std::string_view) { return std::nullopt; };
-  list_says("podman", "torvo-duo-db\trunning\t\ntorvo-duo-tail\trunning\t\n");
+  list_says("podman", "torvo-duo\texited\t\ntorvo-duo-db\trunning\t\ntorvo-duo-tail\trunning\t\n");
   auto port = start(duo());
   ASSERT_FALSE(port);
   EXPECT_EQ(port.error(), "Duo does not stay running. See: zelk logs duo");
@@ -836,7 +1064,7 @@ TEST_F(StartAppTest, AnAppWithHelpersFailsWhenTwoChecksInARowFindItDown) {
 
 TEST_F(StartAppTest, AFailedListBetweenTwoFindingsKeepsTheEarlierOne) {
   fake.probe_answer = [](std::uint16_t, std::string_view) { return std::nullopt; };
-  const std::string tail_down = "torvo-duo\trunning\t\ntorvo-duo-db\trunning\t\n";
+  const std::string tail_down = "torvo-duo\trunning\t\ntorvo-duo-db\trunning\t\ntorvo-duo-tail\texited\t\n";
   fake.runner.once("podman", {"ps"}, ScriptedRunner::ok(tail_down));
   fake.runner.once("podman", {"ps"}, ScriptedRunner::failed(125));
   fake.runner.once("podman", {"ps"}, ScriptedRunner::ok(tail_down));

@@ -19,6 +19,7 @@
 #include "envfile.h"
 #include "files.h"
 #include "platform.h"
+#include "fake_runtime_calls.h"
 #include "ready_listener.h"
 #include "scoped_env.h"
 #include "test_folder.h"
@@ -90,7 +91,7 @@ class ClosedOutput : public ::testing::Test {
   fs::path bin = root.path() / "bin";
   fs::path fake = root.path() / "fake";
   fs::path home = root.path() / "data";
-  ReadyListener listener;
+  ReadyListener listener{fake_container_runs(fake, "torvo-piped")};  // the app's container holds its port
 };
 
 TEST_F(ClosedOutput, ListEndsWithSuccess) {

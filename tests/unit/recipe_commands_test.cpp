@@ -208,6 +208,45 @@ TEST_F(RecipeCommand, SameTextFromAFileIsNotReviewedAndDropsTheOldOrigin) {
   EXPECT_EQ(recipe_origin(home.path(), "notes", text), "");
 }
 
+// A new recipe whose data volume has another name leaves the old one's data behind: said,
+// with the ways to go on, for the volumes the runtime has; one it lacks holds nothing.
+TEST_F(RecipeCommand, AddThatReplacesARecipeSaysWhichDataTheNewOneDoesNotUse) {
+  ASSERT_TRUE(run({"add", file_with("notes.yaml", sample_recipe("notes", "Notes", 34567))}));
+  const std::string moved = file_with("moved.yaml", sample_recipe_with_volume("notes", "torvo-notes-files", "Notes",
+                                                                              34567));
+  const std::string replaced =
+      "It replaces the recipe added before, whose data is in the data volume torvo-notes-data. The new recipe does "
+      "not use it: the next start makes Notes anew without that data.\n"
+      "  To keep using the data, add the recipe from before again. Otherwise ";
+  struct Case {
+    const char* runtime;  // the one that answers, or none
+    bool volume_there;
+    std::string line;
+  };
+  const Case cases[] = {
+      {"podman", true,
+       replaced + "keep a copy with \"podman volume export torvo-notes-data -o <file>\", or remove it with "
+                  "\"podman volume rm torvo-notes-data\"."},
+      {"docker", true, replaced + "back it up, or remove it with \"docker volume rm torvo-notes-data\"."},
+      {nullptr, true, replaced + "back it up or remove it with your container runtime."},
+      {"podman", false,
+       "It replaces the recipe added before. The next start makes the container anew; its data stays."},
+  };
+  for (const Case& c : cases) {
+    reload();
+    fake->output.text.clear();
+    for (const char* rt : {"podman", "docker"}) {
+      const bool answers = c.runtime && std::string(c.runtime) == rt;
+      fake->runner.on(rt, {"ps"}, answers ? ScriptedRunner::ok() : ScriptedRunner::failed(1));
+      fake->runner.on(rt, {"volume"}, c.volume_there ? ScriptedRunner::ok("") : ScriptedRunner::failed(1));
+    }
+    ASSERT_TRUE(run({"add", moved}));
+    EXPECT_NE(fake->output.text.find("\n" + c.line + "\nStart it with: zelk start notes\n"), std::string::npos)
+        << fake->output.text;
+    ASSERT_TRUE(write_file_atomically(home.path() / "recipes" / "notes.yaml", sample_recipe("notes", "Notes", 34567)));
+  }
+}
+
 TEST_F(RecipeCommand, AddOfABuiltInIdIsRefusedWithTheArgumentAndStoresNothing) {
   const std::string file = file_with("n8n.yaml", sample_recipe("n8n", "Other", 34567));
   auto result = run({"add", file});

@@ -250,7 +250,10 @@ INSTANTIATE_TEST_SUITE_P(
                       SuffixCase{"TrailingEmptyLines", "warning: x\nError: no such container\n\n\n",
                                  "\n    It said: Error: no such container"},
                       SuffixCase{"CarriageReturn", "first\r\n  last one \r\n", "\n    It said: last one"},
-                      SuffixCase{"NoLineFeed", "only", "\n    It said: only"}),
+                      SuffixCase{"NoLineFeed", "only", "\n    It said: only"},
+                      // Colours go (a line of colour codes alone is blank); other controls show as escapes.
+                      SuffixCase{"TerminalCodes", "\x1b[1;31mERROR\x1b[0m disk full\a\n\x1b[0m \n",
+                                 "\n    It said: ERROR disk full\\x07"}),
     [](const auto& info) { return info.param.name; });
 
 TEST(RunChecked, SucceedsOnZeroAndDropsTheOutput) {

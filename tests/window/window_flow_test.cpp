@@ -15,6 +15,7 @@
 #include "event_queue.h"
 #include "files.h"
 #include "platform.h"
+#include "fake_runtime_calls.h"
 #include "ready_listener.h"
 #include "scoped_env.h"
 #include "tcp_listener.h"
@@ -73,7 +74,7 @@ TEST(WindowFlow, OpenAnAppThroughTheFakeRuntimeAndSeeItRunning) {
   const fs::path fake = root.path() / "fake runtime";
   fs::create_directories(bin);
   fs::create_directories(fake);
-  ReadyListener listener;
+  ReadyListener listener(fake_container_runs(fake, "torvo-flow"));  // the app's container holds its port
   const std::uint16_t port = listener.port();
   const std::string exe = platform_word == "windows" ? ".exe" : "";
   std::error_code copied;

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <map>
+#include <set>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "envfile.h"
 #include "files.h"
 #include "platform.h"
+#include "port_check.h"
 #include "pull.h"
 #include "text_files.h"
 #include "unicode.h"
@@ -31,8 +34,11 @@ constexpr std::chrono::seconds stop_limit{120};  // as for every runtime command
 constexpr std::chrono::seconds probe_pause{2};
 constexpr int probe_attempts = 120;
 constexpr int list_every = 5;
+constexpr std::chrono::seconds look_every{10};  // at the latest, when probes take long
 constexpr std::uint64_t headroom_mb = 2048;
 constexpr int stop_rounds = 20;
+constexpr std::chrono::seconds stop_budget{120};  // the whole of the repeated stop of one app
+constexpr long deaths_to_give_up = 2;               // restarts since this start
 
 std::optional<std::uint64_t> whole_number(std::string_view text) {
   if (text.empty()) return std::nullopt;
@@ -112,9 +118,11 @@ std::expected<SettledSettings, std::string> settle_settings(const CommandContext
 
   SettledSettings settled;
   std::optional<std::uint16_t> stored = present ? settings_port(text) : std::nullopt;
+  std::optional<std::string> no_port;  // the value the user wrote, which is no port
   if (stored) {
     settled.port = *stored;
   } else {
+    if (present) no_port = setting_value(text, "TORVO_PORT");
     settled.port = recipe.port;
     text = set_setting(text, "TORVO_PORT", std::to_string(recipe.port));
   }
@@ -123,6 +131,12 @@ std::expected<SettledSettings, std::string> settle_settings(const CommandContext
     if (auto written = write_settings(ctx.home, recipe.id, text); !written) {
       return std::unexpected("The settings of " + recipe.name + " could not be written " + written.error());
     }
+  }
+  if (no_port) {
+    const std::string port = std::to_string(settled.port);
+    say(ctx.output, "TORVO_PORT in " + path_to_utf8(path) + " is \"" + visible_text(*no_port) +
+                        "\", which is not a port (a number from 1 to 65535). " + recipe.name + " uses port " + port +
+                        ", the one its recipe gives, and the file now says TORVO_PORT=" + port + ".");
   }
   settled.text = std::move(text);
   return settled;
@@ -167,6 +181,136 @@ std::expected<void, std::string> check_disk(const CommandContext& ctx, const Con
                          " on disk once downloaded, and only " + format_gigabytes(*free) +
                          " are free on this disk. Free at least " + format_gigabytes(needed - *free) +
                          " more and try again.");
+}
+
+std::string joined_names(const std::vector<std::string>& names) {
+  std::string text;
+  for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
+  return text;
+}
+
+/// Before a first install: an app that the other runtime keeps (its containers or its data
+/// volumes are there) would be made anew here, without its data. Zelk only sees the runtime it
+/// chose, so it says where the app is and how to go on instead.
+std::expected<void, std::string> check_other_runtime(const CommandContext& ctx, const ContainerRuntime& runtime,
+                                                     const Recipe& recipe, const ContainerMap& containers) {
+  if (containers.contains(recipe.container)) return {};
+  for (const ContainerRuntime& other : runtime_table) {
+    if (other == runtime) continue;
+    auto listed = list_containers(ctx.runner, other.command);
+    if (!listed) continue;  // not there or not running: it keeps nothing it could give back now
+    const std::string rt(other.command);
+    const std::vector<std::string> held_containers = listed_containers(recipe, *listed);
+    std::vector<std::string> held_volumes;
+    for (const std::string& volume : volume_names(recipe)) {
+      if (run_checked(ctx.runner, rt, existence_query(rt, "volume", volume))) held_volumes.push_back(volume);
+    }
+    if (held_containers.empty() && held_volumes.empty()) continue;
+
+    std::vector<std::string> held = held_containers;
+    held.insert(held.end(), held_volumes.begin(), held_volumes.end());
+    std::string removal;
+    if (!held_containers.empty()) removal += rt + " rm -f " + joined_names(held_containers);
+    if (!held_volumes.empty()) {
+      std::string volumes;
+      for (const std::string& volume : held_volumes) volumes += " " + volume;
+      removal += (removal.empty() ? "" : ", then ") + rt + " volume rm" + volumes;
+    }
+    const std::string ours(runtime.display_name);
+    const std::string theirs(other.display_name);
+    const std::string stop = runtime.command == "podman" && uses_podman_machine(ctx.platform)
+                                 ? " (podman machine stop)"
+                                 : "";
+    return std::unexpected(recipe.name + " is not installed in " + ours + ", but " + theirs + " keeps it: " +
+                           joined_names(held) + ". The Zelk uses " + ours + " while it answers, so a start here " +
+                           "would make " + recipe.name + " anew, without that data. Nothing was changed.\n" +
+                           "  To go on with the copy in " + theirs + ": stop " + ours + stop + ", then start " +
+                           recipe.name + " again.\n" +
+                           "  To make it anew in " + ours + " instead, remove it from " + theirs +
+                           " first (its data goes with it): " + removal);
+  }
+  return {};
+}
+
+/// What inspect tells of a container now: its state, its named volumes and the ports it
+/// publishes on this computer.
+struct ContainerUse {
+  std::string state;
+  std::vector<std::string> volumes;
+  std::vector<std::uint16_t> ports;
+};
+
+constexpr std::string_view use_format =
+    "state {{.State.Status}}{{println}}"
+    "{{range .Mounts}}{{if eq .Type \"volume\"}}volume {{.Name}}{{println}}{{end}}{{end}}"
+    "{{range $port, $bindings := .HostConfig.PortBindings}}{{range $bindings}}port {{.HostPort}}{{println}}"
+    "{{end}}{{end}}";
+
+/// What inspect told of the containers to be made anew, by name.
+using ContainerUses = std::map<std::string, std::optional<ContainerUse>>;
+
+/// The container's use, or none when the runtime does not tell it.
+std::optional<ContainerUse> container_use(const CommandContext& ctx, const std::string& rt,
+                                          const std::string& container) {
+  auto look = ctx.runner.run_captured(rt, {"inspect", "--format", std::string(use_format), container}, look_limit);
+  if (!look || !look->success()) return std::nullopt;
+  ContainerUse use;
+  for (const std::string_view line : split_lines(look->stdout_text)) {
+    if (line.starts_with("state ")) use.state = container_state_word(line.substr(6));
+    if (line.starts_with("volume ")) use.volumes.emplace_back(trim_white_space(line.substr(7)));
+    if (line.starts_with("port ")) {
+      if (auto port = whole_number(trim_white_space(line.substr(5))); port && *port > 0 && *port <= 65535) {
+        use.ports.push_back(static_cast<std::uint16_t>(*port));
+      }
+    }
+  }
+  return use;
+}
+
+/// The named volumes a run mounts: the name before ":" of each "-v" argument.
+std::vector<std::string> mounted_volumes(const ContainerRun& run) {
+  std::vector<std::string> volumes;
+  for (std::size_t i = 0; i + 1 < run.args.size(); ++i) {
+    if (run.args[i] == "-v") volumes.push_back(run.args[i + 1].substr(0, run.args[i + 1].find(':')));
+  }
+  return volumes;
+}
+
+bool held_port(const ContainerUse& use, std::uint16_t port) {
+  return std::find(use.ports.begin(), use.ports.end(), port) != use.ports.end();
+}
+
+/// True for the states of a container that may hold the port it publishes.
+bool may_hold_port(std::string_view state) {
+  return state == "running" || state == "restarting" || state == "stopped" || state == "paused";
+}
+
+/// Before the app's own container is made, made anew or started: its port must be free on
+/// 127.0.0.1 and no other app's. A port its own container holds is its own: the container map
+/// may be older than the container's state (another start may have brought it up since), so
+/// the runtime is asked when the port is not free.
+std::expected<void, std::string> check_port(const CommandContext& ctx, const ContainerRuntime& runtime,
+                                            const Recipe& recipe, const ContainerMap& containers,
+                                            const ContainerUses& uses, std::uint16_t port) {
+  const std::string settings = path_to_utf8(settings_path(ctx.home, recipe.id));
+  const std::string number = std::to_string(port);
+  for (const Recipe& other : ctx.recipes) {
+    if (other.id == recipe.id || app_port(ctx.home, other) != port) continue;
+    return std::unexpected(recipe.name + " cannot use port " + number + ": it is the port of " + other.name +
+                           ". Nothing was changed. Give " + recipe.name + " another port: TORVO_PORT in " +
+                           settings);
+  }
+  const bool free = ctx.port_free ? (*ctx.port_free)(port) : port_is_free(port);
+  if (free) return {};
+  if (const auto listed = containers.find(recipe.container); listed != containers.end()) {
+    const auto known = uses.find(recipe.container);
+    const std::optional<ContainerUse> use =
+        known != uses.end() ? known->second : container_use(ctx, std::string(runtime.command), recipe.container);
+    if (use ? may_hold_port(use->state) && held_port(*use, port) : may_hold_port(listed->second.state)) return {};
+  }
+  return std::unexpected(recipe.name + " cannot use port " + number + " on 127.0.0.1: another program holds it. " +
+                         "Nothing was changed. Stop that program, or give " + recipe.name +
+                         " another port: TORVO_PORT in " + settings);
 }
 
 /// The image, when the runtime lacks it, fetched through the runtime's API so the user sees its
@@ -285,12 +429,27 @@ std::expected<void, std::string> create_container(const CommandContext& ctx, con
 /// True for the states of a container the runtime made but never ran.
 bool never_started(std::string_view state) { return state == "created" || state == "initialized"; }
 
+/// The line before a container is made anew: whether the data it used stays in its use.
+std::string updating_line(const std::string& label, const ContainerRun& run, const std::optional<ContainerUse>& use) {
+  const std::string line = "Updating " + label + " to the current recipe and settings.";
+  if (!use) return line;  // what it used is not known, so nothing is promised
+  const std::vector<std::string> mounted = mounted_volumes(run);
+  std::vector<std::string> left;
+  for (const std::string& volume : use->volumes) {
+    if (std::find(mounted.begin(), mounted.end(), volume) == mounted.end()) left.push_back(volume);
+  }
+  if (left.empty()) return line + " Its data is kept.";
+  const bool several = left.size() > 1;
+  return line + " Its recipe no longer uses the data volume" + (several ? "s " : " ") + joined_names(left) + ": " +
+         (several ? "they stay" : "it stays") + ", but " + label + " starts without that data.";
+}
+
 /// One container: nothing when it runs as the recipe and settings say, a start
 /// when it is stopped, a new container in place of one made from something else or of one
 /// that was never started and will not start.
 std::expected<void, std::string> bring_up(const CommandContext& ctx, const ContainerRuntime& runtime,
                                           const Recipe& recipe, const ContainerMap& containers,
-                                          const ContainerRun& run) {
+                                          const ContainerRun& run, const ContainerUses& uses) {
   const std::string rt(runtime.command);
   const std::string label = container_label(recipe, run.helper_name);
   const auto found = containers.find(run.container);
@@ -306,7 +465,8 @@ std::expected<void, std::string> bring_up(const CommandContext& ctx, const Conta
     return create_container(ctx, runtime, recipe, run, label);
   }
   if (found != containers.end()) {
-    say(ctx.output, "Updating " + label + " to the current recipe and settings. Its data is kept.");
+    const auto use = uses.find(run.container);
+    say(ctx.output, updating_line(label, run, use != uses.end() ? use->second : std::nullopt));
     if (auto removed = run_checked(ctx.runner, rt, {"rm", "-f", "-v", run.container}); !removed) {
       return std::unexpected(removed.error());
     }
@@ -349,15 +509,29 @@ bool may_come_back(std::string_view state) {
 /// Stops the app's containers that exist, so that the runtime no longer restarts one that ends
 /// at once; they stay, with their logs. Podman (4.3 at least) leaves a container that is between
 /// two of its restarts to restart: its stop finds it stopped already, or refuses it in the middle
-/// of a restart. So the stop is made again, a bounded number of times, until the container stays
-/// down. Nothing of this is reported: the start's own message is what the user needs.
-void stop_and_keep(const CommandContext& ctx, const std::string& rt, const Recipe& recipe,
+/// of a restart. So the stop is made again, a bounded number of times and for a bounded time in
+/// all, until the container stays down. A line says what is waited for; the outcome is not
+/// reported: the start's own message is what the user needs.
+void stop_and_keep(const CommandContext& ctx, const ContainerRuntime& runtime, const Recipe& recipe,
                    const ContainerMap& listed) {
-  for (const std::string& name : listed_containers(recipe, listed)) {
+  const std::vector<std::string> names = listed_containers(recipe, listed);
+  if (names.empty()) return;
+  const std::string rt(runtime.command);
+  say(ctx.output, "Stopping " + recipe.name + " so that " + std::string(runtime.display_name) +
+                      " does not start it again and again ...");
+  const auto deadline = ctx.now() + stop_budget;
+  for (const std::string& name : names) {
     for (int round = 0; round < stop_rounds; ++round) {
+      const std::chrono::nanoseconds stop_left = deadline - ctx.now();
+      if (stop_left <= std::chrono::nanoseconds::zero()) return;
       // A runtime that does not answer would not answer the next try either.
-      if (!ctx.runner.run_captured(rt, {"stop", name}, stop_limit)) break;
-      auto look = ctx.runner.run_captured(rt, {"inspect", "--format", "{{.State.Status}}", name}, look_limit);
+      if (!ctx.runner.run_captured(rt, {"stop", name}, std::min<std::chrono::nanoseconds>(stop_limit, stop_left))) {
+        break;
+      }
+      const std::chrono::nanoseconds look_left = deadline - ctx.now();
+      if (look_left <= std::chrono::nanoseconds::zero()) return;
+      auto look = ctx.runner.run_captured(rt, {"inspect", "--format", "{{.State.Status}}", name},
+                                          std::min<std::chrono::nanoseconds>(look_limit, look_left));
       if (!look || !look->success() || !may_come_back(container_state_word(look->stdout_text))) break;
     }
   }
@@ -408,26 +582,80 @@ std::string last_log_line(const CommandContext& ctx, const std::string& rt, cons
   return errors ? std::string(errors->text) : std::string();
 }
 
+/// The first of the app's containers that the runtime no longer lists: something other than
+/// this start removed it.
+std::optional<std::string> first_gone(const Recipe& recipe, const ContainerMap& listed) {
+  for (const std::string& name : container_names(recipe)) {
+    if (!listed.contains(name)) return name;
+  }
+  return std::nullopt;
+}
+
+std::string dying_message(const Recipe& recipe, const std::string& container) {
+  if (container == recipe.container) return recipe.name + " does not stay running. See: zelk logs " + recipe.id;
+  return down_message(recipe, container);
+}
+
+/// The first of the app's containers that its runtime has restarted twice since this start:
+/// counted from 0 for the containers this start made or started (the runtimes count from there),
+/// else from the count at the first look.
+std::optional<std::string> first_dying(const CommandContext& ctx, const std::string& rt, const Recipe& recipe,
+                                       const std::set<std::string>& fresh, std::map<std::string, long>& first_seen) {
+  const std::vector<std::string> names = container_names(recipe);
+  std::vector<std::string> args{"inspect", "--format", "{{.RestartCount}}"};
+  args.insert(args.end(), names.begin(), names.end());
+  auto look = ctx.runner.run_captured(rt, args, look_limit);
+  if (!look || !look->success()) return std::nullopt;
+  const std::vector<std::string_view> lines = split_lines(look->stdout_text);
+  if (lines.size() != names.size()) return std::nullopt;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const std::optional<std::uint64_t> count = whole_number(trim_white_space(lines[i]));
+    if (!count) continue;
+    const long now = static_cast<long>(*count);
+    const long before = fresh.contains(names[i]) ? 0 : first_seen.try_emplace(names[i], now).first->second;
+    if (now - before >= deaths_to_give_up) return names[i];
+  }
+  return std::nullopt;
+}
+
 /// The ready path every 2 seconds, 120 times. Every fifth attempt also looks at the
-/// containers: an app alone fails at once when its container is down; an app with helpers only
-/// when two checks in a row find the same container down, so a helper's restart is forgiven.
+/// containers (sooner when 10 seconds have passed since the last look, as with probes that
+/// wait for an answer): one the runtime no longer lists went away; one restarted twice since the start
+/// does not stay running; an app alone fails at once when its container is down; an app with
+/// helpers only when two checks in a row find the same container down, so a helper's restart is
+/// forgiven.
 std::expected<void, std::string> wait_until_ready(const CommandContext& ctx, const ContainerRuntime& runtime,
-                                                  const Recipe& recipe, std::uint16_t port) {
+                                                  const Recipe& recipe, std::uint16_t port,
+                                                  const std::set<std::string>& fresh) {
   say(ctx.output, "Waiting for " + recipe.name + " to answer on port " + std::to_string(port) + " ...");
+  const std::string rt(runtime.command);
+  // Left as it is, the runtime would start it again and again for ever.
+  const auto give_up = [&](const ContainerMap& listed, const std::string& container, std::string message) {
+    stop_and_keep(ctx, runtime, recipe, listed);
+    if (ctx.quote_app_logs) message += it_said_suffix(last_log_line(ctx, rt, container));
+    return std::unexpected(std::move(message));
+  };
   std::optional<std::string> previous;
+  std::map<std::string, long> first_seen;
+  int since_look = 0;
+  auto last_look = ctx.now();
   for (int attempt = 1; attempt <= probe_attempts; ++attempt) {
     const std::optional<std::uint16_t> status = ctx.probe(port, recipe.ready);
     if (status && *status >= 200 && *status <= 299) return {};
-    if (attempt % list_every == 0) {
+    if (++since_look == list_every || ctx.now() - last_look >= look_every) {
+      since_look = 0;
+      last_look = ctx.now();
       if (auto listed = list_containers(ctx.runner, runtime.command)) {
+        if (first_gone(recipe, *listed)) {
+          return std::unexpected("The containers of " + recipe.name + " went away while it started: another " +
+                                 "command or program removed them. Start it again to make them anew.");
+        }
+        if (auto dying = first_dying(ctx, rt, recipe, fresh, first_seen)) {
+          return give_up(*listed, *dying, dying_message(recipe, *dying));
+        }
         std::optional<std::string> finding = first_down(recipe, *listed);
         if (finding && (recipe.helpers.empty() || finding == previous)) {
-          // Left as it is, the runtime would start it again and again for ever.
-          const std::string rt(runtime.command);
-          stop_and_keep(ctx, rt, recipe, *listed);
-          std::string message = down_message(recipe, *finding);
-          if (ctx.quote_app_logs) message += it_said_suffix(last_log_line(ctx, rt, *finding));
-          return std::unexpected(message);
+          return give_up(*listed, *finding, down_message(recipe, *finding));
         }
         previous = std::move(finding);
       }
@@ -488,6 +716,9 @@ std::expected<std::uint16_t, std::string> start_app(const CommandContext& ctx, c
   if (!settings) return std::unexpected(settings.error());
   const std::uint16_t port = settings->port;
 
+  if (auto other = check_other_runtime(ctx, runtime, recipe, containers); !other) {
+    return std::unexpected(other.error());
+  }
   if (auto disk = check_disk(ctx, runtime, recipe, containers); !disk) return std::unexpected(disk.error());
 
   // Every run command first, so a missing secret stops the start before any container changes.
@@ -518,11 +749,33 @@ std::expected<std::uint16_t, std::string> start_app(const CommandContext& ctx, c
     seal_secret_values(run, *key);
   }
 
+  // What each container to be made anew uses is asked before anything changes; so is whether
+  // the port is free.
+  const std::string rt(runtime.command);
+  ContainerUses uses;
+  std::set<std::string> fresh;  // the containers this start makes or starts
+  bool own_changes = false;
   for (const ContainerRun& run : runs) {
-    if (auto up = bring_up(ctx, runtime, recipe, containers, run); !up) return std::unexpected(up.error());
+    const auto found = containers.find(run.container);
+    const bool untouched =
+        found != containers.end() && found->second.recipe == run.recipe_hash && found->second.state == "running";
+    if (!untouched) fresh.insert(run.container);
+    if (!run.helper_name) own_changes = !untouched;
+    if (found != containers.end() && found->second.recipe != run.recipe_hash) {
+      uses.emplace(run.container, container_use(ctx, rt, run.container));
+    }
+  }
+  if (own_changes) {
+    if (auto free = check_port(ctx, runtime, recipe, containers, uses, port); !free) {
+      return std::unexpected(free.error());
+    }
   }
 
-  if (auto ready = wait_until_ready(ctx, runtime, recipe, port); !ready) return std::unexpected(ready.error());
+  for (const ContainerRun& run : runs) {
+    if (auto up = bring_up(ctx, runtime, recipe, containers, run, uses); !up) return std::unexpected(up.error());
+  }
+
+  if (auto ready = wait_until_ready(ctx, runtime, recipe, port, fresh); !ready) return std::unexpected(ready.error());
 
   say(ctx.output, recipe.name + " is ready: http://127.0.0.1:" + std::to_string(port) + recipe.open);
   // The marker only helps "resume"; an app that runs is no less started without it. Only its

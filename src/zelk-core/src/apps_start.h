@@ -17,13 +17,15 @@
 
 namespace zelk {
 
-/// Makes the app's settings file (with its secrets), checks the disk before a first install,
-/// creates, re-creates or starts each container (helpers that come first, the app, helpers
-/// that come after), waits until the ready path answers, writes the running marker and gives
-/// the app's port. Nothing done before a failure is undone, except that an app found stopped
-/// while it is awaited has its containers stopped (and kept, with their logs), so that the
-/// runtime does not restart them for ever; with `quote_app_logs` the message then ends with the
-/// "It said" line of the last line the app wrote.
+/// Makes the app's settings file (with its secrets; a TORVO_PORT that is no port is said and
+/// replaced), refuses a first install of an app that the other runtime keeps, checks the disk
+/// before a first install, refuses a port that another program or app holds before any
+/// container changes, creates, re-creates or starts each container (helpers that come first,
+/// the app, helpers that come after), waits until the ready path answers, writes the running
+/// marker and gives the app's port. Nothing done before a failure is undone, except that an app
+/// found stopped, or restarted twice, while it is awaited has its containers stopped (and kept,
+/// with their logs), so that the runtime does not restart them for ever; with `quote_app_logs`
+/// the message then ends with the "It said" line of the last line the app wrote.
 std::expected<std::uint16_t, std::string> start_app(const CommandContext& ctx, const ContainerRuntime& runtime,
                                                     const Recipe& recipe, const ContainerMap& containers);
 

@@ -72,8 +72,10 @@ std::string find_program(std::string_view name);
 /// system gave no random data." when the generator refuses.
 std::expected<void, std::string> fill_random(std::span<std::uint8_t> buffer);
 
-/// Starts the user's browser at the address without waiting for it; fails only when the
-/// browser helper cannot be started, with "<system message> (os error <code>)".
+/// Starts the user's browser at the address. On Windows it does not wait for the browser and
+/// fails only when the browser helper cannot be started, with "<system message> (os error
+/// <code>)". Elsewhere it waits (30 seconds at most) for xdg-open, which ends once it has
+/// handed the address on, and fails as well when xdg-open is missing or says it could not.
 std::expected<void, std::string> open_in_browser(const std::string& address);
 
 /// Advice to append to a failed set-up on Windows, beginning with "\n  ": what to do about

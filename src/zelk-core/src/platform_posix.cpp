@@ -5,7 +5,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <future>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -66,6 +69,23 @@ std::expected<void, std::string> fill_random(std::span<std::uint8_t> buffer) {
   return {};
 }
 
+namespace {
+
+// xdg-open hands the address to the browser and then ends, with a code that says whether it
+// could. One that is still busy after this long counts as handed on.
+constexpr std::chrono::seconds opener_answer_limit{30};
+
+/// The end of the process as waitpid gives it.
+int reaped_status(pid_t pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return 0;
+  }
+  return status;
+}
+
+}  // namespace
+
 std::expected<void, std::string> open_in_browser(const std::string& address) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -77,19 +97,27 @@ std::expected<void, std::string> open_in_browser(const std::string& address) {
   pid_t pid = 0;
   int rc = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv, environ);
   posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return std::unexpected(os_error_text(rc));
-  // Not waited for here: the browser outlives this call. A thread of its own collects the
-  // helper's end so that no finished process is left behind in a long-running program.
-  try {
-    std::thread([pid] {
-      int status = 0;
-      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-      }
-    }).detach();
-  } catch (const std::system_error&) {
-    // Without the thread the ended helper stays a zombie until this program ends; harmless.
+  if (rc == ENOENT) {
+    return std::unexpected("xdg-open was not found (" + os_error_text(rc) + "); it comes with the package xdg-utils");
   }
-  return {};
+  if (rc != 0) return std::unexpected(os_error_text(rc));
+
+  // Its end is awaited on a thread of its own, which goes on collecting it when the answer
+  // takes longer than the limit, so that no finished process is left behind.
+  std::optional<int> status;
+  try {
+    std::promise<int> ended;
+    std::future<int> answer = ended.get_future();
+    std::thread([pid, ended = std::move(ended)]() mutable { ended.set_value(reaped_status(pid)); }).detach();
+    if (answer.wait_for(opener_answer_limit) == std::future_status::ready) status = answer.get();
+  } catch (const std::system_error&) {
+    status = reaped_status(pid);  // no thread to spare: waited for here
+  }
+  if (!status || (WIFEXITED(*status) && WEXITSTATUS(*status) == 0)) return {};
+  if (WIFEXITED(*status)) {
+    return std::unexpected("xdg-open ended with exit code " + std::to_string(WEXITSTATUS(*status)));
+  }
+  return std::unexpected(std::string("xdg-open was stopped by a signal"));
 }
 
 }  // namespace zelk

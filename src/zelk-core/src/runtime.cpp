@@ -205,13 +205,15 @@ std::expected<RuntimeChoice, std::string> choose_runtime(const CommandRunner& ru
 }
 
 std::string it_said_suffix(std::string_view error_text) {
-  std::string_view last;
+  // A program writes for a terminal: its colours go, and what is left is a stranger's text.
+  std::string last;
   for (const std::string_view line : split_lines(error_text)) {
-    const std::string_view trimmed = trim_white_space(line);
+    const std::string plain = without_terminal_codes(line);
+    const std::string_view trimmed = trim_white_space(plain);
     if (!trimmed.empty()) last = trimmed;
   }
   if (last.empty()) return {};
-  return "\n    It said: " + std::string(last);
+  return "\n    It said: " + visible_text(last);
 }
 
 std::string failed_command_message(std::string_view program, const std::vector<std::string>& args,

@@ -28,6 +28,7 @@ using SleepFn = std::function<void(std::chrono::nanoseconds)>;
 using FillRandomFn = std::function<std::expected<void, std::string>(std::span<std::uint8_t>)>;
 using OpenInBrowserFn = std::function<std::expected<void, std::string>(const std::string&)>;
 using ClockFn = std::function<std::chrono::system_clock::time_point()>;
+using PortFreeFn = std::function<bool(std::uint16_t)>;
 
 /// The user's request to stop the command (Ctrl-C in the console). Until a command calls
 /// `watch`, a request ends the program at once, as usual. A command that must clean up what it
@@ -59,6 +60,9 @@ struct CommandContext {
   /// Set when `home` is the folder Zelk chose itself in the user's folder; a folder named with
   /// ZELK_HOME is the user's, and "remove --everything" leaves it.
   bool home_is_default = false;
+  /// Whether a port on 127.0.0.1 is free for an app; none: the system's own bind test
+  /// (`port_is_free`).
+  const PortFreeFn* port_free = nullptr;
 };
 
 /// Starts the watch of `ctx.interrupts`, when there is one.

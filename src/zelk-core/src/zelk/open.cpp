@@ -24,7 +24,8 @@ CommandResult cmd_open(CommandContext& ctx, const Args& args) {
 
   const std::string address = "http://127.0.0.1:" + std::to_string(port) + recipe.open;
   if (auto opened = ctx.open_in_browser(address); !opened) {
-    return std::unexpected(address + " could not be opened in the browser: " + opened.error());
+    return std::unexpected(address + " could not be opened in the browser: " + opened.error() +
+                           ". Open that address in your browser yourself.");
   }
   say(ctx.output, "Opened " + address);
   return {};

@@ -1,0 +1,41 @@
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <mutex>
+
+#include "port_check.h"
+
+namespace zelk {
+
+namespace {
+
+/// Winsock is started once per process and left running until the process ends.
+bool winsock_started() {
+  static std::once_flag once;
+  static bool started = false;
+  std::call_once(once, [] {
+    WSADATA data;
+    started = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  });
+  return started;
+}
+
+}  // namespace
+
+bool port_is_free(std::uint16_t port) {
+  if (!winsock_started()) return false;
+  const SOCKET handle = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (handle == INVALID_SOCKET) return false;
+  // Exclusive, so that a program that shares its port does not let this bind through.
+  BOOL on = TRUE;
+  (void)::setsockopt(handle, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = ::htons(port);
+  address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+  const bool bound = ::bind(handle, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  ::closesocket(handle);
+  return bound;
+}
+
+}  // namespace zelk
