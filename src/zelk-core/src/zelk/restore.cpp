@@ -1,5 +1,6 @@
 #include <system_error>
 
+#include "app_lock.h"
 #include "envfile.h"
 #include "files.h"
 #include "platform.h"
@@ -43,6 +44,8 @@ CommandResult cmd_restore(CommandContext& ctx, const Args& args) {
   auto app = app_argument(args, ctx.recipes, args[0]);
   if (!app) return std::unexpected(app.error());
   const Recipe& recipe = **app;
+  auto held = lock_app(ctx, recipe);
+  if (!held) return std::unexpected(held.error());
 
   auto choice = require_podman_for_backup(ctx.runner);
   if (!choice) return std::unexpected(choice.error());
