@@ -156,11 +156,11 @@ std::optional<std::string> write_running_marker(const std::filesystem::path& hom
 }
 
 std::optional<std::string> delete_running_marker(const std::filesystem::path& home, const Recipe& recipe) {
+  // On a read-only file system even a marker that is not there "cannot be deleted".
+  if (!running_marker_exists(home, recipe.id)) return std::nullopt;
   std::error_code error;
   std::filesystem::remove(running_marker_path(home, recipe.id), error);
-  if (!error || error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory) {
-    return std::nullopt;
-  }
+  if (!error || error == std::errc::no_such_file_or_directory) return std::nullopt;
   return "The running marker of " + recipe.name + " could not be deleted from " +
          path_to_utf8(app_folder(home, recipe.id)) + ": " + error_code_text(error) + ". After a restart, \"zelk " +
          "resume\" will start " + recipe.name + " again, unless you delete the file " +
