@@ -385,6 +385,31 @@ TEST_P(AppsOnRealRuntime, TheWholeLifeOfAnAppThatUsesAnother) {
   EXPECT_TRUE(fs::exists(settings_path(home_.path(), full)));
 }
 
+// Two first starts of one app at once: the second waits for the first, says so, and then finds
+// the app made and running. The app answers only after a few seconds, so the two overlap.
+TEST_P(AppsOnRealRuntime, TwoFirstStartsAtOnceEndWellOneAfterTheOther) {
+  const std::string id = new_id("twice");
+  const std::uint16_t port = free_port();
+  write_recipe(id, single_recipe(id, "Twice", image_, port, {"sh", "-c", "sleep 3; exec /entry.sh"}));
+  RunOutput runs[2];
+  {
+    std::jthread one([&] { runs[0] = zelk({"start", id}); });
+    std::jthread two([&] { runs[1] = zelk({"start", id}); });
+  }
+  const std::string ready = "Waiting for Twice to answer on port " + std::to_string(port) + " ...\nTwice is ready: " +
+                            address(port) + "\n";
+  const std::string installed = "Installing Twice with " + display() + " ...\n" + ready;
+  const std::string waited = "Waiting for another Zelk command on Twice to end ...\n" + ready;
+  for (const RunOutput& run : runs) {
+    EXPECT_EQ(run.exit_code, 0) << run.stderr_text;
+    EXPECT_EQ(run.stderr_text, "");
+  }
+  const bool first_installed = runs[0].stdout_text == installed;
+  EXPECT_EQ(runs[first_installed ? 0 : 1].stdout_text, installed);
+  EXPECT_EQ(runs[first_installed ? 1 : 0].stdout_text, waited);
+  EXPECT_EQ(http_probe(port, "/index.html"), 200);
+}
+
 // The runtime restarts a container that ends at once for ever (its restart policy): the start
 // that gives up on it stops it, and keeps it for its logs.
 TEST_P(AppsOnRealRuntime, AnAppWhoseContainerEndsAtOnceSaysSoAndIsStoppedButKept) {
