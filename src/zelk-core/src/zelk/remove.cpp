@@ -72,6 +72,7 @@ CommandResult remove_everything(CommandContext& ctx, const Args& args) {
   }
 
   if (delete_folder) {
+    *held = AppLock();  // the lock files go with the folder, and Windows deletes no file held open
     std::error_code error;
     std::filesystem::remove_all(ctx.home, error);
     if (error && error != std::errc::no_such_file_or_directory) {
