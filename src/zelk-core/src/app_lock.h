@@ -70,7 +70,7 @@ std::expected<AppLock, std::string> lock_apps(const CommandContext& ctx, std::sp
 std::expected<AppLock, std::string> lock_app_and_used(const CommandContext& ctx, const Recipe& recipe);
 
 /// Tries the app's lock once, without a word and without waiting: the lock, or none when
-/// another holds it.
+/// another holds it. A lock file that cannot be made gives a lock that holds nothing, as above.
 std::expected<std::optional<AppLock>, std::string> try_lock_app(const std::filesystem::path& home,
                                                                 std::string_view id);
 
