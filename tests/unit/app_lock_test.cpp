@@ -79,11 +79,13 @@ TEST_F(OneCommandPerApp, ASecondCommandWaitsSaysSoOnceAndRunsOnceTheFirstHasEnde
   EXPECT_TRUE(waited);
   EXPECT_TRUE(second->runner.runs().empty()) << "the second command read the containers while the first ran";
 
-  // "list" reads while a command runs.
+  // "list" reads while a command runs (were it to wait, its first wait would end it).
   std::atomic<int> list_waits{0};
   auto lister = command(list_waits, "torvo-solo\trunning\t\n");
+  const InterruptWatch after_a_wait{.watch = [] {}, .requested = [&list_waits] { return list_waits > 0; }};
   CommandContext listing = lister->context();
-  ASSERT_TRUE(run_command(listing, {"list"}));
+  listing.interrupts = &after_a_wait;
+  EXPECT_TRUE(run_command(listing, {"list"}));
   EXPECT_EQ(lister->output.text,
             "APP          STATE          ADDRESS\n"
             "solo         starting       http://127.0.0.1:40123/app\n"
