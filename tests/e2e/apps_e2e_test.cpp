@@ -324,8 +324,8 @@ TEST_P(AppsOnRealRuntime, TheWholeLifeOfAnAppThatUsesAnother) {
   EXPECT_TRUE(contains(helper_logs.stdout_text, "hello-from-cache\n")) << helper_logs.stdout_text;
   EXPECT_FALSE(contains(helper_logs.stdout_text, "These are the logs"));
 
-  // Stopped behind Zelk's back, both apps come back with "resume". The container list is read
-  // once for all apps, so Full app still sees Base app stopped and starts it (again) first.
+  // Stopped behind Zelk's back, both apps come back with "resume". The containers are read
+  // again after each start, so Full app finds Base app running and does not start it again.
   ASSERT_TRUE(run_runtime({"stop", "torvo-" + full, "torvo-" + full + "-cache", "torvo-" + base}));
   RunOutput resumed = zelk({"resume"});
   ASSERT_EQ(resumed.exit_code, 0) << resumed.stderr_text << resumed.stdout_text;
@@ -333,7 +333,7 @@ TEST_P(AppsOnRealRuntime, TheWholeLifeOfAnAppThatUsesAnother) {
                                 "Waiting for Base app to answer on port " + std::to_string(base_port) + " ...\n"
                                 "Base app is ready: " + address(base_port) + "\n";
   EXPECT_EQ(resumed.stdout_text,
-            base_back + "Full app uses Base app. Starting Base app first ...\n" + base_back +
+            base_back +
             "Starting Full app's helper \"cache\" with " + rt + " ...\n"
             "Starting Full app with " + rt + " ...\n"
             "Waiting for Full app to answer on port " + std::to_string(port) + " ...\n"
@@ -424,6 +424,31 @@ TEST_P(AppsOnRealRuntime, AnAppCannotAnswerAsAnotherOnThatAppsNetwork) {
             "zelk: " + path_to_utf8(impostor) +
                 "\n  x-zelk: \"id\" cannot begin with \"torvo-\": the Zelk names the containers and volumes of "
                 "every app that way. Choose an id without it.\n");
+}
+
+// Two first starts of one app at once: the second waits for the first, says so, and then finds
+// the app made and running. The app answers only after a few seconds, so the two overlap.
+TEST_P(AppsOnRealRuntime, TwoFirstStartsAtOnceEndWellOneAfterTheOther) {
+  const std::string id = new_id("twice");
+  const std::uint16_t port = free_port();
+  write_recipe(id, single_recipe(id, "Twice", image_, port, {"sh", "-c", "sleep 3; exec /entry.sh"}));
+  RunOutput runs[2];
+  {
+    std::jthread one([&] { runs[0] = zelk({"start", id}); });
+    std::jthread two([&] { runs[1] = zelk({"start", id}); });
+  }
+  const std::string ready = "Waiting for Twice to answer on port " + std::to_string(port) + " ...\nTwice is ready: " +
+                            address(port) + "\n";
+  const std::string installed = "Installing Twice with " + display() + " ...\n" + ready;
+  const std::string waited = "Waiting for another Zelk command on Twice to end ...\n" + ready;
+  for (const RunOutput& run : runs) {
+    EXPECT_EQ(run.exit_code, 0) << run.stderr_text;
+    EXPECT_EQ(run.stderr_text, "");
+  }
+  const bool first_installed = runs[0].stdout_text == installed;
+  EXPECT_EQ(runs[first_installed ? 0 : 1].stdout_text, installed);
+  EXPECT_EQ(runs[first_installed ? 1 : 0].stdout_text, waited);
+  EXPECT_EQ(http_probe(port, "/index.html"), 200);
 }
 
 // The runtime restarts a container that ends at once for ever (its restart policy): the start

@@ -492,6 +492,42 @@ TEST(Resume, LooksAgainAtAnAppAfterAStartBeforeIt) {
             "User is ready: http://127.0.0.1:40300/\n");
 }
 
+// An app that a start before it installed, as an app that one uses, is found installed and ready:
+// the containers are read again after each start.
+TEST(Resume, ReadsTheContainersAgainAfterAStartThatInstalledAnAppFurtherOn) {
+  TestFolder folder;
+  const std::vector<Recipe> recipes{read_test_recipe(user_recipe_text("true")), read_test_recipe(solo_recipe_text)};
+  for (const Recipe& recipe : recipes) {
+    fs::create_directories(app_folder(folder.path(), recipe.id));
+    ASSERT_TRUE(write_file_atomically(running_marker_path(folder.path(), recipe.id), ""));
+  }
+  TestContext fake(folder.path(), recipes);
+  // Nothing is installed when the resume begins; after User's start both run.
+  fake.runner.on("podman", {"ps"}, ScriptedRunner::ok("torvo-user\trunning\t\ntorvo-solo\trunning\t\n"));
+  fake.runner.once("podman", {"ps"}, ScriptedRunner::ok(""));
+  fake.runner.on("podman", {"image", "exists"}, ScriptedRunner::ok());
+  fake.runner.on("podman", {"network"}, ScriptedRunner::ok());
+  fake.runner.on("podman", {"run"}, ScriptedRunner::ok());
+  fake.probe_answer = [](std::uint16_t, std::string_view) { return std::optional<std::uint16_t>(200); };
+  CommandContext ctx = fake.context();
+  const CommandResult result = run_command(ctx, {"resume"});
+  EXPECT_TRUE(result) << result.error();
+  EXPECT_EQ(fake.output.text,
+            "User uses Solo. Starting Solo first ...\n"
+            "Installing Solo with Podman; it takes about 1.0 GB on disk ...\n"
+            "Waiting for Solo to answer on port 40123 ...\n"
+            "Solo is ready: http://127.0.0.1:40123/app\n"
+            "User uses the app \"ghost\", which is not on this Zelk. It starts without it.\n"
+            "Installing User with Podman ...\n"
+            "Waiting for User to answer on port 40300 ...\n"
+            "User is ready: http://127.0.0.1:40300/\n");
+  std::size_t installs = 0;
+  for (const std::string& line : fake.runner.run_lines()) {
+    if (line.starts_with("attached: podman run")) ++installs;
+  }
+  EXPECT_EQ(installs, 2u);
+}
+
 TEST_F(AppCommands, ResumeGoesOnAfterAFailureAndNamesIt) {
   mark("solo");
   mark("ollama");

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <thread>
 
+#include "app_lock.h"
 #include "child_programs.h"
 #include "documents.h"
 #include "event_queue.h"
@@ -124,12 +125,22 @@ TEST(WindowFlow, OpenAnAppThroughTheFakeRuntimeAndSeeItRunning) {
   EXPECT_EQ(app.status_line, "Podman is running");
   EXPECT_EQ(shell.item("open:flow")->text, "Install and open");
 
+  // Another command works on Flow (as the console's would): the card says that the open waits.
+  auto other = try_lock_app(data, "flow");
+  ASSERT_TRUE(other && other->has_value());
   handle_event(*loop, PageMessage{"open:flow"});
   EXPECT_EQ(flow->busy, "open");
   EXPECT_EQ(shell.menu.items.at(flow->submenu).text, "Flow  -  starting ...");
+  const std::string waits = "Waiting for another Zelk command on Flow to end ...";
+  ASSERT_TRUE(pump.until(*loop, [&] { return !pump.lines.empty(); }));
+  handle_event(*loop, ShowWindow{});
+  ASSERT_FALSE(shell.scripts.empty());
+  EXPECT_NE(shell.scripts.back().find("\"status\":\"" + waits + "\",\"tone\":\"busy\""), std::string::npos)
+      << shell.scripts.back();
+  other->reset();
   ASSERT_TRUE(pump.until(*loop, [&] { return !flow->busy; }));
 
-  EXPECT_EQ(pump.lines, (std::vector<std::string>{"Installing Flow's helper \"db\" with Podman ...",
+  EXPECT_EQ(pump.lines, (std::vector<std::string>{waits, "Installing Flow's helper \"db\" with Podman ...",
                                                   "Installing Flow with Podman ...",
                                                   "Waiting for Flow to answer on port " + std::to_string(port) + " ...",
                                                   "Flow is ready: " + address, "Opened " + address}));

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "app_lock.h"
 #include "envfile.h"
 #include "files.h"
 #include "platform.h"
@@ -778,11 +779,8 @@ std::expected<std::uint16_t, std::string> start_app(const CommandContext& ctx, c
   if (auto ready = wait_until_ready(ctx, runtime, recipe, port, fresh); !ready) return std::unexpected(ready.error());
 
   say(ctx.output, recipe.name + " is ready: http://127.0.0.1:" + std::to_string(port) + recipe.open);
-  // The marker only helps "resume"; an app that runs is no less started without it. Only its
-  // existence counts, so one that is there already is left as it is.
-  if (!running_marker_exists(ctx.home, recipe.id)) {
-    (void)write_file_atomically(running_marker_path(ctx.home, recipe.id), "");
-  }
+  // An app that runs is no less started without its marker, but "resume" will pass it by: said.
+  if (std::optional<std::string> unwritten = write_running_marker(ctx.home, recipe)) say(ctx.output, *unwritten);
   return port;
 }
 
@@ -790,6 +788,9 @@ std::expected<std::uint16_t, std::string> start_app_with_used(const CommandConte
                                                               const ContainerRuntime& runtime,
                                                               const Recipe& recipe,
                                                               const ContainerMap& containers) {
+  // Its callers hold these from before they read anything; from anywhere else it waits here.
+  auto held = lock_app_and_used(ctx, recipe);
+  if (!held) return std::unexpected(held.error());
   for (const std::string& id : recipe.uses) {
     const Recipe* used = nullptr;
     for (const Recipe& known : ctx.recipes) {

@@ -5,6 +5,7 @@
 #include "files.h"
 #include "lines.h"
 #include "platform.h"
+#include "runner.h"
 #include "unicode.h"
 #include "utf8.h"
 #include "zelk/context.h"
@@ -176,6 +177,29 @@ bool running_marker_exists(const std::filesystem::path& home, std::string_view i
       std::filesystem::symlink_status(running_marker_path(home, id), error);
   if (error) return false;
   return std::filesystem::exists(status);
+}
+
+// The marker is all "resume" goes by, so one that stays as it was after a start or a stop is
+// said, or a later resume does what the user did not ask for.
+std::optional<std::string> write_running_marker(const std::filesystem::path& home, const Recipe& recipe) {
+  if (running_marker_exists(home, recipe.id)) return std::nullopt;
+  auto written = write_file_atomically(running_marker_path(home, recipe.id), "");
+  if (written) return std::nullopt;
+  return "The running marker of " + recipe.name + " could not be written in " +
+         path_to_utf8(app_folder(home, recipe.id)) + ": " + written.error() + ". After a restart, \"zelk resume\" " +
+         "will not start " + recipe.name + "; start it yourself then: zelk start " + recipe.id;
+}
+
+std::optional<std::string> delete_running_marker(const std::filesystem::path& home, const Recipe& recipe) {
+  // On a read-only file system even a marker that is not there "cannot be deleted".
+  if (!running_marker_exists(home, recipe.id)) return std::nullopt;
+  std::error_code error;
+  std::filesystem::remove(running_marker_path(home, recipe.id), error);
+  if (!error || error == std::errc::no_such_file_or_directory) return std::nullopt;
+  return "The running marker of " + recipe.name + " could not be deleted from " +
+         path_to_utf8(app_folder(home, recipe.id)) + ": " + error_code_text(error) + ". After a restart, \"zelk " +
+         "resume\" will start " + recipe.name + " again, unless you delete the file " +
+         path_to_utf8(running_marker_path(home, recipe.id)) + ".";
 }
 
 std::vector<const Recipe*> next_left_running(const std::filesystem::path& home,

@@ -85,6 +85,14 @@ std::vector<std::pair<std::string, std::uint32_t>> secrets_in_use(const Recipe& 
 /// Whether the app's running marker exists; a marker that cannot be inspected counts as absent.
 bool running_marker_exists(const std::filesystem::path& home, std::string_view id);
 
+/// Writes the app's running marker (empty) unless it exists already. When it cannot be
+/// written, gives the line that says so, with the folder and what that means for "resume".
+std::optional<std::string> write_running_marker(const std::filesystem::path& home, const Recipe& recipe);
+
+/// Deletes the app's running marker; one that is not there is fine. When it will not go,
+/// gives the line that says so, with the folder and what that means for "resume".
+std::optional<std::string> delete_running_marker(const std::filesystem::path& home, const Recipe& recipe);
+
 /// The recipes, in their order, whose running marker exists: the apps to bring back.
 std::vector<const Recipe*> next_left_running(const std::filesystem::path& home,
                                              std::span<const Recipe> recipes);

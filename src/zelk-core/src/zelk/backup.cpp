@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <system_error>
 
+#include "app_lock.h"
 #include "apps_start.h"
 #include "envfile.h"
 #include "files.h"
@@ -262,6 +263,8 @@ CommandResult cmd_backup(CommandContext& ctx, const Args& args) {
   auto app = app_argument(args, ctx.recipes, args[0]);
   if (!app) return std::unexpected(app.error());
   const Recipe& recipe = **app;
+  auto held = lock_app_and_used(ctx, recipe);  // the copy may end with a start
+  if (!held) return std::unexpected(held.error());
 
   auto choice = require_podman_for_backup(ctx.runner);
   if (!choice) return std::unexpected(choice.error());

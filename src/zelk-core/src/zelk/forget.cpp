@@ -1,3 +1,4 @@
+#include "app_lock.h"
 #include "apps.h"
 #include "runtime.h"
 #include "zelk/commands.h"
@@ -11,6 +12,8 @@ CommandResult cmd_forget(CommandContext& ctx, const Args& args) {
   if (!app) return std::unexpected(app.error());
   const Recipe& recipe = **app;
   if (recipe.built_in) return std::unexpected(recipe.name + " is built in and stays in the list.");
+  auto held = lock_app(ctx, recipe);
+  if (!held) return std::unexpected(held.error());
 
   auto choice = choose_runtime(ctx.runner);
   if (!choice) return std::unexpected(choice.error());

@@ -1,3 +1,4 @@
+#include "app_lock.h"
 #include "apps.h"
 #include "apps_start.h"
 #include "envfile.h"
@@ -35,6 +36,8 @@ CommandResult cmd_model(CommandContext& ctx, const Args& args) {
   auto ollama = find_app(ctx.recipes, "ollama");
   if (!ollama) return std::unexpected(ollama.error());
   const Recipe& recipe = **ollama;
+  auto held = lock_app_and_used(ctx, recipe);
+  if (!held) return std::unexpected(held.error());
   auto choice = ensure_runtime(ctx);
   if (!choice) return std::unexpected(choice.error());
   if (app_state(ctx, recipe, choice->containers).kind != AppState::Kind::Ready) {

@@ -1,3 +1,4 @@
+#include "app_lock.h"
 #include "apps_start.h"
 #include "envfile.h"
 #include "runtime.h"
@@ -10,6 +11,8 @@ CommandResult cmd_open(CommandContext& ctx, const Args& args) {
   auto app = app_argument(args, ctx.recipes, args[0]);
   if (!app) return std::unexpected(app.error());
   const Recipe& recipe = **app;
+  auto held = lock_app_and_used(ctx, recipe);
+  if (!held) return std::unexpected(held.error());
   auto choice = ensure_runtime(ctx);
   if (!choice) return std::unexpected(choice.error());
 

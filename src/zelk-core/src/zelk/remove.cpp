@@ -1,8 +1,10 @@
 #include <algorithm>
 #include <system_error>
 
+#include "app_lock.h"
 #include "apps_run.h"
 #include "apps_start.h"
+#include "envfile.h"
 #include "platform.h"
 #include "runner.h"
 #include "runtime.h"
@@ -33,6 +35,8 @@ std::string named_list(const std::vector<std::string>& names) {
 }
 
 CommandResult remove_everything(CommandContext& ctx, const Args& args) {
+  auto held = lock_apps(ctx, ctx.recipes);
+  if (!held) return std::unexpected(held.error());
   auto choice = choose_runtime(ctx.runner);
   if (!choice) return std::unexpected(choice.error());
   const std::string rt(choice->runtime.command);
@@ -100,6 +104,7 @@ CommandResult remove_everything(CommandContext& ctx, const Args& args) {
   }
 
   if (delete_folder) {
+    *held = AppLock();  // the lock files go with the folder, and Windows deletes no file held open
     std::error_code error;
     std::filesystem::remove_all(ctx.home, error);
     if (error && error != std::errc::no_such_file_or_directory) {
@@ -129,11 +134,13 @@ CommandResult cmd_remove(CommandContext& ctx, const Args& args) {
   auto app = app_argument(args, ctx.recipes, args[0]);
   if (!app) return std::unexpected(app.error());
   const Recipe& recipe = **app;
+  auto held = lock_app(ctx, recipe);
+  if (!held) return std::unexpected(held.error());
   auto choice = choose_runtime(ctx.runner);
   if (!choice) return std::unexpected(choice.error());
   const std::vector<std::string> listed = listed_containers(recipe, choice->containers);
   if (listed.empty()) return std::unexpected(recipe.name + " is not installed.");
-  delete_running_marker(ctx.home, recipe.id);
+  if (auto kept = delete_running_marker(ctx.home, recipe)) say(ctx.output, *kept);
   for (const std::string& name : listed) {
     if (auto removed = run_checked(ctx.runner, std::string(choice->runtime.command), {"rm", "-f", "-v", name});
         !removed) {

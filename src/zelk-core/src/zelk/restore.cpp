@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <system_error>
 
+#include "app_lock.h"
 #include "envfile.h"
 #include "files.h"
 #include "lines.h"
@@ -168,6 +169,8 @@ CommandResult cmd_restore(CommandContext& ctx, const Args& args) {
   auto app = app_argument(args, ctx.recipes, args[0]);
   if (!app) return std::unexpected(app.error());
   const Recipe& recipe = **app;
+  auto held = lock_app(ctx, recipe);
+  if (!held) return std::unexpected(held.error());
 
   auto choice = require_podman_for_backup(ctx.runner);
   if (!choice) return std::unexpected(choice.error());

@@ -1,3 +1,4 @@
+#include "app_lock.h"
 #include "apps_start.h"
 #include "runtime.h"
 #include "zelk/commands.h"
@@ -8,6 +9,8 @@ namespace zelk {
 CommandResult cmd_start(CommandContext& ctx, const Args& args) {
   auto app = app_argument(args, ctx.recipes, args[0]);
   if (!app) return std::unexpected(app.error());
+  auto held = lock_app_and_used(ctx, **app);
+  if (!held) return std::unexpected(held.error());
   auto choice = ensure_runtime(ctx);
   if (!choice) return std::unexpected(choice.error());
   auto started = start_app_with_used(ctx, choice->runtime, **app, choice->containers);
