@@ -156,8 +156,10 @@ TEST_F(OneCommandPerApp, AStartHoldsItsAppAndTheAppItStartsFirstWithoutWaitingOn
   const std::string user_settings = "TORVO_PORT=40300\n";
   ASSERT_TRUE(write_settings(home, "solo", solo_settings));
   ASSERT_TRUE(write_settings(home, "user", user_settings));
-  const std::string solo_hash = run_arguments(app_run_plan(solo), solo, 40123, solo_settings)->recipe_hash;
-  const std::string user_hash = run_arguments(app_run_plan(user), user, 40300, user_settings)->recipe_hash;
+  const std::string solo_hash =
+      as_started(run_arguments(app_run_plan(solo), solo, 40123, solo_settings).value(), home).recipe_hash;
+  const std::string user_hash =
+      as_started(run_arguments(app_run_plan(user), user, 40300, user_settings).value(), home).recipe_hash;
   std::atomic<int> waits{0};
   auto start = command(waits, "torvo-solo\texited\ttorvo.recipe=" + solo_hash + "\ntorvo-user\texited\t"
                               "torvo.recipe=" + user_hash + "\n");

@@ -6,6 +6,7 @@
 
 #include "child_programs.h"
 #include "envfile.h"
+#include "fake_runtime_calls.h"
 #include "fake_runtime_flow.h"
 #include "files.h"
 #include "platform.h"
@@ -34,7 +35,7 @@ TEST(FakeRuntimeFlow, AMarkerThatCannotBeWrittenOrDeletedIsSaid) {
   fs::create_directories(bin);
   fs::create_directories(fake);
   fs::create_directories(data / "recipes");
-  ReadyListener listener;
+  ReadyListener listener{fake_container_runs(fake, "torvo-mark")};  // the app's container holds its port
   const std::string port = std::to_string(listener.port());
   std::error_code copied;
   fs::copy_file(helper_program("fake_podman"), bin / "podman", copied);
@@ -85,7 +86,7 @@ TEST(FakeRuntimeFlow, AMarkerThatCannotBeWrittenOrDeletedIsSaid) {
 
   EXPECT_EQ(zelk(false, {"start", "mark"}), ready);
   ASSERT_TRUE(fs::exists(marker));
-  EXPECT_EQ(zelk(true, {"stop", "--all"}), not_deleted + "Stopped: Mark. Their data stays.\n");
+  EXPECT_EQ(zelk(true, {"stop", "--all"}), not_deleted + "Stopped: Mark. Its data stays.\n");
   EXPECT_TRUE(fs::exists(marker));
 }
 

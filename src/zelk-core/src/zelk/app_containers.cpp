@@ -18,9 +18,4 @@ bool counts_as_running(std::string_view state) {
   return state != "exited" && state != "created" && state != "stopped";
 }
 
-void delete_running_marker(const std::filesystem::path& home, std::string_view id) {
-  std::error_code ignored;
-  std::filesystem::remove(running_marker_path(home, id), ignored);
-}
-
 }  // namespace zelk

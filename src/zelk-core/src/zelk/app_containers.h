@@ -18,8 +18,4 @@ std::vector<std::string> listed_containers(const Recipe& recipe, const Container
 /// Every state word but "exited", "created" and "stopped" counts as running.
 bool counts_as_running(std::string_view state);
 
-/// Deletes the app's running marker without a word; a marker that is not there, or will not
-/// go, is ignored. (The form with the recipe, in envfile.h, says one that will not go.)
-void delete_running_marker(const std::filesystem::path& home, std::string_view id);
-
 }  // namespace zelk

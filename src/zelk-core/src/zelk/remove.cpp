@@ -87,7 +87,9 @@ CommandResult remove_everything(CommandContext& ctx, const Args& args) {
   }
 
   // The markers go with the apps: a later "resume" must not install them again, empty.
-  for (const Recipe& recipe : ctx.recipes) delete_running_marker(ctx.home, recipe.id);
+  for (const Recipe& recipe : ctx.recipes) {
+    if (auto kept = delete_running_marker(ctx.home, recipe)) say(ctx.output, *kept);
+  }
   for (const std::string& name : containers) {
     if (auto removed = run_checked(ctx.runner, rt, {"rm", "-f", "-v", name}); !removed) return removed;
   }
