@@ -535,6 +535,24 @@ TEST_F(StartAppTest, AChangedSecretAloneMakesTheContainerAnew) {
   EXPECT_EQ(attached_runs().back().environment, (EnvPairs{{"KEY", "a"}, {"TOKEN", "second-token"}}));
 }
 
+// Two programs that make the data folder's key at the same moment use one key: the one that
+// took the key's name first, so neither program's containers are made anew for the other's key.
+TEST_F(StartAppTest, AKeyTheOtherProgramMadeAtTheSameMomentIsTheOneUsed) {
+  write_settings_file("solo", "TORVO_PORT=40123\nSOLO_KEY=a\nSOLO_TOKEN=t\n");
+  const fs::path key = settings_key_path(home.path());
+  const std::string theirs(64, 'c');
+  const FillRandomFn counting = fake.fill_random;
+  fake.fill_random = [&](std::span<std::uint8_t> buffer) {
+    if (!fs::exists(key)) {
+      EXPECT_TRUE(write_file_atomically(key, theirs));
+    }
+    return counting(buffer);
+  };
+  ASSERT_TRUE(start(solo(), {}, &docker));
+  EXPECT_EQ(read_file(key).value_or(""), theirs);
+  EXPECT_EQ(fake.runner.run_lines().back(), "attached: " + joined("docker", own_run(solo()).args));
+}
+
 // "Its data is kept" holds only when the new container mounts every data volume the old one
 // did; when inspect cannot tell, nothing is promised.
 TEST_F(StartAppTest, AContainerMadeAnewSaysWhetherItKeepsItsData) {

@@ -15,6 +15,7 @@
 #include "app_lock.h"
 #include "envfile.h"
 #include "files.h"
+#include "fresh_folder.h"
 #include "platform.h"
 #include "port_check.h"
 #include "pull.h"
@@ -150,18 +151,29 @@ bool is_key_text(std::string_view text) {
 }
 
 /// The data folder's key for the digests of secret values, made from random bytes at its first
-/// use. Two programs that make it at once each write a whole key; the one on disk afterwards
-/// is used, so at worst a container is made anew once more.
+/// use. A key is written whole under a name of its own and then given the key's name only where
+/// no key is there yet, so two programs that make one at once end up using the same one.
 std::expected<std::string, std::string> settings_digest_key(const CommandContext& ctx, const Recipe& recipe) {
   const fs::path path = settings_key_path(ctx.home);
   if (auto kept = read_file(path); kept && is_key_text(*kept)) return std::move(*kept);
-  std::vector<std::uint8_t> bytes(32);
+  std::vector<std::uint8_t> bytes(40);
   if (auto filled = ctx.fill_random(bytes); !filled) return std::unexpected(could_not_write(recipe, filled.error()));
-  auto written = make_data_folder(ctx.home);
-  if (written) written = write_file_atomically(path, hex_of(bytes));
-  if (!written) return std::unexpected(could_not_write(recipe, written.error()));
-  if (auto kept = read_file(path); kept && is_key_text(*kept)) return std::move(*kept);
-  return hex_of(bytes);
+  const std::string key = hex_of(std::span(bytes).first(32));
+  fs::path fresh = path;
+  fresh += "." + hex_of(std::span(bytes).last(8)) + ".new";
+  if (auto made = make_data_folder(ctx.home); !made) return std::unexpected(could_not_write(recipe, made.error()));
+  if (auto written = write_fresh_file(fresh, key); !written) {
+    return std::unexpected(could_not_write(recipe, written.error().text));
+  }
+  auto named = rename_fresh_folder(fresh, path);
+  if (!named) {
+    std::error_code ignored;
+    fs::remove(fresh, ignored);
+    // Another program's key took the name first: that one is the data folder's.
+    if (auto kept = read_file(path); named.error().taken && kept && is_key_text(*kept)) return std::move(*kept);
+    return std::unexpected(could_not_write(recipe, named.error().text));
+  }
+  return key;
 }
 
 std::optional<std::string> home_text(const fs::path& home) { return path_to_utf8_exact(home); }
