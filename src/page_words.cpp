@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "addresses.h"
+#include "app_lock.h"
 #include "apps.h"
 #include "console_starts.h"
 #include "documents.h"
@@ -119,10 +120,20 @@ void forget_app(WindowApp& app, WindowSeams& seams, std::string_view id) {
     set_status_note(app, std::string(no_home_message));
     return;
   }
+  // A console command on the app (a first start, say) may be making its containers right now:
+  // the loop never waits, so the word is refused while that command holds the app.
+  auto held = try_lock_app(*home, recipe->id);
+  if (!held || !*held) {
+    set_status_note(app, held ? "Another Zelk command on " + recipe->name +
+                                    " is running. Try again once it has ended."
+                              : first_line(held.error()));
+    return;
+  }
   if (auto forgotten = forget_added_recipe(*home, *recipe); !forgotten) {
     set_status_note(app, first_line(forgotten.error()));
     return;
   }
+  held->reset();
   reload_apps(app, seams);
   set_status_note(app, recipe->name + " is out of the list.");
 }

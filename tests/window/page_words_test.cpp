@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+#include <thread>
+
+#include "app_lock.h"
 #include "apps.h"
 #include "catalogue_fixtures.h"
 #include "console_starts.h"
@@ -312,6 +316,22 @@ TEST_F(PageWords, ForgetTakesOutOnlyAnAddedAppKnownNotToBeInstalled) {
   rig.page("forget:diary");
   EXPECT_EQ(rig.app().status_line, "Diary is still installed or built in, and stays in the list.");
 
+  {
+    // A command of another thread holds Notes (a console's first start, say): the word waits
+    // for nothing and takes nothing out.
+    std::promise<void> taken, done;
+    std::jthread console([&] {
+      auto held = try_lock_app(rig.folder.path(), "notes");
+      EXPECT_TRUE(held && *held);
+      taken.set_value();
+      done.get_future().wait();
+    });
+    taken.get_future().wait();
+    rig.page("forget:notes");
+    EXPECT_EQ(rig.app().status_line, "Another Zelk command on Notes is running. Try again once it has ended.");
+    EXPECT_TRUE(fs::exists(recipe_path(rig.folder.path(), "notes")));
+    done.set_value();
+  }
   rig.page("forget:notes");
   EXPECT_EQ(rig.app().status_line, "Notes is out of the list.");
   EXPECT_FALSE(fs::exists(recipe_path(rig.folder.path(), "notes")));
