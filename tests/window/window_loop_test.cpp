@@ -932,15 +932,20 @@ bool deliver_until(LoopRig& rig, const std::function<bool()>& done) {
   return true;
 }
 
+// Every fetch fails but the shelf at `slow`, which comes, and only once the runner lets it go.
+void hold_slow_shelf_fetch(LoopRig& rig, const std::string& slow) {
+  const std::vector<std::string> slow_fetch = curl_arguments(slow, fetch_size_limit, fetch_curl_seconds);
+  rig.world.runner->on("curl", {}, ScriptedRunner::failed(6, "curl: (6) Could not resolve host\n"));
+  rig.world.runner->on("curl", slow_fetch, ScriptedRunner::ok("shelf: 1\nname: Slow\nrecipes:\n  - notes.yaml\n"));
+  rig.world.runner->hold("curl", slow_fetch);
+}
+
 TEST(WindowLoop, ShelfChangesApplyInTheOrderTheyWereAskedFor) {
   LoopRig rig;
   const std::string kept = "https://example.org/kept/shelf.yaml";
   const std::string slow = "https://example.org/slow/shelf.yaml";
   write_shelf_addresses(rig.folder.path(), std::vector<std::string>{kept}).value();
-  const std::vector<std::string> slow_fetch = curl_arguments(slow, fetch_size_limit, fetch_curl_seconds);
-  rig.world.runner->on("curl", {}, ScriptedRunner::failed(6, "curl: (6) Could not resolve host\n"));
-  rig.world.runner->on("curl", slow_fetch, ScriptedRunner::ok("shelf: 1\nname: Slow\nrecipes:\n  - notes.yaml\n"));
-  rig.world.runner->hold("curl", slow_fetch);
+  hold_slow_shelf_fetch(rig, slow);
   rig.start();
   rig.settle();
   CountedThreads threads;
@@ -965,10 +970,7 @@ TEST(WindowLoop, ShelfRequestsWaitTheirTurnInTheProgramOverAWindowOpenedAgainAnd
   const std::string slow = "https://example.org/slow/shelf.yaml";
   const std::string next = "https://example.org/next/shelf.yaml";
   put_file(rig.folder.path() / "recipes" / "notes.yaml", sample_recipe("notes", "Notes", 34567));
-  const std::vector<std::string> slow_fetch = curl_arguments(slow, fetch_size_limit, fetch_curl_seconds);
-  rig.world.runner->on("curl", {}, ScriptedRunner::failed(6, "curl: (6) Could not resolve host\n"));
-  rig.world.runner->on("curl", slow_fetch, ScriptedRunner::ok("shelf: 1\nname: Slow\nrecipes:\n  - notes.yaml\n"));
-  rig.world.runner->hold("curl", slow_fetch);
+  hold_slow_shelf_fetch(rig, slow);
   rig.start();
   rig.settle();
   CountedThreads threads;

@@ -36,15 +36,4 @@ void LockFile::close() {
   handle_ = -1;
 }
 
-LockFile::~LockFile() { close(); }
-
-LockFile& LockFile::operator=(LockFile&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
 }  // namespace zelk::app_lock_file

@@ -44,8 +44,9 @@ void keep_private(const fs::path& path) {
   ::close(fd);
 }
 
-std::expected<void, NewFileError> write_new_file(const fs::path& path, std::string_view bytes) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, private_file);
+std::expected<void, NewFileError> write_new_file(const fs::path& path, std::string_view bytes, NewFileWay way) {
+  const int flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | (way.never_follow_link ? O_NOFOLLOW : 0);
+  const int fd = ::open(path.c_str(), flags, private_file);
   if (fd < 0) {
     const int error = errno;
     return std::unexpected(NewFileError{os_error_text(error), error == EEXIST});
@@ -62,6 +63,7 @@ std::expected<void, NewFileError> write_new_file(const fs::path& path, std::stri
     }
     written += static_cast<std::size_t>(put);
   }
+  if (way.put_on_disk && error == 0 && ::fsync(fd) != 0) error = errno;
   if (::close(fd) != 0 && error == 0 && errno != EINTR) error = errno;
   if (error != 0) {
     ::unlink(path.c_str());

@@ -18,10 +18,17 @@ struct NewFileError {
   bool taken = false;
 };
 
+/// How write_new_file makes the file, beyond what it always does.
+struct NewFileWay {
+  bool never_follow_link = false;  // open the entry at the path itself, never what a link names
+  bool put_on_disk = false;        // the bytes are on disk, not only in the system's cache, once it returns
+};
+
 /// Creates the file, failing when anything is at its path already, writes the bytes into it
 /// and closes it. On Linux and macOS it is made readable and writable by its owner only
 /// (0600) before the first byte goes in. A file left half-written by a failure is removed.
-std::expected<void, NewFileError> write_new_file(const std::filesystem::path& path, std::string_view bytes);
+std::expected<void, NewFileError> write_new_file(const std::filesystem::path& path, std::string_view bytes,
+                                                 NewFileWay way = {});
 
 /// The whole file as bytes. On Windows it is opened so that it never keeps another process
 /// from replacing it, and a moment in which another process holds it is waited out.

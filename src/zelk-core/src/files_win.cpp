@@ -41,9 +41,10 @@ DWORD while_held(const fs::path& path, Step step) {
 
 }  // namespace
 
-std::expected<void, NewFileError> write_new_file(const fs::path& path, std::string_view bytes) {
+std::expected<void, NewFileError> write_new_file(const fs::path& path, std::string_view bytes, NewFileWay way) {
   // No sharing: nobody else opens the file before it has its final name.
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const DWORD flags = FILE_ATTRIBUTE_NORMAL | (way.never_follow_link ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, flags, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     return std::unexpected(NewFileError{os_error_text(static_cast<int>(error)),
@@ -60,6 +61,7 @@ std::expected<void, NewFileError> write_new_file(const fs::path& path, std::stri
     }
     written += put;
   }
+  if (way.put_on_disk && error == ERROR_SUCCESS && !FlushFileBuffers(file)) error = GetLastError();
   if (!CloseHandle(file) && error == ERROR_SUCCESS) error = GetLastError();
   if (error != ERROR_SUCCESS) {
     DeleteFileW(path.c_str());

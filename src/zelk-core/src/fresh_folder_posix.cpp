@@ -43,31 +43,6 @@ std::expected<void, FreshError> make_fresh_folder(const fs::path& folder) {
   return {};
 }
 
-std::expected<void, FreshError> write_fresh_file(const fs::path& path, std::string_view bytes) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    const int error = errno;
-    return std::unexpected(FreshError{os_error_text(error), error == EEXIST});
-  }
-  int error = ::fchmod(fd, 0600) == 0 ? 0 : errno;
-  std::size_t written = 0;
-  while (error == 0 && written < bytes.size()) {
-    const ssize_t put = ::write(fd, bytes.data() + written, bytes.size() - written);
-    if (put < 0) {
-      if (errno != EINTR) error = errno;
-      continue;
-    }
-    written += static_cast<std::size_t>(put);
-  }
-  if (error == 0 && ::fsync(fd) != 0) error = errno;
-  if (::close(fd) != 0 && error == 0 && errno != EINTR) error = errno;
-  if (error != 0) {
-    ::unlink(path.c_str());
-    return failed(error);
-  }
-  return {};
-}
-
 std::expected<void, std::string> sync_file(const fs::path& path) { return sync_opened(path, 0); }
 
 std::expected<void, std::string> sync_folder(const fs::path& folder) { return sync_opened(folder, O_DIRECTORY); }

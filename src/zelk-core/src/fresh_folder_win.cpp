@@ -1,7 +1,5 @@
 #include <windows.h>
 
-#include <algorithm>
-
 #include "fresh_folder.h"
 #include "runner.h"
 
@@ -26,31 +24,6 @@ std::expected<void, FreshError> make_fresh_folder(const fs::path& folder) {
   if (attributes == INVALID_FILE_ATTRIBUTES) return failed(GetLastError());
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
     return failed(ERROR_ACCESS_DENIED);
-  }
-  return {};
-}
-
-std::expected<void, FreshError> write_fresh_file(const fs::path& path, std::string_view bytes) {
-  // CREATE_NEW fails on any entry at the path, a link included; no sharing until it is whole.
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return failed(GetLastError());
-  DWORD error = ERROR_SUCCESS;
-  std::size_t written = 0;
-  while (written < bytes.size()) {
-    const std::size_t piece = std::min<std::size_t>(bytes.size() - written, 1u << 30);
-    DWORD put = 0;
-    if (!WriteFile(file, bytes.data() + written, static_cast<DWORD>(piece), &put, nullptr)) {
-      error = GetLastError();
-      break;
-    }
-    written += put;
-  }
-  if (error == ERROR_SUCCESS && !FlushFileBuffers(file)) error = GetLastError();
-  if (!CloseHandle(file) && error == ERROR_SUCCESS) error = GetLastError();
-  if (error != ERROR_SUCCESS) {
-    DeleteFileW(path.c_str());
-    return std::unexpected(FreshError{os_error_text(static_cast<int>(error)), false});
   }
   return {};
 }

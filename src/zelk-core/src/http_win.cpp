@@ -1,9 +1,8 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include <mutex>
-
 #include "http.h"
+#include "winsock_win.h"
 
 namespace zelk {
 
@@ -11,17 +10,6 @@ namespace {
 
 constexpr long connect_wait_seconds = 2;
 constexpr DWORD exchange_timeout_ms = 3000;
-
-/// Winsock is started once per process and left running until the process ends.
-bool winsock_ready() {
-  static std::once_flag once;
-  static bool started = false;
-  std::call_once(once, [] {
-    WSADATA data;
-    started = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
-  });
-  return started;
-}
 
 /// Closes the socket when the exchange ends, whichever way it ends.
 class Socket {
@@ -88,7 +76,7 @@ bool send_all(SOCKET handle, std::string_view bytes) {
 }  // namespace
 
 std::optional<std::string> probe_exchange(std::uint16_t port, std::string_view request, std::size_t want) {
-  if (!winsock_ready()) return std::nullopt;
+  if (!winsock_started()) return std::nullopt;
   const Socket socket(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   if (socket.handle() == INVALID_SOCKET) return std::nullopt;
   if (!connect_within_limit(socket.handle(), port) || !set_timeouts(socket.handle())) return std::nullopt;

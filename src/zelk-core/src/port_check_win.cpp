@@ -1,26 +1,10 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include <mutex>
-
 #include "port_check.h"
+#include "winsock_win.h"
 
 namespace zelk {
-
-namespace {
-
-/// Winsock is started once per process and left running until the process ends.
-bool winsock_started() {
-  static std::once_flag once;
-  static bool started = false;
-  std::call_once(once, [] {
-    WSADATA data;
-    started = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
-  });
-  return started;
-}
-
-}  // namespace
 
 bool port_is_free(std::uint16_t port) {
   if (!winsock_started()) return false;
